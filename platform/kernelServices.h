@@ -1,0 +1,79 @@
+// Every service the driver takes from the kernel services layer. The driver
+// object imports exactly these symbols and nothing else; the user-space
+// stand-in in host/ defines them from this same header, so a signature can
+// never drift between the two sides.
+//
+// Result conventions: handles and pointers are 0 when the layer refused;
+// operations that return a layer code return 0 on success and a negative
+// code from -51000 to -51550 on failure.
+#pragma once
+
+#include <stdarg.h>
+
+#include "platform/types.h"
+
+extern "C" {
+
+// ---- Memory -------------------------------------------------------------
+void* nQVZOR100_malloc(uint64_t size);
+void nQVZOR100_free(void* block);
+void* nQVZOR240_memSet(void* destination, int32_t byte, uint64_t count);
+void* nQVZOR180_memCpy(void* destination, void const* source, uint64_t count);
+void* nQVZOR180_memMove(void* destination, void const* source, uint64_t count);
+uint32_t nQVZOR100_getPageSize(void);
+
+// ---- Output and halt ----------------------------------------------------
+int32_t nQVZOR100_vsprintf(char* buffer, char const* format, va_list arguments);
+// -1 when the text did not fit (the buffer then holds the cut text).
+int32_t nQVZOR100_vsnPrintf(char* buffer, uint64_t size, char const* format, va_list arguments);
+void nQVZOR100_printToDebugger(char const* text);
+[[noreturn]] void nQVZOR250_halt(char const* driverName, char const* file, uint64_t line, char const* text);
+
+// ---- Driver registration --------------------------------------------------
+// >= 0 success.
+int32_t nQVZOR200_registerDriver(void* driverRecord);
+void nQVZOR200_unregisterDriver(void* driverRecord);
+
+// ---- Synchronization ----------------------------------------------------
+uint64_t nQVZOR150_createMutex(void);
+void nQVZOR150_acquireMutex(uint64_t mutex);
+void nQVZOR150_releaseMutex(uint64_t mutex);
+void nQVZOR150_destroyMutex(uint64_t mutex);
+
+uint64_t nQVZOR100_createSpinLock(void);
+void nQVZOR100_destroySpinLock(uint64_t spinLock);
+uint64_t nQVZOR110_acquireSpinLockInterrupt(uint64_t spinLock);
+void nQVZOR110_releaseSpinLockInterrupt(uint64_t spinLock, uint64_t savedState);
+void nQVZOR100_acquireSpinLockDPC(uint64_t spinLock);
+void nQVZOR100_releaseSpinLockDPC(uint64_t spinLock);
+
+uint64_t nQVZOR100_getThreadHandle(void);
+uint32_t nQVZOR100_getThreadID(void);
+
+// A single-use event lives in 64 bytes of the caller's storage and needs no
+// destruction; once released it stays released.
+enum { kQVZORSingleUseEventSize = 64 };
+// Run by a bounded wait, in the waiting thread, when its time runs out.
+struct nQVZOR100_tTimeoutCallback {
+  void (*function)(void* context);
+  void* context;
+};
+void nQVZOR100_initializeSingleUseEvent(void* event);
+void nQVZOR100_releaseSingleUseEvent(void* event);
+void nQVZOR100_waitForSingleUseEvent(void* event);
+// Negative when the wait was interrupted.
+int32_t nQVZOR100_waitForSingleUseEventInterruptible(void* event);
+// The timeout is in the layer's unit: milliseconds.
+int32_t nQVZOR100_waitForSingleUseEventTimeout(void* event, uint32_t timeout,
+                                               nQVZOR100_tTimeoutCallback* callback);
+int32_t nQVZOR100_waitForSingleUseEventTimeoutInterruptible(void* event, uint32_t timeout,
+                                                            nQVZOR100_tTimeoutCallback* callback);
+
+// ---- Time ---------------------------------------------------------------
+uint64_t nQVZOR1_getMonotonicCounter(void);  // nanoseconds
+uint64_t nQVZOR110_getTimerCount(void);      // timer ticks
+uint32_t nQVZOR100_getTimerInterval(void);   // microseconds per tick
+void nQVZOR250_sleepTimeout(uint32_t microseconds);
+void nQVZOR100_getTimeOfDay(uint32_t* seconds, uint32_t* microseconds);
+
+}  // extern "C"
