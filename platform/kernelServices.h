@@ -30,9 +30,39 @@ void nQVZOR100_printToDebugger(char const* text);
 [[noreturn]] void nQVZOR250_halt(char const* driverName, char const* file, uint64_t line, char const* text);
 
 // ---- Driver registration --------------------------------------------------
+// The record the layer hands to the driver entry. The layer owns it and the
+// bytes the driver does not write; the driver fills the name and callbacks.
+struct nQVZOR200_tDriverRecord {
+  uint8_t layerHeader[0x18];
+  char const* driverName;
+  uint8_t layerWord[8];
+  int32_t (*open)(void* openContext, void** fileContext);
+  void (*close)(void* session);
+  int32_t (*transferA)(void* session, uint64_t userAddress, uint64_t size, uint64_t unused,
+                       uint64_t* transferred);
+  int32_t (*transferB)(void* session, uint64_t userAddress, uint64_t size, uint64_t unused,
+                       uint64_t* transferred);
+  int32_t (*ioctl)(void* session, uint32_t code, uint64_t headerAddress);
+  void (*unload)(nQVZOR200_tDriverRecord* record);
+  int32_t (*addDevice)(void* pciDeviceRecord, uint64_t unused, void** deviceContext);
+  void (*removeDevice)(void* device);
+  int32_t (*mmap)(void* session, uint64_t offset, uint64_t userMap, uint32_t* made,
+                  uint64_t* mapObject);
+  void (*unmap)(uint64_t mapObject);
+  void (*destroyDevice)(void* device);
+};
+static_assert(offsetof(nQVZOR200_tDriverRecord, driverName) == 0x18);
+static_assert(offsetof(nQVZOR200_tDriverRecord, open) == 0x28);
+static_assert(offsetof(nQVZOR200_tDriverRecord, unload) == 0x50);
+static_assert(offsetof(nQVZOR200_tDriverRecord, destroyDevice) == 0x78);
+static_assert(sizeof(nQVZOR200_tDriverRecord) == 0x80);
+
+// The one symbol the driver object exports.
+int32_t nQVWEND200_driverEntry(nQVZOR200_tDriverRecord* record);
+
 // >= 0 success.
-int32_t nQVZOR200_registerDriver(void* driverRecord);
-void nQVZOR200_unregisterDriver(void* driverRecord);
+int32_t nQVZOR200_registerDriver(nQVZOR200_tDriverRecord* record);
+void nQVZOR200_unregisterDriver(nQVZOR200_tDriverRecord* record);
 
 // ---- Synchronization ----------------------------------------------------
 uint64_t nQVZOR150_createMutex(void);
