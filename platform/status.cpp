@@ -70,27 +70,27 @@ struct tCodePair {
 
 // Results of the layer and the codes they become here.
 constexpr tCodePair kInbound[] = {
-    {-51352, kStatusMemoryFull},       {-51353, kStatusLayerNoResources},
-    {-51256, kStatusNotSupported},     {-51150, kStatusNoMatch},
-    {-51009, kStatusBadArgument},      {-51101, kStatusNotAvailable},
-    {-51400, kStatusTimeout},          {-51104, kStatusLayer51104},
-    {-51000, kStatusLayer51000},       {-51152, kStatusUnsupportedAccess},
-    {-51409, kStatusBufferTooSmall},   {-51300, kStatusLayer51300},
-    {-51405, kStatusLayer51405},       {-51401, kStatusLayer51401},
+    {-51352, kStatusMemoryFull},     {-51353, kStatusLayerNoResources},
+    {-51256, kStatusNotSupported},   {-51150, kStatusNoMatch},
+    {-51009, kStatusBadArgument},    {-51101, kStatusNotAvailable},
+    {-51400, kStatusTimeout},        {-51104, kStatusLayer51104},
+    {-51000, kStatusLayer51000},     {-51152, kStatusUnsupportedAccess},
+    {-51409, kStatusBufferTooSmall}, {-51300, kStatusLayer51300},
+    {-51405, kStatusLayer51405},     {-51401, kStatusLayer51401},
     {-51106, kStatusLayer51106},
 };
 
 // Codes that leave for the layer. Not the inverse of the inbound table: a
 // timeout leaves as -51550 and a bare layer failure as -51202.
 constexpr tCodePair kOutbound[] = {
-    {-51352, kStatusMemoryFull},       {-51353, kStatusLayerNoResources},
-    {-51256, kStatusNotSupported},     {-51150, kStatusNoMatch},
-    {-51009, kStatusBadArgument},      {-51101, kStatusNotAvailable},
-    {-51550, kStatusTimeout},          {-51202, kStatusLayerFailure},
-    {-51104, kStatusLayer51104},       {-51000, kStatusLayer51000},
+    {-51352, kStatusMemoryFull},        {-51353, kStatusLayerNoResources},
+    {-51256, kStatusNotSupported},      {-51150, kStatusNoMatch},
+    {-51009, kStatusBadArgument},       {-51101, kStatusNotAvailable},
+    {-51550, kStatusTimeout},           {-51202, kStatusLayerFailure},
+    {-51104, kStatusLayer51104},        {-51000, kStatusLayer51000},
     {-51152, kStatusUnsupportedAccess}, {-51409, kStatusBufferTooSmall},
-    {-51300, kStatusLayer51300},       {-51405, kStatusLayer51405},
-    {-51401, kStatusLayer51401},       {-51106, kStatusLayer51106},
+    {-51300, kStatusLayer51300},        {-51405, kStatusLayer51405},
+    {-51401, kStatusLayer51401},        {-51106, kStatusLayer51106},
 };
 
 constexpr i32 kLayerUnknownFailure = -51001;

@@ -13,7 +13,9 @@ namespace {
 using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
 
-tAllocationHeader const& headerOf(void* object) { return static_cast<tAllocationHeader const*>(object)[-1]; }
+tAllocationHeader const& headerOf(void* object) {
+  return static_cast<tAllocationHeader const*>(object)[-1];
+}
 
 class MemoryTest : public ::testing::Test {
  protected:

@@ -203,9 +203,9 @@ TEST(RuntimeText, CompareTextIsSignedAndShorterIsLess) {
     char const* b;
     int32_t expected;
   } const cases[] = {
-      {"abc", "abc", 0},   {"abc", "abd", -1},     {"abd", "abc", 1},  {"ab", "abc", -1},
-      {"abc", "ab", 1},    {"\x80", "a", -1},      {"a", "\x80", 1},   {"abc\x80", "abc", 1},
-      {"abc", "abc\xff", -1}, {"", "", 0},         {nullptr, "", 0},   {nullptr, "a", -1},
+      {"abc", "abc", 0},      {"abc", "abd", -1}, {"abd", "abc", 1}, {"ab", "abc", -1},
+      {"abc", "ab", 1},       {"\x80", "a", -1},  {"a", "\x80", 1},  {"abc\x80", "abc", 1},
+      {"abc", "abc\xff", -1}, {"", "", 0},        {nullptr, "", 0},  {nullptr, "a", -1},
       {"a", nullptr, 1},
   };
   for (auto const& c : cases) {
@@ -235,9 +235,7 @@ TEST(RuntimeMemory, CompareMemoryGivesUnsignedDifference) {
   EXPECT_EQ(compareMemory(a, b, 0), 0);
 }
 
-TEST(RuntimeMemory, FillCopyAndMoveGoThroughTheLayer) {
-  sim::reset();
-  sim::enableCallLog(true);
+TEST(RuntimeMemory, FillCopyAndMove) {
   char buffer[8] = "abcdefg";
   EXPECT_EQ(fillMemory(buffer, 'z', 2), buffer);
   EXPECT_STREQ(buffer, "zzcdefg");
@@ -246,10 +244,6 @@ TEST(RuntimeMemory, FillCopyAndMoveGoThroughTheLayer) {
   EXPECT_STREQ(copy, "zzcdefg");
   EXPECT_EQ(moveMemory(buffer + 1, buffer, 4), buffer + 1);
   EXPECT_STREQ(buffer, "zzzcdfg");
-  EXPECT_EQ(sim::callCount("nQVZOR240_memSet"), 1u);
-  EXPECT_EQ(sim::callCount("nQVZOR180_memCpy"), 1u);
-  EXPECT_EQ(sim::callCount("nQVZOR180_memMove"), 1u);
-  sim::reset();
 }
 
 }  // namespace

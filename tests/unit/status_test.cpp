@@ -15,7 +15,9 @@ namespace {
 using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
 
-std::string field(char const* bytes, size_t size) { return std::string(bytes, strnlen(bytes, size)); }
+std::string field(char const* bytes, size_t size) {
+  return std::string(bytes, strnlen(bytes, size));
+}
 
 class StatusTest : public ::testing::Test {
  protected:
@@ -34,15 +36,9 @@ struct PrecedenceCase {
 
 TEST(StatusPrecedence, FollowsTheTable) {
   PrecedenceCase const cases[] = {
-      {0, 0, 0, false},
-      {240000, 0, 240000, false},
-      {-52002, 0, -52002, false},
-      {0, -52005, -52005, true},
-      {0, 240000, 240000, true},
-      {240000, -52002, -52002, true},
-      {240000, 1, 240000, false},
-      {-52002, -52005, -52002, false},
-      {-52002, 240000, -52002, false},
+      {0, 0, 0, false},           {240000, 0, 240000, false},      {-52002, 0, -52002, false},
+      {0, -52005, -52005, true},  {0, 240000, 240000, true},       {240000, -52002, -52002, true},
+      {240000, 1, 240000, false}, {-52002, -52005, -52002, false}, {-52002, 240000, -52002, false},
       {-1, INT64_MIN, -1, false},
   };
   for (auto const& c : cases) {
@@ -74,7 +70,8 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
   EXPECT_EQ(std::string(record.component), "qvrm7_dri");
   EXPECT_EQ(record.component[9], '\0');
   EXPECT_EQ(std::string(record.file), "tDeviceCore");
-  for (size_t i = sizeof("tDeviceCore"); i < sizeof record.file; ++i) EXPECT_EQ(record.file[i], '\0');
+  for (size_t i = sizeof("tDeviceCore"); i < sizeof record.file; ++i)
+    EXPECT_EQ(record.file[i], '\0');
   EXPECT_EQ(record.line, 82u);
   EXPECT_EQ(record.extra[0], 0u);
   EXPECT_EQ(record.extra[1], 22u);
@@ -102,7 +99,8 @@ TEST(StatusLongForm, FileOfHundredIsWholeAndLongerIsShortened) {
   std::string const veryLong = std::string(300, 'h') + "tail";
   tLongStatus far;
   setStatus(far, -1, veryLong.c_str(), 1);
-  EXPECT_EQ(field(far.file, sizeof far.file), std::string(49, 'h') + ".." + std::string(45, 'h') + "tail");
+  EXPECT_EQ(field(far.file, sizeof far.file),
+            std::string(49, 'h') + ".." + std::string(45, 'h') + "tail");
 }
 
 TEST(StatusLongForm, NullTextsCountAsEmpty) {
@@ -220,7 +218,8 @@ TEST(StatusMerge, SourceTextsWithoutNulAreReadWithinTheirFields) {
   tLongStatus source;
   // Every byte after the head is text-like, padding included, so an
   // unbounded read would run on past the file field.
-  std::memset(reinterpret_cast<char*>(&source) + sizeof(tStatus), 'P', sizeof source - sizeof(tStatus));
+  std::memset(reinterpret_cast<char*>(&source) + sizeof(tStatus), 'P',
+              sizeof source - sizeof(tStatus));
   source.head.code = -3;
   std::memset(source.component, 'c', sizeof source.component);
   for (size_t i = 0; i < sizeof source.file; ++i) source.file[i] = static_cast<char>('A' + i % 26);
@@ -273,15 +272,16 @@ constexpr CodePair kInboundTable[] = {
 };
 
 constexpr CodePair kOutboundTable[] = {
-    {-51352, -52000}, {-51353, -52001}, {-51256, -52002}, {-51150, -52003}, {-51009, -52005},
-    {-51101, -52006}, {-51550, -52007}, {-51202, -52008}, {-51104, -52010}, {-51000, -52013},
-    {-51152, -52018}, {-51409, -52019}, {-51300, -52020}, {-51405, -52023}, {-51401, -52024},
-    {-51106, -52031},
+    {-51352, -52000}, {-51353, -52001}, {-51256, -52002}, {-51150, -52003},
+    {-51009, -52005}, {-51101, -52006}, {-51550, -52007}, {-51202, -52008},
+    {-51104, -52010}, {-51000, -52013}, {-51152, -52018}, {-51409, -52019},
+    {-51300, -52020}, {-51405, -52023}, {-51401, -52024}, {-51106, -52031},
 };
 
 TEST(StatusTables, InboundKnownResults) {
   EXPECT_EQ(fromKernelLayerStatus(0), 0);
-  for (auto const& pair : kInboundTable) EXPECT_EQ(fromKernelLayerStatus(pair.layer), pair.platform) << pair.layer;
+  for (auto const& pair : kInboundTable)
+    EXPECT_EQ(fromKernelLayerStatus(pair.layer), pair.platform) << pair.layer;
 }
 
 TEST(StatusTables, InboundEveryOtherResultIsLayerFailure) {
@@ -298,7 +298,8 @@ TEST(StatusTables, InboundEveryOtherResultIsLayerFailure) {
 
 TEST(StatusTables, OutboundKnownCodes) {
   EXPECT_EQ(toKernelLayerStatus(0), 0);
-  for (auto const& pair : kOutboundTable) EXPECT_EQ(toKernelLayerStatus(pair.platform), pair.layer) << pair.platform;
+  for (auto const& pair : kOutboundTable)
+    EXPECT_EQ(toKernelLayerStatus(pair.platform), pair.layer) << pair.platform;
 }
 
 TEST(StatusTables, OutboundEveryOtherCodeIsUnknownFailure) {
@@ -309,8 +310,13 @@ TEST(StatusTables, OutboundEveryOtherCodeIsUnknownFailure) {
     if (known) continue;
     ASSERT_EQ(toKernelLayerStatus(code), -51001) << code;
   }
-  int64_t const others[] = {240000, -240023, driverCode(0xBFFA5012), INT64_MIN, INT64_MAX,
-                            -51352, int64_t{-52000} - (int64_t{1} << 32)};
+  int64_t const others[] = {240000,
+                            -240023,
+                            driverCode(0xBFFA5012),
+                            INT64_MIN,
+                            INT64_MAX,
+                            -51352,
+                            int64_t{-52000} - (int64_t{1} << 32)};
   for (int64_t code : others) EXPECT_EQ(toKernelLayerStatus(code), -51001) << code;
 }
 
