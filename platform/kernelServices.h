@@ -129,11 +129,9 @@ int32_t nQVZOR2280_tUserMemMap_mapPhysicalAddress(uint64_t userMap, uint64_t phy
                                                   uint64_t size, uint32_t cached);
 
 // ---- Device interfaces, properties and user-space events ----------------------
-// Registrations return a handle, 0 when refused. The layer copies the name and
-// the value bytes; the caller's storage is not kept.
+// Registrations return a handle, 0 when refused.
 uint64_t nQVZOR240_registerDeviceInterface(nQVZOR200_tDriverRecord* record, uint64_t parent,
-                                           char const* name, uint32_t index,
-                                           void* interfaceObject);
+                                           char const* name, uint32_t index, void* interfaceObject);
 void nQVZOR200_unregisterDeviceInterface(uint64_t interfaceHandle);
 void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle);
 

@@ -101,6 +101,17 @@ std::vector<DeferredCall> scheduledDeferredCalls() {
   return s.deferredCalls;
 }
 
+void clearRegistrations() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.interfaces.clear();
+  s.properties.clear();
+  s.interfaceUnregistrations.clear();
+  s.propertyUnregistrations.clear();
+  s.addEvents.clear();
+  s.deferredCalls.clear();
+}
+
 }  // namespace sim
 
 extern "C" {
@@ -123,8 +134,8 @@ void nQVZOR200_unregisterDeviceInterface(uint64_t interfaceHandle) {
   std::lock_guard lock(s.mutex);
   sim::InterfaceRegistration* found = sim::find(s.interfaces, interfaceHandle);
   if (found == nullptr) sim::die("unregisterDeviceInterface of an unknown handle", interfaceHandle);
-  if (!found->live) sim::die("unregisterDeviceInterface of a handle already unregistered",
-                             interfaceHandle);
+  if (!found->live)
+    sim::die("unregisterDeviceInterface of a handle already unregistered", interfaceHandle);
   found->live = false;
   s.interfaceUnregistrations.push_back(interfaceHandle);
 }

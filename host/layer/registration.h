@@ -51,4 +51,7 @@ struct DeferredCall {
 };
 std::vector<DeferredCall> scheduledDeferredCalls();  // recorded, never run
 
+// Forgets every record, live registrations included; handles are not reused.
+void clearRegistrations();
+
 }  // namespace sim

@@ -59,8 +59,8 @@ bool touchesAnyRange(State const& s, uintptr_t start, uint64_t size) {
   return start - rangeStart < rangeSize;
 }
 
-int32_t copy(UserCopy::Direction direction, void* destination, void const* source,
-             uint32_t count, char const* import) {
+int32_t copy(UserCopy::Direction direction, void* destination, void const* source, uint32_t count,
+             char const* import) {
   bool const inbound = direction == UserCopy::kInbound;
   auto const user = reinterpret_cast<uintptr_t>(inbound ? source : destination);
   auto const kernel = reinterpret_cast<uintptr_t>(inbound ? destination : source);

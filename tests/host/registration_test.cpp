@@ -1,20 +1,31 @@
 // The stand-in's bookkeeping of device interfaces, properties, add events and
 // deferred calls, which the add- and remove-device tests rely on.
+#include "host/layer/registration.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "host/layer/control.h"
-#include "host/layer/registration.h"
 
 namespace {
 
 auto* const kRecord = reinterpret_cast<nQVZOR200_tDriverRecord*>(uintptr_t{0xD000});
 
-TEST(LayerRegistration, InterfacesAreRecordedWithEverythingTheDriverPassed) {
+class LayerRegistration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    sim::clearRegistrations();
+  }
+};
+
+TEST_F(LayerRegistration, InterfacesAreRecordedWithEverythingTheDriverPassed) {
   int objects[2];
-  uint64_t const first = nQVZOR240_registerDeviceInterface(kRecord, 0x77, "qvrm7_a", 0, &objects[0]);
-  uint64_t const second = nQVZOR240_registerDeviceInterface(kRecord, 0x77, "qvrm7_b", 1, &objects[1]);
+  uint64_t const first =
+      nQVZOR240_registerDeviceInterface(kRecord, 0x77, "qvrm7_a", 0, &objects[0]);
+  uint64_t const second =
+      nQVZOR240_registerDeviceInterface(kRecord, 0x77, "qvrm7_b", 1, &objects[1]);
   ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
   EXPECT_NE(first, second);
@@ -40,7 +51,7 @@ TEST(LayerRegistration, InterfacesAreRecordedWithEverythingTheDriverPassed) {
   EXPECT_FALSE(sim::interfaceRegistrations()[0].live);
 }
 
-TEST(LayerRegistration, PropertiesKeepTheValueBytesTheyWereRegisteredWith) {
+TEST_F(LayerRegistration, PropertiesKeepTheValueBytesTheyWereRegisteredWith) {
   uint32_t number = 0x11223344;
   char text[] = "slot";
   uint64_t const numberHandle = nQVZOR200_registerProperty(1, 0x77, "pciBus", &number, 4);
@@ -65,7 +76,7 @@ TEST(LayerRegistration, PropertiesKeepTheValueBytesTheyWereRegisteredWith) {
   EXPECT_EQ(sim::propertyUnregistrations(), std::vector<uint64_t>{textHandle});
 }
 
-TEST(LayerRegistration, TheNthRegistrationIsRefusedAndLeavesNoTrace) {
+TEST_F(LayerRegistration, TheNthRegistrationIsRefusedAndLeavesNoTrace) {
   sim::failNthCall("nQVZOR200_registerProperty", 3);
   uint32_t value = 1;
   std::vector<uint64_t> handles;
@@ -80,7 +91,7 @@ TEST(LayerRegistration, TheNthRegistrationIsRefusedAndLeavesNoTrace) {
   EXPECT_TRUE(sim::interfaceRegistrations().empty());
 }
 
-TEST(LayerRegistration, UnregisteringWhatIsNotRegisteredDies) {
+TEST_F(LayerRegistration, UnregisteringWhatIsNotRegisteredDies) {
   uint64_t const interface = nQVZOR240_registerDeviceInterface(kRecord, 0, "i", 0, nullptr);
   uint32_t value = 0;
   uint64_t const property = nQVZOR200_registerProperty(0, 0, "p", &value, 4);
@@ -97,7 +108,7 @@ TEST(LayerRegistration, UnregisteringWhatIsNotRegisteredDies) {
   EXPECT_DEATH(nQVZOR240_notifyUserspaceAddEvent(interface), "not registered");
 }
 
-TEST(LayerRegistration, DeferredCallsAreRecordedNotRun) {
+TEST_F(LayerRegistration, DeferredCallsAreRecordedNotRun) {
   int record = 0;
   nQVZOR100_scheduleDPC(0x42, &record);
   auto const calls = sim::scheduledDeferredCalls();
