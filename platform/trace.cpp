@@ -21,9 +21,10 @@ constexpr u64 kNumberTextSize = 72;
 
 char const* orEmpty(char const* text) { return text == nullptr ? "" : text; }
 
-// Bases 0 and 1 have no digits: they would divide by zero or never end.
+// "0x" for base 16, "b#" for bases other than 10; the routine writes bases
+// without digits (0 and 1) in decimal.
 char* numberText(char* buffer, u64 value, u32 base) {
-  return unsignedToTextPrefixed(buffer, value, base < 2 ? 10 : base);
+  return unsignedToTextPrefixed(buffer, value, base);
 }
 
 // "major.minor.update<phase>build" of the packed version word.
