@@ -106,6 +106,46 @@ uint32_t nQVZOR100_getTimerInterval(void);   // microseconds per tick
 void nQVZOR250_sleepTimeout(uint32_t microseconds);
 void nQVZOR100_getTimeOfDay(uint32_t* seconds, uint32_t* microseconds);
 
+// ---- Ioctl buffer copies ----------------------------------------------------
+// 0 when every byte was copied; a negative layer code when the user range is
+// not the caller's to read or write, and then nothing was copied. A count of 0
+// copies nothing and succeeds.
+int32_t nQVZOR100_replicateInboundIOControlBuffer(void* kernelDestination, void const* userSource,
+                                                  uint32_t count);
+int32_t nQVZOR100_replicateOutboundIOControlBuffer(void* userDestination, void const* kernelSource,
+                                                   uint32_t count);
+
+// ---- User memory maps -------------------------------------------------------
+// A user map is the layer's record of one memory-map request of a caller: the
+// size and address of the caller's area and the access it asked for.
+enum { kQVZORUserMapWritable = 2 };  // access-mode bit
+uint64_t nQVZOR220_tUserMemMap_getSize(uint64_t userMap);
+uint32_t nQVZOR220_tUserMemMap_getAccessMode(uint64_t userMap);
+uint64_t nQVZOR220_tUserMemMap_getVirtualAddress(uint64_t userMap);
+// Both return 0 or a negative layer code.
+int32_t nQVZOR220_tUserMemMap_mapPageList(uint64_t userMap, uint64_t pageList, uint64_t firstPage,
+                                          uint64_t pageCount);
+int32_t nQVZOR2280_tUserMemMap_mapPhysicalAddress(uint64_t userMap, uint64_t physicalAddress,
+                                                  uint64_t size, uint32_t cached);
+
+// ---- Device interfaces, properties and user-space events ----------------------
+// Registrations return a handle, 0 when refused.
+uint64_t nQVZOR240_registerDeviceInterface(nQVZOR200_tDriverRecord* record, uint64_t parent,
+                                           char const* name, uint32_t index, void* interfaceObject);
+void nQVZOR200_unregisterDeviceInterface(uint64_t interfaceHandle);
+void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle);
+
+// Scopes: 0 device attributes, 1 bus properties, 2 interface properties
+// (whose parent is the interface's handle).
+uint64_t nQVZOR200_registerProperty(uint32_t scope, uint64_t parent, char const* name,
+                                    void const* value, uint64_t size);
+void nQVZOR200_unregisterProperty(uint64_t propertyHandle);
+
+// ---- Deferred calls -----------------------------------------------------------
+// Queues the layer's deferred call; record is what the driver handed the layer
+// when it made the handle.
+void nQVZOR100_scheduleDPC(uint64_t deferredCall, void* record);
+
 // ---- PCI devices, kernel mappings, register access and interrupts -----------
 // The layer's records are little-endian wire layouts shared with the layer;
 // the driver only reads them. Bytes the driver has no use for belong to the
