@@ -175,7 +175,7 @@ struct __attribute__((packed)) nQVZOR200_tPCIDeviceRecord {
   uint16_t deviceID;
   uint16_t subsystemVendorID;
   uint16_t subsystemID;
-  uint16_t revision;  // low byte
+  uint16_t revision;          // low byte
   uint32_t interruptPresent;  // non-zero when the function has an interrupt
   uint32_t interruptNumber;
   uint8_t layerWord2[8];

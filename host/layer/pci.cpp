@@ -41,7 +41,7 @@ struct Reservation {
 struct Bus {
   std::mutex mutex;
   std::vector<std::shared_ptr<PciDevice>> devices;  // on the bus
-  std::vector<PciBridgeSpec> bridges;
+  std::vector<PciBridge> bridges;
   std::map<uint64_t, Mapping> mappings;  // by the address the caller got
   std::vector<Reservation> reservations;
   bool addressableOver4G = true;
@@ -70,7 +70,9 @@ thread_local bool tInInterrupt = false;
   std::abort();
 }
 
-uint64_t alignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+uint64_t alignUp(uint64_t value, uint64_t alignment) {
+  return (value + alignment - 1) & ~(alignment - 1);
+}
 
 uint64_t naturalAlignment(uint64_t size, uint64_t minimum) {
   uint64_t alignment = minimum;
@@ -114,9 +116,10 @@ std::shared_ptr<PciDevice> findDevice(Bus& b, uint64_t handle) {
 
 }  // namespace
 
-PciDevice::PciDevice(PciDeviceSpec spec) : spec_(std::move(spec)), config_(spec_.configSize) {
-  if (spec_.resources.size() > kQVZORPCIResourceCount)
-    fatal("a PCI function has at most six resources, not %llu", spec_.resources.size());
+PciDevice::PciDevice(PciDeviceOptions options)
+    : options_(std::move(options)), config_(options_.configSize) {
+  if (options_.resources.size() > kQVZORPCIResourceCount)
+    fatal("a PCI function has at most six resources, not %llu", options_.resources.size());
   Bus& b = bus();
   {
     std::lock_guard lock(b.mutex);
@@ -124,8 +127,8 @@ PciDevice::PciDevice(PciDeviceSpec spec) : spec_(std::move(spec)), config_(spec_
     // Neither is an address: a driver that follows one faults at once.
     record_.deviceHandle = 0xDE00000000000000ull + n;
     kernelParent_ = 0xFA00000000000000ull + n;
-    for (size_t i = 0; i < spec_.resources.size(); ++i) {
-      PciResourceSpec const& resource = spec_.resources[i];
+    for (size_t i = 0; i < options_.resources.size(); ++i) {
+      PciResource const& resource = options_.resources[i];
       nQVZOR200_tPCIResource& out = record_.resources[i];
       out.size = resource.size;
       out.flags = resource.flags;
@@ -142,29 +145,29 @@ PciDevice::PciDevice(PciDeviceSpec spec) : spec_(std::move(spec)), config_(spec_
       }
     }
   }
-  record_.bus = spec_.bus;
-  record_.device = spec_.device;
-  record_.function = spec_.function;
-  record_.vendorID = spec_.vendorID;
-  record_.deviceID = spec_.deviceID;
-  record_.subsystemVendorID = spec_.subsystemVendorID;
-  record_.subsystemID = spec_.subsystemID;
-  record_.revision = spec_.revision;
-  record_.interruptPresent = spec_.interrupt ? 1 : 0;
-  record_.interruptNumber = spec_.interrupt.value_or(0);
+  record_.bus = options_.bus;
+  record_.device = options_.device;
+  record_.function = options_.function;
+  record_.vendorID = options_.vendorID;
+  record_.deviceID = options_.deviceID;
+  record_.subsystemVendorID = options_.subsystemVendorID;
+  record_.subsystemID = options_.subsystemID;
+  record_.revision = options_.revision;
+  record_.interruptPresent = options_.interrupt ? 1 : 0;
+  record_.interruptNumber = options_.interrupt.value_or(0);
 
   // The type 0 header; what software may write is left writable.
-  config_.set(0x00, 2, spec_.vendorID);
-  config_.set(0x02, 2, spec_.deviceID);
+  config_.set(0x00, 2, options_.vendorID);
+  config_.set(0x02, 2, options_.deviceID);
   config_.setWritable(0x04, 2, 0x0547);  // I/O, memory, bus master, parity, SERR, INTx disable
-  config_.set(0x08, 1, spec_.revision);
-  config_.set(0x09, 1, spec_.classCode & 0xFF);
-  config_.set(0x0A, 2, (spec_.classCode >> 8) & 0xFFFF);
+  config_.set(0x08, 1, options_.revision);
+  config_.set(0x09, 1, options_.classCode & 0xFF);
+  config_.set(0x0A, 2, (options_.classCode >> 8) & 0xFFFF);
   config_.setWritable(0x0C, 2, 0xFFFF);  // cache line size, latency timer
-  config_.set(0x2C, 2, spec_.subsystemVendorID);
-  config_.set(0x2E, 2, spec_.subsystemID);
-  if (spec_.interrupt) {
-    config_.set(0x3C, 1, *spec_.interrupt & 0xFF);
+  config_.set(0x2C, 2, options_.subsystemVendorID);
+  config_.set(0x2E, 2, options_.subsystemID);
+  if (options_.interrupt) {
+    config_.set(0x3C, 1, *options_.interrupt & 0xFF);
     config_.set(0x3D, 1, 1);  // INTA
   }
   config_.setWritable(0x3C, 1, 0xFF);
@@ -201,7 +204,8 @@ int32_t plugIn(std::shared_ptr<PciDevice> const& device) {
   {
     std::lock_guard lock(b.mutex);
     std::lock_guard deviceLock(PciBusAccess::mutex(*device));
-    if (PciBusAccess::plugged(*device)) fatal("device 0x%llx is already on the bus", device->handle());
+    if (PciBusAccess::plugged(*device))
+      fatal("device 0x%llx is already on the bus", device->handle());
     PciBusAccess::plugged(*device) = true;
     b.devices.push_back(device);
   }
@@ -265,9 +269,9 @@ UnplugReport unplug(PciDevice& device) {
   }
   for (auto const& [address, mapping] : b.mappings)
     if (mapping.deviceHandle == device.handle()) ++report.mappingsLeft;
-  if (device.spec().interrupt)
+  if (device.options().interrupt)
     for (Reservation const& r : b.reservations)
-      if (r.interruptNumber == *device.spec().interrupt) ++report.interruptsLeft;
+      if (r.interruptNumber == *device.options().interrupt) ++report.interruptsLeft;
   return report;
 }
 
@@ -291,7 +295,7 @@ void releaseDevicesOf(nQVZOR200_tDriverRecord* driver) {
 
 // ---- Bus settings and observation -------------------------------------------
 
-void addPciBridge(PciBridgeSpec const& bridge) {
+void addPciBridge(PciBridge const& bridge) {
   Bus& b = bus();
   std::lock_guard lock(b.mutex);
   b.bridges.push_back(bridge);
@@ -325,7 +329,8 @@ uint64_t liveMappings(PciDevice const& device) {
 }
 
 bool fireInterrupt(uint32_t interruptNumber) {
-  if (tInInterrupt) fatal("interrupt %llu fired from inside an interrupt function", interruptNumber);
+  if (tInInterrupt)
+    fatal("interrupt %llu fired from inside an interrupt function", interruptNumber);
   Bus& b = bus();
   std::lock_guard dispatch(b.dispatch);
   std::vector<Reservation> targets;
@@ -393,8 +398,8 @@ Resolved resolve(uint64_t address, unsigned width, char const* import) {
     if (into < m.size && m.size - into >= width)
       return {m.bar, m.barOffset + into, m.deviceHandle, m.resource};
   }
-  std::fprintf(stderr, "layer: %s at 0x%llx (%u bytes), which no live kernel mapping holds\n", import,
-               static_cast<unsigned long long>(address), width);
+  std::fprintf(stderr, "layer: %s at 0x%llx (%u bytes), which no live kernel mapping holds\n",
+               import, static_cast<unsigned long long>(address), width);
   std::abort();
 }
 
@@ -402,7 +407,8 @@ uint32_t readRegister(char const* import, uint64_t address, unsigned width) {
   if (enterImport(import)) return 0xFFFFFFFFu;  // as a read of a device that has gone
   Resolved const r = resolve(address, width, import);
   uint32_t const value = r.bar->registerRead(r.offset, width);
-  sim::record({sim::PciAccess::Kind::MemoryRead, r.deviceHandle, r.resource, r.offset, width, value});
+  sim::record(
+      {sim::PciAccess::Kind::MemoryRead, r.deviceHandle, r.resource, r.offset, width, value});
   return value;
 }
 
@@ -410,7 +416,8 @@ void writeRegister(char const* import, uint64_t address, unsigned width, uint32_
   if (enterImport(import)) return;  // lost, as a write to a device that has gone
   Resolved const r = resolve(address, width, import);
   r.bar->registerWrite(r.offset, width, value);
-  sim::record({sim::PciAccess::Kind::MemoryWrite, r.deviceHandle, r.resource, r.offset, width, value});
+  sim::record(
+      {sim::PciAccess::Kind::MemoryWrite, r.deviceHandle, r.resource, r.offset, width, value});
 }
 
 int32_t configAccess(char const* import, uint64_t handle, uint32_t offset, unsigned width,
@@ -426,8 +433,8 @@ int32_t configAccess(char const* import, uint64_t handle, uint32_t offset, unsig
   bool const done = write ? device->config().write(offset, width, value)
                           : device->config().read(offset, width, value);
   if (!done) return sim::kBadArgument;
-  sim::record({write ? sim::PciAccess::Kind::ConfigWrite : sim::PciAccess::Kind::ConfigRead, handle, -1,
-               offset, width, value});
+  sim::record({write ? sim::PciAccess::Kind::ConfigWrite : sim::PciAccess::Kind::ConfigRead, handle,
+               -1, offset, width, value});
   return 0;
 }
 
@@ -437,14 +444,16 @@ extern "C" {
 
 int32_t nQVZOR100_pciConfigRead8(uint64_t deviceHandle, uint32_t offset, uint8_t* value) {
   uint32_t read = 0;
-  int32_t const result = configAccess("nQVZOR100_pciConfigRead8", deviceHandle, offset, 1, false, read);
+  int32_t const result =
+      configAccess("nQVZOR100_pciConfigRead8", deviceHandle, offset, 1, false, read);
   if (result == 0) *value = static_cast<uint8_t>(read);
   return result;
 }
 
 int32_t nQVZOR100_pciConfigRead16(uint64_t deviceHandle, uint32_t offset, uint16_t* value) {
   uint32_t read = 0;
-  int32_t const result = configAccess("nQVZOR100_pciConfigRead16", deviceHandle, offset, 2, false, read);
+  int32_t const result =
+      configAccess("nQVZOR100_pciConfigRead16", deviceHandle, offset, 2, false, read);
   if (result == 0) *value = static_cast<uint16_t>(read);
   return result;
 }
@@ -459,13 +468,13 @@ int32_t nQVZOR240_getPCIDomain(uint64_t deviceHandle) {
   sim::Bus& b = sim::bus();
   std::lock_guard lock(b.mutex);
   auto device = sim::findDevice(b, deviceHandle);
-  return device ? device->spec().domain : sim::kBadArgument;
+  return device ? device->options().domain : sim::kBadArgument;
 }
 
 int32_t nQVZOR100_enumeratePCIBuses(nQVZOR100_tPCIBusCallback callback, void* context, uint64_t) {
   if (enterImport("nQVZOR100_enumeratePCIBuses")) return failureCode("nQVZOR100_enumeratePCIBuses");
   if (callback == nullptr) return sim::kBadArgument;
-  std::vector<sim::PciBridgeSpec> bridges;
+  std::vector<sim::PciBridge> bridges;
   {
     sim::Bus& b = sim::bus();
     std::lock_guard lock(b.mutex);
@@ -475,7 +484,7 @@ int32_t nQVZOR100_enumeratePCIBuses(nQVZOR100_tPCIBusCallback callback, void* co
     return std::tie(x.domain, x.bus, x.device, x.function) <
            std::tie(y.domain, y.bus, y.device, y.function);
   });
-  for (sim::PciBridgeSpec const& bridge : bridges) {
+  for (sim::PciBridge const& bridge : bridges) {
     nQVZOR100_tPCIBusRecord record{};
     record.bus = bridge.bus;
     record.device = bridge.device;
@@ -493,7 +502,7 @@ uint32_t nQVZOR1_getDeviceNUMANode(nQVZOR200_tPCIDeviceRecord const* record) {
   sim::Bus& b = sim::bus();
   std::lock_guard lock(b.mutex);
   for (auto const& device : b.devices)
-    if (&device->record() == record) return device->spec().numaNode;
+    if (&device->record() == record) return device->options().numaNode;
   sim::fatal("getDeviceNUMANode of 0x%llx, which is not the record of a device on the bus",
              reinterpret_cast<unsigned long long>(record));
 }
@@ -504,10 +513,10 @@ int32_t nQVZOR220_pciSetDMAMask(uint64_t deviceHandle, uint64_t mask) {
   std::lock_guard lock(b.mutex);
   auto device = sim::findDevice(b, deviceHandle);
   if (!device || mask == 0) return sim::kBadArgument;
-  sim::PciDeviceSpec const& spec = device->spec();
-  bool const refused = spec.dmaMask == sim::DmaMaskPolicy::RefuseAll ||
-                       (spec.dmaMask == sim::DmaMaskPolicy::Only32Bit && mask > 0xFFFFFFFFull);
-  if (refused) return spec.dmaRefusalCode;
+  sim::PciDeviceOptions const& options = device->options();
+  bool const refused = options.dmaMask == sim::DmaMaskPolicy::RefuseAll ||
+                       (options.dmaMask == sim::DmaMaskPolicy::Only32Bit && mask > 0xFFFFFFFFull);
+  if (refused) return options.dmaRefusalCode;
   std::lock_guard deviceLock(sim::PciBusAccess::mutex(*device));
   sim::PciBusAccess::dmaMask(*device) = mask;
   return 0;
@@ -520,7 +529,8 @@ int32_t nQVZOR200_isAddressableMemOver4G(void) {
   return b.addressableOver4G ? 1 : 0;
 }
 
-uint64_t nQVZOR230_mapPhysicalToKernel(uint64_t physicalAddress, uint64_t size, uint32_t cacheMode) {
+uint64_t nQVZOR230_mapPhysicalToKernel(uint64_t physicalAddress, uint64_t size,
+                                       uint32_t cacheMode) {
   if (enterImport("nQVZOR230_mapPhysicalToKernel")) return 0;
   if (size == 0) return 0;
   sim::Bus& b = sim::bus();
@@ -551,7 +561,8 @@ void nQVZOR230_unmapPhysicalFromKernel(uint64_t kernelAddress, uint32_t) {
     std::lock_guard lock(b.mutex);
     auto found = b.mappings.find(kernelAddress);
     if (found == b.mappings.end())
-      sim::fatal("unmapPhysicalFromKernel of 0x%llx, which is not a live kernel mapping", kernelAddress);
+      sim::fatal("unmapPhysicalFromKernel of 0x%llx, which is not a live kernel mapping",
+                 kernelAddress);
     view = found->second.view;
     b.mappings.erase(found);
   }
@@ -591,8 +602,8 @@ int32_t nQVZOR1400_reserveInterrupt(uint32_t interruptNumber,
   std::lock_guard lock(b.mutex);
   for (sim::Reservation const& r : b.reservations)
     if (r.interruptNumber == interruptNumber && r.registration == registration) return sim::kBusy;
-  b.reservations.push_back({interruptNumber, registration, registration->function, registration->context,
-                            driverName ? driverName : "", flags});
+  b.reservations.push_back({interruptNumber, registration, registration->function,
+                            registration->context, driverName ? driverName : "", flags});
   return 0;
 }
 
@@ -600,7 +611,8 @@ void nQVZOR100_relinquishInterrupt(uint32_t interruptNumber,
                                    nQVZOR1400_tInterruptRegistration* registration) {
   enterImport("nQVZOR100_relinquishInterrupt");
   if (sim::tInInterrupt)
-    sim::fatal("relinquishInterrupt of interrupt %llu from inside an interrupt function", interruptNumber);
+    sim::fatal("relinquishInterrupt of interrupt %llu from inside an interrupt function",
+               interruptNumber);
   sim::Bus& b = sim::bus();
   std::lock_guard dispatch(b.dispatch);  // no function of it may be running on return
   std::lock_guard lock(b.mutex);
@@ -608,7 +620,8 @@ void nQVZOR100_relinquishInterrupt(uint32_t interruptNumber,
     return r.interruptNumber == interruptNumber && r.registration == registration;
   });
   if (found == b.reservations.end())
-    sim::fatal("relinquishInterrupt of interrupt %llu with a record that does not hold it", interruptNumber);
+    sim::fatal("relinquishInterrupt of interrupt %llu with a record that does not hold it",
+               interruptNumber);
   b.reservations.erase(found);
 }
 

@@ -143,18 +143,18 @@ class Bar {
 };
 
 // ---- A simulated PCI function -----------------------------------------------
-struct PciResourceSpec {
+struct PciResource {
   uint64_t size = 0;
   uint32_t flags = kQVZORResourceMemory;
 };
 
 enum class DmaMaskPolicy {
-  AcceptAny,    // any non-zero mask
-  Only32Bit,    // masks wider than 32 bits are refused
+  AcceptAny,  // any non-zero mask
+  Only32Bit,  // masks wider than 32 bits are refused
   RefuseAll,
 };
 
-struct PciDeviceSpec {
+struct PciDeviceOptions {
   int32_t domain = 0;  // what getPCIDomain answers; negative: none known
   uint16_t bus = 0;
   uint16_t device = 0;
@@ -164,25 +164,25 @@ struct PciDeviceSpec {
   uint16_t subsystemVendorID = 0;
   uint16_t subsystemID = 0;
   uint8_t revision = 0;
-  uint32_t classCode = 0xFF0000;  // base class, sub-class, programming interface
+  uint32_t classCode = 0xFF0000;      // base class, sub-class, programming interface
   std::optional<uint32_t> interrupt;  // the interrupt number, when it has one
   uint32_t numaNode = 0;              // 0xFFFFFFFF: none
   uint32_t configSize = 4096;
   // At most six, in record order. Memory resources (flag bit 1) get a
   // physical range and host memory; others get an I/O address only.
-  std::vector<PciResourceSpec> resources;
+  std::vector<PciResource> resources;
   DmaMaskPolicy dmaMask = DmaMaskPolicy::AcceptAny;
   int32_t dmaRefusalCode = -51009;
 };
 
 class PciDevice {
  public:
-  explicit PciDevice(PciDeviceSpec spec);
+  explicit PciDevice(PciDeviceOptions options);
   ~PciDevice();
   PciDevice(PciDevice const&) = delete;
   PciDevice& operator=(PciDevice const&) = delete;
 
-  PciDeviceSpec const& spec() const { return spec_; }
+  PciDeviceOptions const& options() const { return options_; }
   // The record the add-device callback receives; its address is stable.
   nQVZOR200_tPCIDeviceRecord const& record() const { return record_; }
   uint64_t handle() const { return record_.deviceHandle; }
@@ -202,7 +202,7 @@ class PciDevice {
 
  private:
   friend struct PciBusAccess;
-  PciDeviceSpec spec_;
+  PciDeviceOptions options_;
   nQVZOR200_tPCIDeviceRecord record_{};
   uint64_t kernelParent_;
   ConfigSpace config_;
@@ -223,16 +223,16 @@ class PciDevice {
 int32_t plugIn(std::shared_ptr<PciDevice> const& device);
 
 struct UnplugReport {
-  bool wasBound = false;         // remove and destroy were called
-  uint64_t mappingsLeft = 0;     // kernel mappings of its BARs still live
-  uint64_t interruptsLeft = 0;   // reservations of its interrupt still held
+  bool wasBound = false;        // remove and destroy were called
+  uint64_t mappingsLeft = 0;    // kernel mappings of its BARs still live
+  uint64_t interruptsLeft = 0;  // reservations of its interrupt still held
 };
 // Removes the device: a bound device gets removeDevice then destroyDevice
 // with its context; then it leaves the bus. Mappings left behind stay valid
 // until unmapped and are counted in the report.
 UnplugReport unplug(PciDevice& device);
 
-struct PciBridgeSpec {
+struct PciBridge {
   uint16_t domain = 0;
   uint16_t bus = 0;
   uint16_t device = 0;
@@ -241,7 +241,7 @@ struct PciBridgeSpec {
   uint16_t subordinateBus = 0;
 };
 // Enumeration reports bridges by domain, bus, device and function.
-void addPciBridge(PciBridgeSpec const& bridge);
+void addPciBridge(PciBridge const& bridge);
 void clearPciBridges();
 
 void setAddressableMemOver4G(bool addressable);  // true until changed

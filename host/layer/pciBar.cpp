@@ -49,9 +49,9 @@ Bar::~Bar() {
 
 void Bar::check(uint64_t offset, unsigned width) const {
   if (offset >= size_ || size_ - offset < width) {
-    std::fprintf(stderr, "layer: access of %u bytes at offset 0x%llx is outside a BAR of 0x%llx bytes\n",
-                 width, static_cast<unsigned long long>(offset),
-                 static_cast<unsigned long long>(size_));
+    std::fprintf(
+        stderr, "layer: access of %u bytes at offset 0x%llx is outside a BAR of 0x%llx bytes\n",
+        width, static_cast<unsigned long long>(offset), static_cast<unsigned long long>(size_));
     std::abort();
   }
 }
@@ -63,10 +63,14 @@ uint32_t Bar::load(uint64_t offset, unsigned width) const {
   uint8_t* const at = view_ + offset;
   if (offset % width == 0) {
     switch (width) {
-      case 1: return __atomic_load_n(at, __ATOMIC_RELAXED);
-      case 2: return __atomic_load_n(reinterpret_cast<uint16_t*>(at), __ATOMIC_RELAXED);
-      case 4: return __atomic_load_n(reinterpret_cast<uint32_t*>(at), __ATOMIC_RELAXED);
-      default: break;
+      case 1:
+        return __atomic_load_n(at, __ATOMIC_RELAXED);
+      case 2:
+        return __atomic_load_n(reinterpret_cast<uint16_t*>(at), __ATOMIC_RELAXED);
+      case 4:
+        return __atomic_load_n(reinterpret_cast<uint32_t*>(at), __ATOMIC_RELAXED);
+      default:
+        break;
     }
   }
   uint32_t value = 0;
@@ -79,12 +83,18 @@ void Bar::store(uint64_t offset, unsigned width, uint32_t value) {
   uint8_t* const at = view_ + offset;
   if (offset % width == 0) {
     switch (width) {
-      case 1: __atomic_store_n(at, static_cast<uint8_t>(value), __ATOMIC_RELAXED); return;
-      case 2:
-        __atomic_store_n(reinterpret_cast<uint16_t*>(at), static_cast<uint16_t>(value), __ATOMIC_RELAXED);
+      case 1:
+        __atomic_store_n(at, static_cast<uint8_t>(value), __ATOMIC_RELAXED);
         return;
-      case 4: __atomic_store_n(reinterpret_cast<uint32_t*>(at), value, __ATOMIC_RELAXED); return;
-      default: break;
+      case 2:
+        __atomic_store_n(reinterpret_cast<uint16_t*>(at), static_cast<uint16_t>(value),
+                         __ATOMIC_RELAXED);
+        return;
+      case 4:
+        __atomic_store_n(reinterpret_cast<uint32_t*>(at), value, __ATOMIC_RELAXED);
+        return;
+      default:
+        break;
     }
   }
   std::memcpy(at, &value, width);
@@ -130,7 +140,8 @@ std::shared_ptr<RegisterHooks const> Bar::claimAt(uint64_t offset) const {
 // the layer's other services.
 uint32_t Bar::registerRead(uint64_t offset, unsigned width) const {
   check(offset, width);
-  if (auto hooks = claimAt(offset); hooks && hooks->read) return hooks->read(offset, width) & widthMask(width);
+  if (auto hooks = claimAt(offset); hooks && hooks->read)
+    return hooks->read(offset, width) & widthMask(width);
   return load(offset, width);
 }
 
@@ -149,7 +160,8 @@ Bar::View Bar::mapView(uint64_t offset, uint64_t length) const {
   if (length == 0 || size_ - offset < length) return {};
   uint64_t const first = offset & ~(pageSize() - 1);
   uint64_t const span = roundUpToPage(offset + length) - first;
-  void* base = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, static_cast<off_t>(first));
+  void* base =
+      mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, static_cast<off_t>(first));
   if (base == MAP_FAILED) return {};
   return {base, span, static_cast<uint8_t*>(base) + (offset - first)};
 }

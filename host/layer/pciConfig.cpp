@@ -70,7 +70,8 @@ void ConfigSpace::setWritable(uint32_t offset, unsigned width, uint32_t mask) {
   if (!validWidth(width) || offset >= size() || size() - offset < width)
     misuse("mask outside the space", offset, width);
   std::lock_guard lock(mutex_);
-  for (unsigned i = 0; i < width; ++i) writable_[offset + i] = static_cast<uint8_t>(mask >> (8 * i));
+  for (unsigned i = 0; i < width; ++i)
+    writable_[offset + i] = static_cast<uint8_t>(mask >> (8 * i));
 }
 
 uint8_t ConfigSpace::addCapability(uint8_t id, uint8_t length) {
@@ -92,8 +93,8 @@ uint8_t ConfigSpace::addCapability(uint8_t id, uint8_t length) {
 
 uint8_t addPciExpressCapability(ConfigSpace& config, PcieLink const& link) {
   uint8_t const at = config.addCapability(kPciExpressCapabilityID, 0x3C);
-  config.set(at + 2u, 2, 0x0002);  // capability version 2, endpoint
-  config.set(at + 4u, 4, 0x00008000);  // device capabilities: role-based error reporting
+  config.set(at + 2u, 2, 0x0002);          // capability version 2, endpoint
+  config.set(at + 4u, 4, 0x00008000);      // device capabilities: role-based error reporting
   config.setWritable(at + 8u, 2, 0x7FFF);  // device control
   config.set(at + kLinkCapabilitiesOffset, 4,
              (uint32_t{link.maxSpeed} & 0xF) | (uint32_t{link.maxWidth} & 0x3F) << 4);
@@ -105,14 +106,14 @@ uint8_t addPciExpressCapability(ConfigSpace& config, PcieLink const& link) {
 
 uint8_t addPowerManagementCapability(ConfigSpace& config) {
   uint8_t const at = config.addCapability(kPowerManagementCapabilityID, 8);
-  config.set(at + 2u, 2, 0x0003);  // version 3
+  config.set(at + 2u, 2, 0x0003);          // version 3
   config.setWritable(at + 4u, 2, 0x0103);  // power state, PME enable
   return at;
 }
 
 uint8_t addMsiCapability(ConfigSpace& config) {
   uint8_t const at = config.addCapability(kMsiCapabilityID, 14);
-  config.set(at + 2u, 2, 0x0080);  // 64-bit address, one vector
+  config.set(at + 2u, 2, 0x0080);          // 64-bit address, one vector
   config.setWritable(at + 2u, 2, 0x0071);  // enable, vectors granted
   config.setWritable(at + 4u, 4, 0xFFFFFFFC);
   config.setWritable(at + 8u, 4, 0xFFFFFFFF);

@@ -9,21 +9,21 @@ namespace sim {
 namespace {
 
 std::shared_ptr<PciDevice> makeFunction(Rm7ModuleOptions const& options) {
-  PciDeviceSpec spec;
-  spec.domain = options.domain;
-  spec.bus = options.bus;
-  spec.device = options.device;
-  spec.function = options.function;
-  spec.vendorID = kRm7VendorID;
-  spec.deviceID = kRm7DeviceID;
-  spec.subsystemVendorID = kRm7SubsystemVendorID;
-  spec.subsystemID = options.subsystemID;
-  spec.revision = 1;
-  spec.classCode = 0x118000;  // signal processing controller
-  spec.interrupt = options.interrupt;
-  spec.numaNode = options.numaNode;
-  spec.resources = {{Rm7Module::kBar0Size, kQVZORResourceMemory}};
-  auto device = std::make_shared<PciDevice>(spec);
+  PciDeviceOptions pci;
+  pci.domain = options.domain;
+  pci.bus = options.bus;
+  pci.device = options.device;
+  pci.function = options.function;
+  pci.vendorID = kRm7VendorID;
+  pci.deviceID = kRm7DeviceID;
+  pci.subsystemVendorID = kRm7SubsystemVendorID;
+  pci.subsystemID = options.subsystemID;
+  pci.revision = 1;
+  pci.classCode = 0x118000;  // signal processing controller
+  pci.interrupt = options.interrupt;
+  pci.numaNode = options.numaNode;
+  pci.resources = {{Rm7Module::kBar0Size, kQVZORResourceMemory}};
+  auto device = std::make_shared<PciDevice>(pci);
   // A PXI Express x4 link at 5 GT/s, trained to its full width.
   addPowerManagementCapability(device->config());
   addMsiCapability(device->config());
@@ -31,7 +31,9 @@ std::shared_ptr<PciDevice> makeFunction(Rm7ModuleOptions const& options) {
   return device;
 }
 
-uint32_t header(uint32_t id, uint32_t next, uint32_t kind) { return id << 16 | (next & 0xFFFC) | kind; }
+uint32_t header(uint32_t id, uint32_t next, uint32_t kind) {
+  return id << 16 | (next & 0xFFFC) | kind;
+}
 
 }  // namespace
 
@@ -43,7 +45,8 @@ Rm7Module::Rm7Module(Rm7ModuleOptions const& options)
   chip.chipWrite(16, 4, 0);
   chip.chipWrite(20, 4, kFirstCapability);
 
-  chip.chipWrite(kFirstCapability, 4, header(kCapabilityIDs[0], kSecondCapability - kFirstCapability, 2));
+  chip.chipWrite(kFirstCapability, 4,
+                 header(kCapabilityIDs[0], kSecondCapability - kFirstCapability, 2));
   chip.chipWrite(kSecondCapability - 4, 4, kGeographicAddressCapability & 0xFFFF0000);
   chip.chipWrite(kSecondCapability, 4, header(kCapabilityIDs[1], kGeographicAddressCapability, 1));
   chip.chipWrite(kGeographicAddressCapability, 4, header(kGeographicAddressID, kLastCapability, 0));

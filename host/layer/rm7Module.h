@@ -22,7 +22,7 @@ inline constexpr std::array<uint16_t, 10> kRm7SubsystemIDs = {
     0x6BB1, 0x6BB2, 0x6BB3, 0x6BB4, 0x6BB5, 0x6BB6, 0x6BBA, 0x6BB8, 0x6BB9, 0x6BB7};
 
 struct Rm7ModuleOptions {
-  uint16_t subsystemID = 0x6BB1;  // any value: an unlisted one makes a module the driver refuses
+  uint16_t subsystemID = 0x6BB1;   // any value: an unlisted one makes a module the driver refuses
   uint32_t geographicAddress = 2;  // chassis slot, 0 to 31
   int32_t domain = 0;
   uint16_t bus = 3;
@@ -49,10 +49,12 @@ class Rm7Module {
   static constexpr uint32_t kLastCapability = 0x1100;
   static constexpr uint32_t kGeographicAddressID = 0x4741;
   // Every capability's ID, in list order.
-  static constexpr std::array<uint32_t, 4> kCapabilityIDs = {0x4443, 0x4950, kGeographicAddressID, 0x5354};
+  static constexpr std::array<uint32_t, 4> kCapabilityIDs = {0x4443, 0x4950, kGeographicAddressID,
+                                                             0x5354};
   // The slot lives in bits 8-12 of a 32-bit register read through the window.
   static constexpr uint32_t kGeographicAddressRegister = 0x30010;
-  static constexpr uint32_t kGeographicAddressDescriptor = 0x00080304;  // windowed, 32 bits, shift 8
+  static constexpr uint32_t kGeographicAddressDescriptor =
+      0x00080304;  // windowed, 32 bits, shift 8
   static constexpr uint32_t kGeographicAddressShift = 8;
   // The register's other bits, which a reader must mask away.
   static constexpr uint32_t kGeographicAddressNoise = 0x5A5AE0C3;

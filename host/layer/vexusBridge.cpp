@@ -13,7 +13,9 @@ namespace {
 uint32_t widthMask(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 // A sub-word access of a 32-bit register at byte `lane` of it.
-uint32_t readLane(uint32_t reg, unsigned lane, unsigned width) { return (reg >> (8 * lane)) & widthMask(width); }
+uint32_t readLane(uint32_t reg, unsigned lane, unsigned width) {
+  return (reg >> (8 * lane)) & widthMask(width);
+}
 
 uint32_t writeLane(uint32_t reg, unsigned lane, unsigned width, uint32_t value) {
   uint32_t const mask = widthMask(width) << (8 * lane);
@@ -51,7 +53,8 @@ struct VexusBridge::State : std::enable_shared_from_this<VexusBridge::State> {
   }
 
   void chipWrite(uint32_t address, unsigned width, uint32_t value) {
-    for (unsigned i = 0; i < width; ++i) setChipByte(address + i, static_cast<uint8_t>(value >> (8 * i)));
+    for (unsigned i = 0; i < width; ++i)
+      setChipByte(address + i, static_cast<uint8_t>(value >> (8 * i)));
   }
 
   bool inWindow(uint64_t offset) const {

@@ -13,9 +13,9 @@
 
 namespace {
 
-std::shared_ptr<sim::PciDevice> device(sim::PciDeviceSpec spec = {}) {
-  if (spec.resources.empty()) spec.resources = {{0x1000, kQVZORResourceMemory}};
-  return std::make_shared<sim::PciDevice>(spec);
+std::shared_ptr<sim::PciDevice> device(sim::PciDeviceOptions options = {}) {
+  if (options.resources.empty()) options.resources = {{0x1000, kQVZORResourceMemory}};
+  return std::make_shared<sim::PciDevice>(options);
 }
 
 class BusTest : public ::testing::Test {
@@ -27,10 +27,22 @@ class BusTest : public ::testing::Test {
 // ---- Enumeration and per-device answers ---------------------------------------
 
 TEST_F(BusTest, BridgesAreEnumeratedByDomainBusDeviceAndFunction) {
-  sim::addPciBridge({.domain = 0, .bus = 2, .device = 0, .function = 0, .secondaryBus = 3, .subordinateBus = 3});
-  sim::addPciBridge({.domain = 1, .bus = 0, .device = 1, .function = 0, .secondaryBus = 1, .subordinateBus = 1});
-  sim::addPciBridge({.domain = 0, .bus = 0, .device = 0x1C, .function = 4, .secondaryBus = 2, .subordinateBus = 3});
-  sim::addPciBridge({.domain = 0, .bus = 0, .device = 0x1C, .function = 0, .secondaryBus = 1, .subordinateBus = 1});
+  sim::addPciBridge(
+      {.domain = 0, .bus = 2, .device = 0, .function = 0, .secondaryBus = 3, .subordinateBus = 3});
+  sim::addPciBridge(
+      {.domain = 1, .bus = 0, .device = 1, .function = 0, .secondaryBus = 1, .subordinateBus = 1});
+  sim::addPciBridge({.domain = 0,
+                     .bus = 0,
+                     .device = 0x1C,
+                     .function = 4,
+                     .secondaryBus = 2,
+                     .subordinateBus = 3});
+  sim::addPciBridge({.domain = 0,
+                     .bus = 0,
+                     .device = 0x1C,
+                     .function = 0,
+                     .secondaryBus = 1,
+                     .subordinateBus = 1});
 
   std::vector<nQVZOR100_tPCIBusRecord> seen;
   auto collect = [](void* context, nQVZOR100_tPCIBusRecord const* bridge) {
@@ -53,13 +65,13 @@ TEST_F(BusTest, BridgesAreEnumeratedByDomainBusDeviceAndFunction) {
 }
 
 TEST_F(BusTest, DomainAndNumaNodeComeFromTheDeviceOnTheBus) {
-  sim::PciDeviceSpec spec;
-  spec.domain = 3;
-  spec.numaNode = 1;
-  auto first = device(spec);
-  spec.domain = -1;
-  spec.numaNode = 0xFFFFFFFF;
-  auto second = device(spec);
+  sim::PciDeviceOptions options;
+  options.domain = 3;
+  options.numaNode = 1;
+  auto first = device(options);
+  options.domain = -1;
+  options.numaNode = 0xFFFFFFFF;
+  auto second = device(options);
   sim::plugIn(first);
   sim::plugIn(second);
   EXPECT_EQ(nQVZOR240_getPCIDomain(first->handle()), 3);
@@ -71,17 +83,18 @@ TEST_F(BusTest, DomainAndNumaNodeComeFromTheDeviceOnTheBus) {
 }
 
 TEST_F(BusTest, TheRecordHoldsIdentityInterruptAndResourcesInOrder) {
-  sim::PciDeviceSpec spec;
-  spec.bus = 5;
-  spec.device = 3;
-  spec.function = 7;
-  spec.vendorID = 0xE4A2;
-  spec.subsystemID = 0x6BB9;
-  spec.revision = 0x21;
-  spec.interrupt = 33;
-  spec.resources = {{0x100, kQVZORResourceFirstTable}, {0x2000, kQVZORResourceMemory},
-                    {0x10000, kQVZORResourceMemory}};
-  auto d = device(spec);
+  sim::PciDeviceOptions options;
+  options.bus = 5;
+  options.device = 3;
+  options.function = 7;
+  options.vendorID = 0xE4A2;
+  options.subsystemID = 0x6BB9;
+  options.revision = 0x21;
+  options.interrupt = 33;
+  options.resources = {{0x100, kQVZORResourceFirstTable},
+                       {0x2000, kQVZORResourceMemory},
+                       {0x10000, kQVZORResourceMemory}};
+  auto d = device(options);
   nQVZOR200_tPCIDeviceRecord const& r = d->record();
   EXPECT_NE(r.deviceHandle, 0u);
   EXPECT_EQ(r.bus, 5);
@@ -99,23 +112,23 @@ TEST_F(BusTest, TheRecordHoldsIdentityInterruptAndResourcesInOrder) {
   EXPECT_EQ(r.resources[2].address % 0x10000, 0u);
   EXPECT_EQ(r.resources[3].size, 0u);
   // No two functions share an address or a handle.
-  auto other = device(spec);
+  auto other = device(options);
   EXPECT_NE(other->record().resources[1].address, r.resources[1].address);
   EXPECT_NE(other->handle(), d->handle());
   EXPECT_NE(other->kernelParent(), d->kernelParent());
 
-  spec.interrupt.reset();
-  EXPECT_EQ(device(spec)->record().interruptPresent, 0u);
+  options.interrupt.reset();
+  EXPECT_EQ(device(options)->record().interruptPresent, 0u);
 }
 
 TEST_F(BusTest, DmaMaskPolicies) {
-  sim::PciDeviceSpec spec;
-  auto any = device(spec);
-  spec.dmaMask = sim::DmaMaskPolicy::Only32Bit;
-  auto narrow = device(spec);
-  spec.dmaMask = sim::DmaMaskPolicy::RefuseAll;
-  spec.dmaRefusalCode = -51256;
-  auto none = device(spec);
+  sim::PciDeviceOptions options;
+  auto any = device(options);
+  options.dmaMask = sim::DmaMaskPolicy::Only32Bit;
+  auto narrow = device(options);
+  options.dmaMask = sim::DmaMaskPolicy::RefuseAll;
+  options.dmaRefusalCode = -51256;
+  auto none = device(options);
   for (auto const& d : {any, narrow, none}) sim::plugIn(d);
 
   EXPECT_EQ(nQVZOR220_pciSetDMAMask(any->handle(), ~0ull), 0);
@@ -204,12 +217,11 @@ TEST_F(BusDeathTest, RelinquishingWhatIsNotReservedDies) {
 }
 
 TEST_F(BusDeathTest, RelinquishingFromInsideTheInterruptDies) {
-  static nQVZOR1400_tInterruptRegistration r{
-      [](uint32_t number, void*) {
-        nQVZOR100_relinquishInterrupt(number, &r);
-        return true;
-      },
-      nullptr};
+  static nQVZOR1400_tInterruptRegistration r{[](uint32_t number, void*) {
+                                               nQVZOR100_relinquishInterrupt(number, &r);
+                                               return true;
+                                             },
+                                             nullptr};
   ASSERT_EQ(nQVZOR1400_reserveInterrupt(12, &r, "x", 1), 0);
   EXPECT_DEATH(sim::fireInterrupt(12), "from inside an interrupt function");
   nQVZOR100_relinquishInterrupt(12, &r);
@@ -240,7 +252,8 @@ struct FakeDriver {
     }
     auto const* r = static_cast<nQVZOR200_tPCIDeviceRecord const*>(record);
     // A device context that owns a mapping of the first memory resource.
-    uint64_t mapping = nQVZOR230_mapPhysicalToKernel(r->resources[0].address, r->resources[0].size, 0);
+    uint64_t mapping =
+        nQVZOR230_mapPhysicalToKernel(r->resources[0].address, r->resources[0].size, 0);
     *context = new uint64_t(mapping);
     created.push_back(*context);
     ++contexts;
@@ -310,9 +323,9 @@ TEST_F(BusTest, ARefusedDeviceStaysOnTheBusUnbound) {
 TEST_F(BusTest, UnplugReportsWhatTheDriverLeftBehind) {
   FakeDriver driver;
   FakeDriver::leaveMapping = true;
-  sim::PciDeviceSpec spec;
-  spec.interrupt = 50;
-  auto d = device(spec);
+  sim::PciDeviceOptions options;
+  options.interrupt = 50;
+  auto d = device(options);
   ASSERT_EQ(sim::plugIn(d), 0);
   Handler h;
   nQVZOR1400_tInterruptRegistration r{Handler::run, &h};
@@ -333,8 +346,10 @@ TEST_F(BusTest, UnregisteringTheDriverRemovesItsDevicesNewestFirst) {
     sim::plugIn(second);
     FakeDriver::events.clear();
     nQVZOR200_unregisterDriver(&driver.record);
-    EXPECT_EQ(FakeDriver::events, (std::vector<std::string>{"remove", "destroy", "remove", "destroy"}));
-    EXPECT_EQ(FakeDriver::removed, (std::vector<void*>{FakeDriver::created[1], FakeDriver::created[0]}));
+    EXPECT_EQ(FakeDriver::events,
+              (std::vector<std::string>{"remove", "destroy", "remove", "destroy"}));
+    EXPECT_EQ(FakeDriver::removed,
+              (std::vector<void*>{FakeDriver::created[1], FakeDriver::created[0]}));
     EXPECT_FALSE(first->bound());
     EXPECT_FALSE(second->bound());
     EXPECT_EQ(FakeDriver::contexts, 0);

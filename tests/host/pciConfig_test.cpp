@@ -18,20 +18,21 @@ class ConfigTest : public ::testing::Test {
     sim::reset();
   }
 
-  uint64_t plug(sim::PciDeviceSpec const& spec, bool pciExpress) {
-    auto device = std::make_shared<sim::PciDevice>(spec);
+  uint64_t plug(sim::PciDeviceOptions const& options, bool pciExpress) {
+    auto device = std::make_shared<sim::PciDevice>(options);
     if (pciExpress) {
       sim::addPowerManagementCapability(device->config());
       sim::addMsiCapability(device->config());
-      sim::addPciExpressCapability(device->config(), {.maxSpeed = 3, .maxWidth = 8, .speed = 2, .width = 4});
+      sim::addPciExpressCapability(device->config(),
+                                   {.maxSpeed = 3, .maxWidth = 8, .speed = 2, .width = 4});
     }
     EXPECT_EQ(sim::plugIn(device), 0);
     devices_.push_back(device);
     return device->handle();
   }
 
-  static sim::PciDeviceSpec spec() {
-    sim::PciDeviceSpec s;
+  static sim::PciDeviceOptions options() {
+    sim::PciDeviceOptions s;
     s.vendorID = 0xE4A2;
     s.deviceID = 0xB6B6;
     s.subsystemVendorID = 0xE4A2;
@@ -56,7 +57,7 @@ class ConfigTest : public ::testing::Test {
 };
 
 TEST_F(ConfigTest, TheHeaderCarriesTheFunctionsIdentity) {
-  uint64_t const h = plug(spec(), false);
+  uint64_t const h = plug(options(), false);
   EXPECT_EQ(read16(h, 0x00), 0xE4A2);
   EXPECT_EQ(read16(h, 0x02), 0xB6B6);
   EXPECT_EQ(read8(h, 0x08), 3);
@@ -69,7 +70,7 @@ TEST_F(ConfigTest, TheHeaderCarriesTheFunctionsIdentity) {
 }
 
 TEST_F(ConfigTest, WritesChangeOnlyWritableBits) {
-  uint64_t const h = plug(spec(), true);
+  uint64_t const h = plug(options(), true);
   sim::enablePciAccessLog(true);
   EXPECT_EQ(nQVZOR100_pciConfigWrite16(h, 0x00, 0x5A5A), 0);  // identity is read-only
   EXPECT_EQ(read16(h, 0x00), 0xE4A2);
@@ -96,7 +97,7 @@ TEST_F(ConfigTest, WritesChangeOnlyWritableBits) {
 }
 
 TEST_F(ConfigTest, TheCapabilityListWalksToPciExpressWithItsLinkFields) {
-  uint64_t const h = plug(spec(), true);
+  uint64_t const h = plug(options(), true);
   EXPECT_NE(read16(h, 0x06) & 0x10, 0);
   std::vector<std::pair<uint8_t, uint8_t>> walked;  // id, offset
   for (uint8_t at = read8(h, 0x34); at != 0;) {
@@ -111,11 +112,11 @@ TEST_F(ConfigTest, TheCapabilityListWalksToPciExpressWithItsLinkFields) {
   EXPECT_EQ(walked[2], std::make_pair(uint8_t{0x10}, uint8_t{0x58}));
   uint8_t const pcie = walked[2].second;
   EXPECT_EQ(read16(h, pcie + sim::kLinkCapabilitiesOffset), 0x0083);  // speed 3, width 8
-  EXPECT_EQ(read16(h, pcie + sim::kLinkStatusOffset), 0x1042);       // speed 2, width 4
+  EXPECT_EQ(read16(h, pcie + sim::kLinkStatusOffset), 0x1042);        // speed 2, width 4
 }
 
 TEST_F(ConfigTest, BadAccessesFailAndLeaveTheValueAlone) {
-  sim::PciDeviceSpec conventional = spec();
+  sim::PciDeviceOptions conventional = options();
   conventional.configSize = 256;
   uint64_t const h = plug(conventional, false);
   uint16_t value16 = 0x7777;
@@ -136,7 +137,7 @@ TEST_F(ConfigTest, BadAccessesFailAndLeaveTheValueAlone) {
 }
 
 TEST_F(ConfigTest, AnUnpluggedFunctionAnswersNoMore) {
-  uint64_t const h = plug(spec(), false);
+  uint64_t const h = plug(options(), false);
   sim::unplug(*devices_.back());
   devices_.pop_back();
   uint16_t value = 0;

@@ -10,11 +10,11 @@
 
 namespace {
 
-std::shared_ptr<sim::PciDevice> plugged(std::vector<sim::PciResourceSpec> resources) {
-  sim::PciDeviceSpec spec;
-  spec.vendorID = 0x1234;
-  spec.resources = std::move(resources);
-  auto device = std::make_shared<sim::PciDevice>(spec);
+std::shared_ptr<sim::PciDevice> plugged(std::vector<sim::PciResource> resources) {
+  sim::PciDeviceOptions options;
+  options.vendorID = 0x1234;
+  options.resources = std::move(resources);
+  auto device = std::make_shared<sim::PciDevice>(options);
   EXPECT_EQ(sim::plugIn(device), 0);
   return device;
 }
@@ -74,9 +74,9 @@ TEST_F(MappingTest, OnlyRangesInsideDeviceMemoryOnTheBusAreMapped) {
   EXPECT_EQ(nQVZOR230_mapPhysicalToKernel(base + 0x1000, UINT64_MAX, 0), 0u);
   EXPECT_EQ(nQVZOR230_mapPhysicalToKernel(0x1000, 0x1000, 0), 0u);
 
-  sim::PciDeviceSpec spec;
-  spec.resources = {{0x1000, kQVZORResourceMemory}};
-  sim::PciDevice offTheBus(spec);
+  sim::PciDeviceOptions options;
+  options.resources = {{0x1000, kQVZORResourceMemory}};
+  sim::PciDevice offTheBus(options);
   EXPECT_EQ(nQVZOR230_mapPhysicalToKernel(offTheBus.bar(0).physicalAddress(), 0x1000, 0), 0u);
   EXPECT_EQ(sim::liveMappings(), 0u);
 }
@@ -125,7 +125,9 @@ TEST_F(MappingTest, AClaimedOffsetReachesItsModelAndTheRestStaysMemory) {
   uint32_t lastWrite = 0;
   unsigned lastWidth = 0;
   sim::RegisterHooks hooks;
-  hooks.read = [](uint64_t offset, unsigned) -> uint32_t { return 0xA5000000u | static_cast<uint32_t>(offset); };
+  hooks.read = [](uint64_t offset, unsigned) -> uint32_t {
+    return 0xA5000000u | static_cast<uint32_t>(offset);
+  };
   hooks.write = [&](uint64_t, unsigned width, uint32_t value) {
     lastWrite = value;
     lastWidth = width;

@@ -1,4 +1,6 @@
 // The bridge chip's window and the ready-made RM7 module.
+#include "host/layer/vexusBridge.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
 #include "host/layer/rm7Module.h"
-#include "host/layer/vexusBridge.h"
 
 namespace {
 
@@ -18,12 +19,15 @@ using sim::VexusBridge;
 // A mapping of a whole BAR for the length of a test.
 class Mapped {
  public:
-  explicit Mapped(sim::Bar& bar) : at_(nQVZOR230_mapPhysicalToKernel(bar.physicalAddress(), bar.size(), 0)) {
+  explicit Mapped(sim::Bar& bar)
+      : at_(nQVZOR230_mapPhysicalToKernel(bar.physicalAddress(), bar.size(), 0)) {
     EXPECT_NE(at_, 0u);
   }
   ~Mapped() { nQVZOR230_unmapPhysicalFromKernel(at_, 0); }
   uint32_t read32(uint64_t offset) const { return nQVZOR100_memoryRead32(at_ + offset); }
-  void write32(uint64_t offset, uint32_t value) const { nQVZOR100_memoryWrite32(at_ + offset, value); }
+  void write32(uint64_t offset, uint32_t value) const {
+    nQVZOR100_memoryWrite32(at_ + offset, value);
+  }
   uint64_t at() const { return at_; }
 
  private:
@@ -34,9 +38,9 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::reset();
-    sim::PciDeviceSpec spec;
-    spec.resources = {{0x40000, kQVZORResourceMemory}};
-    device_ = std::make_shared<sim::PciDevice>(spec);
+    sim::PciDeviceOptions options;
+    options.resources = {{0x40000, kQVZORResourceMemory}};
+    device_ = std::make_shared<sim::PciDevice>(options);
     sim::plugIn(device_);
     // Window at BAR offset 0x20000, 4 KiB (mask with bits 12 to 31 set), closed.
     bridge_ = std::make_unique<VexusBridge>(device_->sharedBar(0), 0x0002000C);
@@ -200,17 +204,32 @@ Reading readThroughTheWindow(uint64_t base) {
       EXPECT_EQ(descriptor & 15, 4u);
       uint32_t value = 0;
       switch (descriptor >> 8 & 7) {
-        case 1: value = nQVZOR100_memoryRead8(resolve(address)); break;
-        case 2: value = nQVZOR100_memoryRead16(resolve(address)); break;
-        default: value = read32(address); break;
+        case 1:
+          value = nQVZOR100_memoryRead8(resolve(address));
+          break;
+        case 2:
+          value = nQVZOR100_memoryRead16(resolve(address));
+          break;
+        default:
+          value = read32(address);
+          break;
       }
       out.geographicAddress = value >> (descriptor >> 16 & 31) & 31;
     }
     switch (header & 3) {
-      case 0: at = header & 0xFFFC; break;
-      case 1: at = (header & 0xFFFC) | (read32(at - 4) & 0xFFFF0000); break;
-      case 2: at += header & 0xFFFC; break;
-      default: ADD_FAILURE() << "next-pointer kind 3"; at = 0; break;
+      case 0:
+        at = header & 0xFFFC;
+        break;
+      case 1:
+        at = (header & 0xFFFC) | (read32(at - 4) & 0xFFFF0000);
+        break;
+      case 2:
+        at += header & 0xFFFC;
+        break;
+      default:
+        ADD_FAILURE() << "next-pointer kind 3";
+        at = 0;
+        break;
     }
   }
   nQVZOR100_memoryWrite32(base + 0xC0, savedContext);
@@ -223,10 +242,12 @@ TEST_F(Rm7ModuleTest, TheCapabilityListReadsAsLaidOutAndYieldsTheSlot) {
   sim::plugIn(module.device());
   Mapped bar(module.bar0());
   Reading const reading = readThroughTheWindow(bar.at());
-  EXPECT_EQ(reading.walked, (std::vector<uint32_t>{Rm7Module::kFirstCapability, Rm7Module::kSecondCapability,
-                                                   Rm7Module::kGeographicAddressCapability,
-                                                   Rm7Module::kLastCapability}));
-  EXPECT_EQ(reading.ids, std::vector<uint32_t>(Rm7Module::kCapabilityIDs.begin(), Rm7Module::kCapabilityIDs.end()));
+  EXPECT_EQ(
+      reading.walked,
+      (std::vector<uint32_t>{Rm7Module::kFirstCapability, Rm7Module::kSecondCapability,
+                             Rm7Module::kGeographicAddressCapability, Rm7Module::kLastCapability}));
+  EXPECT_EQ(reading.ids, std::vector<uint32_t>(Rm7Module::kCapabilityIDs.begin(),
+                                               Rm7Module::kCapabilityIDs.end()));
   EXPECT_EQ(reading.geographicAddress, 13u);
   // The chip's registers are as they were at reset.
   EXPECT_EQ(module.bridge().context(), Rm7Module::kResetContext);
