@@ -1,0 +1,364 @@
+// The stand-in's memory, output, halt and driver-registration services,
+// and the test controls that every other service relies on.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/layer/control.h"
+#include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
+#include "platform/kernelServices.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int32_t kDefaultFailureCode = -51009;
+
+struct FaultRule {
+  uint64_t callsUntilFailure = 0;  // 0: no pending single failure
+  bool always = false;
+  int32_t code = kDefaultFailureCode;
+};
+
+struct State {
+  std::mutex mutex;
+  std::map<std::string, FaultRule, std::less<>> faults;
+  bool logging = false;
+  std::vector<std::string> log;
+  std::map<std::string, uint64_t, std::less<>> counts;
+  std::string debugText;
+  bool echo = false;
+  HaltHandler haltHandler;
+  std::vector<HaltRecord> halts;
+  std::unordered_map<void*, uint64_t> blocks;
+  uint64_t liveBytes = 0;
+  uint64_t totalBlocks = 0;
+  nQVZOR200_tDriverRecord* driver = nullptr;
+  uint64_t registrations = 0;
+  uint64_t unregistrations = 0;
+};
+
+State& state() {
+  static State* s = new State();  // never destroyed: imports may run at exit
+  return *s;
+}
+
+// Fast path: no rule and no log means no lock on an import call.
+std::atomic<bool> gWatching{false};
+
+void updateWatching(State& s) { gWatching.store(s.logging || !s.faults.empty()); }
+
+}  // namespace
+
+namespace detail {
+
+bool enterImport(char const* import) {
+  if (!gWatching.load(std::memory_order_relaxed)) return false;
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (s.logging) {
+    s.log.emplace_back(import);
+    ++s.counts[import];
+  }
+  auto rule = s.faults.find(std::string_view(import));
+  if (rule == s.faults.end()) return false;
+  if (rule->second.always) return true;
+  if (rule->second.callsUntilFailure == 0) return false;
+  return --rule->second.callsUntilFailure == 0;
+}
+
+int32_t failureCode(char const* import) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  auto rule = s.faults.find(std::string_view(import));
+  return rule == s.faults.end() ? kDefaultFailureCode : rule->second.code;
+}
+
+}  // namespace detail
+
+void failNthCall(std::string const& import, uint64_t n) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.faults[import].callsUntilFailure = n;
+  updateWatching(s);
+}
+
+void failEveryCall(std::string const& import) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.faults[import].always = true;
+  updateWatching(s);
+}
+
+void setFailureCode(std::string const& import, int32_t code) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.faults[import].code = code;
+  updateWatching(s);
+}
+
+void clearFaults() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.faults.clear();
+  updateWatching(s);
+}
+
+uint64_t liveAllocations() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.blocks.size();
+}
+
+uint64_t liveAllocationBytes() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.liveBytes;
+}
+
+uint64_t totalAllocations() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.totalBlocks;
+}
+
+void enableCallLog(bool on) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.logging = on;
+  updateWatching(s);
+}
+
+std::vector<std::string> callLog() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.log;
+}
+
+uint64_t callCount(std::string const& import) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  auto found = s.counts.find(import);
+  return found == s.counts.end() ? 0 : found->second;
+}
+
+std::string debugOutput() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.debugText;
+}
+
+void clearDebugOutput() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.debugText.clear();
+}
+
+void echoDebugOutput(bool on) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.echo = on;
+}
+
+void setHaltHandler(HaltHandler handler) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.haltHandler = std::move(handler);
+}
+
+void throwOnHalt() {
+  setHaltHandler([](HaltRecord const& record) { throw HaltTrap{record}; });
+}
+
+std::vector<HaltRecord> halts() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.halts;
+}
+
+void reset() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.faults.clear();
+  s.logging = false;
+  s.log.clear();
+  s.counts.clear();
+  s.debugText.clear();
+  s.echo = false;
+  s.haltHandler = nullptr;
+  s.halts.clear();
+  updateWatching(s);
+}
+
+// ---- Driver loading -------------------------------------------------------
+
+LoadedDriver::LoadedDriver(DriverEntry entry)
+    : entry_(entry), record_(static_cast<nQVZOR200_tDriverRecord*>(std::malloc(sizeof(nQVZOR200_tDriverRecord)))) {
+  std::memset(record_, kLayerRecordPattern, sizeof *record_);
+}
+
+LoadedDriver::~LoadedDriver() {
+  if (loaded_) unload();
+  std::free(record_);
+}
+
+int32_t LoadedDriver::load() {
+  int32_t result = entry_(record_);
+  loaded_ = result >= 0;
+  return result;
+}
+
+void LoadedDriver::unload() {
+  if (!loaded_) return;
+  loaded_ = false;
+  record_->unload(record_);
+}
+
+nQVZOR200_tDriverRecord* registeredDriver() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.driver;
+}
+
+uint64_t driverRegistrations() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.registrations;
+}
+
+uint64_t driverUnregistrations() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.unregistrations;
+}
+
+}  // namespace sim
+
+using sim::detail::enterImport;
+using sim::detail::failureCode;
+
+extern "C" {
+
+// ---- Memory ----------------------------------------------------------------
+
+void* nQVZOR100_malloc(uint64_t size) {
+  if (enterImport("nQVZOR100_malloc")) return nullptr;
+  // The driver's allocation header is 16 bytes and its objects may ask for
+  // 16-byte alignment, so every block is 16-byte aligned; size 0 still
+  // yields a block of its own.
+  void* block = std::aligned_alloc(16, size == 0 ? 16 : (size + 15) / 16 * 16);
+  if (block == nullptr) return nullptr;
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  s.blocks.emplace(block, size);
+  s.liveBytes += size;
+  ++s.totalBlocks;
+  return block;
+}
+
+void nQVZOR100_free(void* block) {
+  enterImport("nQVZOR100_free");
+  if (block == nullptr) return;
+  {
+    sim::State& s = sim::state();
+    std::lock_guard lock(s.mutex);
+    auto found = s.blocks.find(block);
+    if (found == s.blocks.end()) {
+      std::fprintf(stderr, "layer: free of %p, which is not a live block\n", block);
+      std::abort();
+    }
+    s.liveBytes -= found->second;
+    s.blocks.erase(found);
+  }
+  std::free(block);
+}
+
+void* nQVZOR240_memSet(void* destination, int32_t byte, uint64_t count) {
+  enterImport("nQVZOR240_memSet");
+  return std::memset(destination, byte, count);
+}
+
+void* nQVZOR180_memCpy(void* destination, void const* source, uint64_t count) {
+  enterImport("nQVZOR180_memCpy");
+  return std::memcpy(destination, source, count);
+}
+
+void* nQVZOR180_memMove(void* destination, void const* source, uint64_t count) {
+  enterImport("nQVZOR180_memMove");
+  return std::memmove(destination, source, count);
+}
+
+uint32_t nQVZOR100_getPageSize(void) { return 4096; }
+
+// ---- Output and halt ----------------------------------------------------
+
+int32_t nQVZOR100_vsprintf(char* buffer, char const* format, va_list arguments) {
+  enterImport("nQVZOR100_vsprintf");
+  return std::vsprintf(buffer, format, arguments);
+}
+
+int32_t nQVZOR100_vsnPrintf(char* buffer, uint64_t size, char const* format, va_list arguments) {
+  if (enterImport("nQVZOR100_vsnPrintf")) return -1;
+  int const written = std::vsnprintf(buffer, size, format, arguments);
+  if (written < 0 || static_cast<uint64_t>(written) >= size) return -1;
+  return written;
+}
+
+void nQVZOR100_printToDebugger(char const* text) {
+  enterImport("nQVZOR100_printToDebugger");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  s.debugText += text;
+  if (s.echo) std::fputs(text, stderr);
+}
+
+void nQVZOR250_halt(char const* driverName, char const* file, uint64_t line, char const* text) {
+  enterImport("nQVZOR250_halt");
+  sim::HaltRecord record{driverName ? driverName : "", file ? file : "", line, text ? text : ""};
+  sim::HaltHandler handler;
+  {
+    sim::State& s = sim::state();
+    std::lock_guard lock(s.mutex);
+    s.halts.push_back(record);
+    handler = s.haltHandler;
+  }
+  if (handler) handler(record);
+  std::fprintf(stderr, "HALT %s %s:%llu %s\n", record.driver.c_str(), record.file.c_str(),
+               static_cast<unsigned long long>(line), record.text.c_str());
+  std::abort();
+}
+
+// ---- Driver registration --------------------------------------------------
+
+int32_t nQVZOR200_registerDriver(nQVZOR200_tDriverRecord* record) {
+  if (enterImport("nQVZOR200_registerDriver")) return failureCode("nQVZOR200_registerDriver");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  if (s.driver != nullptr) return -51009;  // one driver at a time
+  s.driver = record;
+  ++s.registrations;
+  return 0;
+}
+
+void nQVZOR200_unregisterDriver(nQVZOR200_tDriverRecord* record) {
+  enterImport("nQVZOR200_unregisterDriver");
+  sim::detail::releaseDevicesOf(record);
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  if (s.driver != record) {
+    std::fprintf(stderr, "layer: unregisterDriver of a record that is not registered\n");
+    std::abort();
+  }
+  s.driver = nullptr;
+  ++s.unregistrations;
+}
+
+}  // extern "C"

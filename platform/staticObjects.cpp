@@ -1,0 +1,53 @@
+// The constructor table: every static object of the driver is built here,
+// by an explicit entry, when the runtime first starts. Nothing is left in
+// the object for a loader to construct, so the program that links the
+// driver never runs these constructors itself.
+#include "platform/runtime.h"
+
+namespace qvrm7_driver::nQVWEND000 {
+
+namespace {
+
+// Until the trace exists, its two places hold the smallest honest objects:
+// they are built and torn down through the same table and at-exit list.
+struct tConsoleTraceDestinationPlace {
+  u64 placeholder = 0;
+};
+struct tTracePlace {
+  u64 placeholder = 0;
+};
+tStaticStorage<tConsoleTraceDestinationPlace> gConsoleTraceDestination;
+tStaticStorage<tTracePlace> gTrace;
+
+void constructConsoleTraceDestination() {
+  registerStaticDestructor(new (kPlacement, gConsoleTraceDestination.bytes)
+                               tConsoleTraceDestinationPlace());
+}
+
+void constructTrace() { registerStaticDestructor(new (kPlacement, gTrace.bytes) tTracePlace()); }
+
+struct tConstructorTable {
+  u64 startMarker;
+  tStaticConstructor entries[2];
+  u64 endMarker;
+};
+
+// Run from the last entry to the first.
+__attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const gConstructorTable = {
+    0x5354415254435452ull,  // start marker
+    {
+        constructTrace,
+        constructConsoleTraceDestination,
+    },
+    0x454e444354524c53ull,  // end marker
+};
+
+}  // namespace
+
+tStaticConstructor const* constructorTableFirst() { return gConstructorTable.entries; }
+
+tStaticConstructor const* constructorTableEnd() {
+  return gConstructorTable.entries + sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
+}
+
+}  // namespace qvrm7_driver::nQVWEND000

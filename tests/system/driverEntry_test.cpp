@@ -1,0 +1,92 @@
+// The real driver object, loaded and unloaded by the stand-in layer exactly
+// as a kernel would: only through its entry and the callbacks it registers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/layer/control.h"
+#include "host/layer/driverHost.h"
+
+namespace {
+
+bool layerOwnedBytesUntouched(nQVZOR200_tDriverRecord const& record) {
+  auto const* bytes = reinterpret_cast<uint8_t const*>(&record);
+  for (size_t i = 0; i < 0x18; ++i)
+    if (bytes[i] != sim::kLayerRecordPattern) return false;
+  for (size_t i = 0x20; i < 0x28; ++i)
+    if (bytes[i] != sim::kLayerRecordPattern) return false;
+  return true;
+}
+
+TEST(DriverEntry, FillsOnlyTheNameAndCallbacksAndRegistersTheRecord) {
+  sim::LoadedDriver driver(nQVWEND200_driverEntry);
+  ASSERT_EQ(driver.load(), 0);
+  nQVZOR200_tDriverRecord& record = driver.record();
+
+  EXPECT_TRUE(layerOwnedBytesUntouched(record));
+  EXPECT_STREQ(record.driverName, "qvrm7_driver");
+  void* const callbacks[] = {
+      reinterpret_cast<void*>(record.open),         reinterpret_cast<void*>(record.close),
+      reinterpret_cast<void*>(record.transferA),    reinterpret_cast<void*>(record.transferB),
+      reinterpret_cast<void*>(record.ioctl),        reinterpret_cast<void*>(record.unload),
+      reinterpret_cast<void*>(record.addDevice),    reinterpret_cast<void*>(record.removeDevice),
+      reinterpret_cast<void*>(record.mmap),         reinterpret_cast<void*>(record.unmap),
+      reinterpret_cast<void*>(record.destroyDevice)};
+  for (void* callback : callbacks) EXPECT_NE(callback, nullptr);
+  EXPECT_NE(record.transferA, record.transferB);
+  EXPECT_EQ(sim::registeredDriver(), &record);
+}
+
+TEST(DriverEntry, UnloadUnregistersAndDestroysEveryStaticObject) {
+  sim::LoadedDriver driver(nQVWEND200_driverEntry);
+  ASSERT_EQ(driver.load(), 0);
+  // Every static object registered its destructor on a node of its own.
+  EXPECT_GT(sim::liveAllocations(), 0u);
+
+  driver.unload();
+  EXPECT_EQ(sim::registeredDriver(), nullptr);
+  EXPECT_EQ(sim::driverUnregistrations(), 1u);
+  EXPECT_EQ(sim::liveAllocations(), 0u);
+}
+
+TEST(DriverEntry, ReloadsAfterUnloadWithFreshStaticObjects) {
+  uint64_t firstLoadBlocks = 0;
+  {
+    sim::LoadedDriver driver(nQVWEND200_driverEntry);
+    ASSERT_EQ(driver.load(), 0);
+    firstLoadBlocks = sim::totalAllocations();
+  }
+  sim::LoadedDriver driver(nQVWEND200_driverEntry);
+  ASSERT_EQ(driver.load(), 0);
+  EXPECT_EQ(sim::totalAllocations(), 2 * firstLoadBlocks);
+  driver.unload();
+  EXPECT_EQ(sim::liveAllocations(), 0u);
+}
+
+TEST(DriverEntry, RefusedRegistrationReturnsTheLayerResultAndStopsTheRuntime) {
+  sim::failEveryCall("nQVZOR200_registerDriver");
+  sim::setFailureCode("nQVZOR200_registerDriver", -51256);
+  {
+    sim::LoadedDriver driver(nQVWEND200_driverEntry);
+    EXPECT_EQ(driver.load(), -51256);
+    EXPECT_EQ(sim::registeredDriver(), nullptr);
+    EXPECT_EQ(sim::liveAllocations(), 0u);
+  }
+  // The start count went back to 0: the next load builds the statics again.
+  sim::clearFaults();
+  uint64_t const before = sim::totalAllocations();
+  sim::LoadedDriver driver(nQVWEND200_driverEntry);
+  ASSERT_EQ(driver.load(), 0);
+  EXPECT_EQ(sim::totalAllocations() - before, before);
+}
+
+TEST(DriverEntry, MissingMemoryForAnAtExitNodeOnlyLosesThatDestructor) {
+  sim::failEveryCall("nQVZOR100_malloc");
+  sim::LoadedDriver driver(nQVWEND200_driverEntry);
+  EXPECT_EQ(driver.load(), 0);
+  sim::clearFaults();
+  driver.unload();
+  EXPECT_EQ(sim::liveAllocations(), 0u);
+}
+
+}  // namespace
