@@ -1,5 +1,5 @@
 // The trace: one global object that gathers text into a line buffer and
-// hands every finished piece to a replaceable destination. A line may begin
+// hands every finished chunk to a replaceable destination. A line may begin
 // with a prefix of the place that writes it and an indentation that follows
 // the nesting of traced scopes.
 #pragma once
@@ -56,7 +56,7 @@ enum : i32 {
 
 class tTrace {
  public:
-  // Characters a line holds before it is handed on in pieces.
+  // Characters a line holds before it is handed on in chunks.
   static constexpr u64 kLineCapacity = 253;
   // Buffer of a formatted write (and of a status text).
   static constexpr u64 kMaxTraceLine = 256;

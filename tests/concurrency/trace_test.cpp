@@ -16,15 +16,15 @@ namespace {
 
 class Collector : public iTraceDestination {
  public:
-  void print(char const* text) override { pieces.emplace_back(text); }
-  void printCount(char const* text, u64 count) override { pieces.emplace_back(text, count); }
+  void print(char const* text) override { chunks.emplace_back(text); }
+  void printCount(char const* text, u64 count) override { chunks.emplace_back(text, count); }
   void flush() override {}
   void getOption(char*, u64, u64*) override {}
   bool activate() override { return true; }
   void deactivate() override {}
   char const* getName() override { return "collector"; }
 
-  std::vector<std::string> pieces;
+  std::vector<std::string> chunks;
 };
 
 TEST(TraceThreads, PrefixedLinesOfConcurrentWritersStayWhole) {
@@ -51,11 +51,11 @@ TEST(TraceThreads, PrefixedLinesOfConcurrentWritersStayWhole) {
   trace.disableThreadSafety();
 
   std::string const prefix = "[qvrm7_driver--1--t.cpp" + std::string(49 - 23, '-') + "] ";
-  ASSERT_EQ(collector.pieces.size(), 2u * kLines);
-  for (std::string const& piece : collector.pieces) {
-    ASSERT_TRUE(piece == prefix + std::string(40, 'a') + "\n" ||
-                piece == prefix + std::string(40, 'b') + "\n")
-        << piece;
+  ASSERT_EQ(collector.chunks.size(), 2u * kLines);
+  for (std::string const& chunk : collector.chunks) {
+    ASSERT_TRUE(chunk == prefix + std::string(40, 'a') + "\n" ||
+                chunk == prefix + std::string(40, 'b') + "\n")
+        << chunk;
   }
 }
 

@@ -1,4 +1,4 @@
-// The trace as its destination sees it: line prefixes, pieces, numbers,
+// The trace as its destination sees it: line prefixes, chunks, numbers,
 // hex rows, status texts, scopes, destination switches and the line lock.
 #include "platform/trace.h"
 
@@ -24,8 +24,8 @@ class Recorder : public iTraceDestination {
  public:
   explicit Recorder(std::string name = "recorder", bool accept = true)
       : name_(std::move(name)), accept_(accept) {}
-  void print(char const* text) override { pieces.emplace_back(text); }
-  void printCount(char const* text, u64 count) override { pieces.emplace_back(text, count); }
+  void print(char const* text) override { chunks.emplace_back(text); }
+  void printCount(char const* text, u64 count) override { chunks.emplace_back(text, count); }
   void flush() override {}
   void getOption(char*, u64, u64*) override {}
   bool activate() override {
@@ -37,16 +37,16 @@ class Recorder : public iTraceDestination {
 
   std::string text() const {
     std::string all;
-    for (std::string const& piece : pieces) all += piece;
+    for (std::string const& chunk : chunks) all += chunk;
     return all;
   }
   std::string take() {
     std::string all = text();
-    pieces.clear();
+    chunks.clear();
     return all;
   }
 
-  std::vector<std::string> pieces;
+  std::vector<std::string> chunks;
   int activations = 0;
   int deactivations = 0;
 
@@ -143,16 +143,16 @@ TEST_F(Trace, VersionThreadAndLevelFieldsFollowInTheirOrder) {
 TEST_F(Trace, TextIsHandedOnAt253CharactersOrWhereAWriteWithANewlineEnds) {
   std::string const text(300, 'a');
   trace.write(text.c_str());
-  EXPECT_EQ(recorder.pieces, std::vector<std::string>{text.substr(0, 253)});
+  EXPECT_EQ(recorder.chunks, std::vector<std::string>{text.substr(0, 253)});
   trace.endLine();
   trace.write("b\nc").write("d");
-  EXPECT_EQ(recorder.pieces,
+  EXPECT_EQ(recorder.chunks,
             (std::vector<std::string>{text.substr(0, 253), text.substr(253) + "\n", "b\nc"}));
 
-  recorder.pieces.clear();
+  recorder.chunks.clear();
   trace.clearEnabled();
   line("qvrm7_driver", 1, "f").write("x").endLine();
-  EXPECT_TRUE(recorder.pieces.empty());
+  EXPECT_TRUE(recorder.chunks.empty());
 }
 
 TEST_F(Trace, ValuesAsText) {
@@ -211,12 +211,12 @@ TEST_F(Trace, StatusTextShowsOriginAndExtraWordsUpToTheFirstZero) {
 TEST_F(Trace, HexDumpRowsAreFullAndEachALineOfItsOwn) {
   char const data[] = "0123456789abcdefX\x01Z";
   trace.hexDump(data, 19, 1);
-  ASSERT_EQ(recorder.pieces.size(), 2u);
-  EXPECT_EQ(recorder.pieces[0].substr(0, 10), hex8(data) + ": ");
-  EXPECT_EQ(recorder.pieces[0].substr(58), ": 0123456789abcdef\n");
-  EXPECT_EQ(recorder.pieces[1], hex8(data + 16) + ": 58 01 5A " + fillers(13, 1) + ": X.Z\n");
+  ASSERT_EQ(recorder.chunks.size(), 2u);
+  EXPECT_EQ(recorder.chunks[0].substr(0, 10), hex8(data) + ": ");
+  EXPECT_EQ(recorder.chunks[0].substr(58), ": 0123456789abcdef\n");
+  EXPECT_EQ(recorder.chunks[1], hex8(data + 16) + ": 58 01 5A " + fillers(13, 1) + ": X.Z\n");
 
-  recorder.pieces.clear();
+  recorder.chunks.clear();
   u8 const words[] = {0x01, 0x02, 0x03, 0x04};
   trace.hexDump(words, 4, 2).hexDump(words, 4, 4);
   EXPECT_EQ(recorder.take(), hex8(words) + ": 0201 0403 " + fillers(6, 2) + ": ....\n" +
@@ -278,7 +278,7 @@ TEST_F(Trace, ScopesOpenAndCloseAroundIndentedLines) {
     tTraceScope inner("qvrm7_driver", 0, 10, "s.cpp", 0, "inner", nullptr, nullptr, &trace);
     line("qvrm7_driver", 10, "s.cpp").write("body").endLine();
   }
-  EXPECT_EQ(recorder.pieces, (std::vector<std::string>{
+  EXPECT_EQ(recorder.chunks, (std::vector<std::string>{
                                  prefix + "outer; this=0x1000; tStatus code=-5 {\n",
                                  prefix + "  inner; {\n",
                                  prefix + "    body\n",
