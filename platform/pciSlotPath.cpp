@@ -1,0 +1,88 @@
+// The PCI slot path: the domain, the index of the root hierarchy, and one
+// byte (device << 3 | function) for every bridge on the way down to the
+// device and for the device itself.
+#include "platform/debugPrint.h"
+#include "platform/kernelServices.h"
+#include "platform/pciDevice.h"
+#include "platform/statusCodes.h"
+
+namespace qvrm7_driver::nQVWEND000 {
+
+namespace {
+
+struct tSlotPathSearch {
+  u8 targetBus;
+  u16 domain;
+  u8 rootIndex;
+  u8 highestSubordinate;
+  tPCIDevice::tSlotPath path;
+  u8 found;
+  // The layer reported more bridges above the device than the path holds.
+  u8 tooDeep;
+};
+
+u8 pathByte(u32 device, u32 function) { return static_cast<u8>((device << 3) | (function & 7)); }
+
+void append(tSlotPathSearch& search, u8 byte) { search.path.insert(search.path.size(), byte); }
+
+void visitBridge(void* context, nQVZOR100_tPCIBusRecord const* bridge) {
+  tSlotPathSearch& search = *static_cast<tSlotPathSearch*>(context);
+  if (search.found != 0 || bridge->domain != search.domain) return;
+  // A bridge beyond the ranges seen so far starts a new hierarchy; the
+  // comparison is inclusive, as other software computes the same path.
+  if (search.highestSubordinate != 0 && bridge->bus >= search.highestSubordinate)
+    ++search.rootIndex;
+  if (bridge->subordinateBus > search.highestSubordinate)
+    search.highestSubordinate = static_cast<u8>(bridge->subordinateBus);
+  if (bridge->secondaryBus <= search.targetBus && search.targetBus <= bridge->subordinateBus) {
+    // The enumeration is outside data: a path it makes too deep is dropped,
+    // never allowed to overrun the array. One place stays for the device.
+    if (search.path.size() + 1 < tPCIDevice::tSlotPath::capacity()) {
+      append(search, pathByte(bridge->device, bridge->function));
+    } else {
+      search.tooDeep = 1;
+    }
+    if (bridge->secondaryBus == search.targetBus) search.found = 1;
+  }
+}
+
+}  // namespace
+
+void tPCIDevice::buildPCISlotPath(tSlotPathString& path, tPCIDescription const& description,
+                                  tStatus& status) {
+  tSlotPathSearch search{};
+  search.targetBus = description.bus;
+  i32 const domain = nQVZOR240_getPCIDomain(description.kernelDevice);
+  search.domain = domain < 0 ? 0 : static_cast<u16>(domain);
+  nQVZOR100_enumeratePCIBuses(visitBridge, &search, 0);
+  append(search, pathByte(description.device, description.function));
+
+  if (status.isFatal()) return;
+  if (search.tooDeep != 0) {
+    // The device works without its slot path; the property stays empty.
+    tLineContext const site{kPCIDeviceFile, static_cast<i32>(kLineSlotPathTooDeep), "\n"};
+    debugLinePrintf(&site, "slot path of bus %u has more than %u bridges; left empty",
+                    static_cast<unsigned>(description.bus),
+                    static_cast<unsigned>(kSlotPathCapacity - 1));
+    return;
+  }
+
+  char text[8];
+  formatText(text, sizeof text, "%04X:%02X", static_cast<unsigned>(search.domain),
+             static_cast<unsigned>(search.rootIndex));
+  path.assign(text, textLength(text));
+  if (path.allocationFailed()) {
+    setStatus(status, kStatusMemoryFull, kBasicStringFile, kBasicStringAssignLine);
+    return;
+  }
+  for (u8 byte : search.path) {
+    formatText(text, sizeof text, ":%02X", static_cast<unsigned>(byte));
+    path.append(text, textLength(text));
+    if (path.allocationFailed()) {
+      setStatus(status, kStatusMemoryFull, kBasicStringFile, kBasicStringAppendLine);
+      return;
+    }
+  }
+}
+
+}  // namespace qvrm7_driver::nQVWEND000
