@@ -103,7 +103,8 @@ class BasicString {
     // remember where in the text it starts before the old buffer is freed.
     uintptr_t const start = reinterpret_cast<uintptr_t>(mData);
     uintptr_t const source = reinterpret_cast<uintptr_t>(first);
-    bool const inside = mData != nullptr && source >= start && source < start + mSize * sizeof(Char);
+    bool const inside =
+        mData != nullptr && source >= start && source < start + mSize * sizeof(Char);
     u64 const offset = inside ? static_cast<u64>(first - mData) : 0;
     if (size > mCapacity || mCapacity == 0) {
       reserve(size, status);

@@ -10,11 +10,12 @@ namespace qvhtl {
 template class BasicString<char, CharTraits<char>, wend::Allocator<char>>;
 template class Vector<qvrm7_driver::u32>;
 template class Vector<qvrm7_driver::u8>;
-template void Vector<qvrm7_driver::u32>::insert_(u64, qvrm7_driver::u32 const*, qvrm7_driver::u32 const*,
-                                                 tStatus&);
-template void Vector<qvrm7_driver::u8>::insert_(u64, qvrm7_driver::u8*, qvrm7_driver::u8*, tStatus&);
-template void Vector<qvrm7_driver::u8>::insert_(u64, qvrm7_driver::u8 const*, qvrm7_driver::u8 const*,
+template void Vector<qvrm7_driver::u32>::insert_(u64, qvrm7_driver::u32 const*,
+                                                 qvrm7_driver::u32 const*, tStatus&);
+template void Vector<qvrm7_driver::u8>::insert_(u64, qvrm7_driver::u8*, qvrm7_driver::u8*,
                                                 tStatus&);
+template void Vector<qvrm7_driver::u8>::insert_(u64, qvrm7_driver::u8 const*,
+                                                qvrm7_driver::u8 const*, tStatus&);
 template class Vector_sct<Pair_sct_pod<String, void*, tStatus>>;
 
 static_assert(sizeof(Pair_sct_pod<String, void*, tStatus>) == 32);

@@ -73,7 +73,8 @@ class tBasicString {
     // The text may be this string's own, which growing moves.
     uintptr_t const start = reinterpret_cast<uintptr_t>(_data);
     uintptr_t const source = reinterpret_cast<uintptr_t>(text);
-    bool const inside = _data != nullptr && source >= start && source < start + _size * sizeof(Char);
+    bool const inside =
+        _data != nullptr && source >= start && source < start + _size * sizeof(Char);
     u64 const offset = inside ? static_cast<u64>(text - _data) : 0;
     reserve(size);
     if (size > _capacity) {

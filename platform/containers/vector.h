@@ -29,8 +29,8 @@ inline u64 grownCapacity(u64 capacity, u64 needed) {
 
 inline bool checkPosition(u64 position, u64 size, tStatus& status) {
   if (position <= size) return true;
-  qvrm7_driver::nQVWEND000::setStatus(status, qvrm7_driver::nQVWEND000::kStatusBadArgument, kVectorFile,
-                                      kVectorPositionLine);
+  qvrm7_driver::nQVWEND000::setStatus(status, qvrm7_driver::nQVWEND000::kStatusBadArgument,
+                                      kVectorFile, kVectorPositionLine);
   return false;
 }
 
@@ -144,7 +144,8 @@ struct Pair_sct_pod {
   Second second{};
 
   Pair_sct_pod() = default;
-  Pair_sct_pod(Pair_sct_pod const& other, Status& status) : first(other.first, status), second(other.second) {}
+  Pair_sct_pod(Pair_sct_pod const& other, Status& status)
+      : first(other.first, status), second(other.second) {}
   Pair_sct_pod(Pair_sct_pod const&) = delete;
   Pair_sct_pod& operator=(Pair_sct_pod const&) = delete;
 
