@@ -281,14 +281,17 @@ void nQVZOR100_free(void* block) {
 }
 
 void* nQVZOR240_memSet(void* destination, int32_t byte, uint64_t count) {
+  enterImport("nQVZOR240_memSet");
   return std::memset(destination, byte, count);
 }
 
 void* nQVZOR180_memCpy(void* destination, void const* source, uint64_t count) {
+  enterImport("nQVZOR180_memCpy");
   return std::memcpy(destination, source, count);
 }
 
 void* nQVZOR180_memMove(void* destination, void const* source, uint64_t count) {
+  enterImport("nQVZOR180_memMove");
   return std::memmove(destination, source, count);
 }
 

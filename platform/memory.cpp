@@ -1,0 +1,47 @@
+#include "platform/memory.h"
+
+#include "platform/kernelServices.h"
+#include "platform/statusCodes.h"
+
+namespace qvrm7_driver::nQVWEND000 {
+
+namespace {
+
+constexpr u64 kHeaderSize = sizeof(tAllocationHeader);
+constexpr u64 kLineOverflow = 46;
+constexpr u64 kLineFlagSet = 520;
+constexpr u64 kLineFlagClear = 393;
+
+}  // namespace
+
+void* operatorNewFlagged(u64 size, tStatus& status, u8 flag) {
+  // The overflow is recorded even on a status that already failed: the
+  // precedence rule keeps the earlier error anyway.
+  if (size > ~u64{0} - kHeaderSize) {
+    setStatus(status, kStatusMemoryFull, "memoryAllocation", kLineOverflow);
+    return nullptr;
+  }
+  if (status.isFatal()) return nullptr;
+
+  void* block = nQVZOR100_malloc(size + kHeaderSize);
+  if (block == nullptr) {
+    setStatus(status, kStatusMemoryFull, "memory", flag != 0 ? kLineFlagSet : kLineFlagClear);
+    return nullptr;
+  }
+  auto* header = static_cast<tAllocationHeader*>(block);
+  header->totalSize = size + kHeaderSize;
+  header->flag = flag;
+  return header + 1;
+}
+
+void* operatorNew(u64 size) {
+  tStatus dropped;
+  return operatorNewFlagged(size, dropped, 1);
+}
+
+void operatorDelete(void* object) {
+  if (object == nullptr) return;
+  nQVZOR100_free(static_cast<tAllocationHeader*>(object) - 1);
+}
+
+}  // namespace qvrm7_driver::nQVWEND000
