@@ -1,10 +1,12 @@
-// Loads the driver object into the user-space kernel services layer, shows
-// what the layer saw, unloads it and checks that nothing was left behind.
+// Loads the driver object into the user-space kernel services layer, plugs
+// simulated RM7 modules into the layer's PCI bus, shows what the layer saw,
+// removes the modules, unloads the driver and checks that nothing was left.
 #include <cstdio>
-#include <cstring>
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
+#include "host/layer/rm7Module.h"
 
 namespace {
 
@@ -24,10 +26,22 @@ int main() {
 
   nQVZOR200_tDriverRecord* registered = sim::registeredDriver();
   if (registered != &driver.record()) return fail("the driver did not register its record");
-  std::printf("registered driver \"%s\" with %s callbacks\n", registered->driverName,
-              registered->unload != nullptr && registered->addDevice != nullptr ? "its" : "missing");
-  std::printf("static objects and allocations while loaded: %llu live blocks\n",
-              static_cast<unsigned long long>(sim::liveAllocations()));
+  std::printf("registered driver \"%s\"\n", registered->driverName);
+
+  // One module of a supported model and one that no driver supports.
+  sim::Rm7Module supported(sim::Rm7ModuleOptions{.subsystemID = 0x6BB1, .geographicAddress = 4});
+  sim::Rm7Module unsupported(sim::Rm7ModuleOptions{.subsystemID = 0x1234, .bus = 5});
+  sim::Rm7Module* const modules[] = {&supported, &unsupported};
+  for (sim::Rm7Module* module : modules) {
+    int32_t const added = sim::plugIn(module->device());
+    std::printf("module with subsystem 0x%04X plugged in: add device returned %d\n",
+                module->device()->record().subsystemID, added);
+  }
+  for (sim::Rm7Module* module : modules) {
+    sim::UnplugReport const report = sim::unplug(*module->device());
+    if (report.mappingsLeft != 0 || report.interruptsLeft != 0)
+      return fail("a removed module left mappings or interrupts behind");
+  }
 
   driver.unload();
   std::printf("unloaded; layer calls made: %zu\n", sim::callLog().size());

@@ -106,4 +106,154 @@ uint32_t nQVZOR100_getTimerInterval(void);   // microseconds per tick
 void nQVZOR250_sleepTimeout(uint32_t microseconds);
 void nQVZOR100_getTimeOfDay(uint32_t* seconds, uint32_t* microseconds);
 
+// ---- Ioctl buffer copies ----------------------------------------------------
+// 0 when every byte was copied; a negative layer code when the user range is
+// not the caller's to read or write, and then nothing was copied. A count of 0
+// copies nothing and succeeds.
+int32_t nQVZOR100_replicateInboundIOControlBuffer(void* kernelDestination, void const* userSource,
+                                                  uint32_t count);
+int32_t nQVZOR100_replicateOutboundIOControlBuffer(void* userDestination, void const* kernelSource,
+                                                   uint32_t count);
+
+// ---- User memory maps -------------------------------------------------------
+// A user map is the layer's record of one memory-map request of a caller: the
+// size and address of the caller's area and the access it asked for.
+enum { kQVZORUserMapWritable = 2 };  // access-mode bit
+uint64_t nQVZOR220_tUserMemMap_getSize(uint64_t userMap);
+uint32_t nQVZOR220_tUserMemMap_getAccessMode(uint64_t userMap);
+uint64_t nQVZOR220_tUserMemMap_getVirtualAddress(uint64_t userMap);
+// Both return 0 or a negative layer code.
+int32_t nQVZOR220_tUserMemMap_mapPageList(uint64_t userMap, uint64_t pageList, uint64_t firstPage,
+                                          uint64_t pageCount);
+int32_t nQVZOR2280_tUserMemMap_mapPhysicalAddress(uint64_t userMap, uint64_t physicalAddress,
+                                                  uint64_t size, uint32_t cached);
+
+// ---- Device interfaces, properties and user-space events ----------------------
+// Registrations return a handle, 0 when refused.
+uint64_t nQVZOR240_registerDeviceInterface(nQVZOR200_tDriverRecord* record, uint64_t parent,
+                                           char const* name, uint32_t index, void* interfaceObject);
+void nQVZOR200_unregisterDeviceInterface(uint64_t interfaceHandle);
+void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle);
+
+// Scopes: 0 device attributes, 1 bus properties, 2 interface properties
+// (whose parent is the interface's handle).
+uint64_t nQVZOR200_registerProperty(uint32_t scope, uint64_t parent, char const* name,
+                                    void const* value, uint64_t size);
+void nQVZOR200_unregisterProperty(uint64_t propertyHandle);
+
+// ---- Deferred calls -----------------------------------------------------------
+// Queues the layer's deferred call; record is what the driver handed the layer
+// when it made the handle.
+void nQVZOR100_scheduleDPC(uint64_t deferredCall, void* record);
+
+// ---- PCI devices, kernel mappings, register access and interrupts -----------
+// The layer's records are little-endian wire layouts shared with the layer;
+// the driver only reads them. Bytes the driver has no use for belong to the
+// layer.
+
+// Resource flags: bit 0 puts a resource in the description's first table,
+// bit 1 (without bit 0) in its memory table.
+enum { kQVZORResourceFirstTable = 1, kQVZORResourceMemory = 2 };
+enum { kQVZORPCIResourceCount = 6 };
+
+struct __attribute__((packed)) nQVZOR200_tPCIResource {
+  uint64_t address;
+  uint64_t size;
+  uint32_t flags;
+  uint8_t layerWord[4];
+};
+static_assert(sizeof(nQVZOR200_tPCIResource) == 24);
+
+// One PCI function, as the layer hands it to the add-device callback.
+struct __attribute__((packed)) nQVZOR200_tPCIDeviceRecord {
+  uint64_t deviceHandle;  // passed to configuration, domain and DMA-mask calls
+  uint8_t layerWord[8];
+  uint16_t bus;
+  uint16_t device;
+  uint16_t function;
+  uint16_t vendorID;
+  uint16_t deviceID;
+  uint16_t subsystemVendorID;
+  uint16_t subsystemID;
+  uint16_t revision;          // low byte
+  uint32_t interruptPresent;  // non-zero when the function has an interrupt
+  uint32_t interruptNumber;
+  uint8_t layerWord2[8];
+  nQVZOR200_tPCIResource resources[kQVZORPCIResourceCount];
+};
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, bus) == 16);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, function) == 20);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, vendorID) == 22);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, subsystemID) == 28);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, revision) == 30);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, interruptPresent) == 32);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, interruptNumber) == 36);
+static_assert(offsetof(nQVZOR200_tPCIDeviceRecord, resources) == 48);
+static_assert(sizeof(nQVZOR200_tPCIDeviceRecord) == 192);
+
+// One bridge, as bus enumeration reports it.
+struct __attribute__((packed)) nQVZOR100_tPCIBusRecord {
+  uint16_t bus;
+  uint16_t device;
+  uint16_t function;
+  uint8_t layerWord[10];
+  uint16_t secondaryBus;
+  uint16_t subordinateBus;
+  uint16_t domain;
+  uint8_t layerWord2[2];
+};
+static_assert(offsetof(nQVZOR100_tPCIBusRecord, function) == 4);
+static_assert(offsetof(nQVZOR100_tPCIBusRecord, secondaryBus) == 16);
+static_assert(offsetof(nQVZOR100_tPCIBusRecord, subordinateBus) == 18);
+static_assert(offsetof(nQVZOR100_tPCIBusRecord, domain) == 20);
+static_assert(sizeof(nQVZOR100_tPCIBusRecord) == 24);
+
+// Configuration space: 0 on success; on failure the value is not written.
+int32_t nQVZOR100_pciConfigRead8(uint64_t deviceHandle, uint32_t offset, uint8_t* value);
+int32_t nQVZOR100_pciConfigRead16(uint64_t deviceHandle, uint32_t offset, uint16_t* value);
+int32_t nQVZOR100_pciConfigWrite16(uint64_t deviceHandle, uint32_t offset, uint16_t value);
+
+// Negative when the layer knows no domain for the device.
+int32_t nQVZOR240_getPCIDomain(uint64_t deviceHandle);
+// Calls back once per bridge, in enumeration order, before it returns.
+typedef void (*nQVZOR100_tPCIBusCallback)(void* context, nQVZOR100_tPCIBusRecord const* bridge);
+int32_t nQVZOR100_enumeratePCIBuses(nQVZOR100_tPCIBusCallback callback, void* context,
+                                    uint64_t reserved);
+// 0xFFFFFFFF when the device belongs to no node.
+uint32_t nQVZOR1_getDeviceNUMANode(nQVZOR200_tPCIDeviceRecord const* record);
+
+// 0 when the device may address memory through the mask.
+int32_t nQVZOR220_pciSetDMAMask(uint64_t deviceHandle, uint64_t mask);
+int32_t nQVZOR200_isAddressableMemOver4G(void);
+
+// Kernel mappings of physical ranges (device memory): 0 when refused. The
+// cache mode is 0 for uncached register space; the unmap repeats it.
+uint64_t nQVZOR230_mapPhysicalToKernel(uint64_t physicalAddress, uint64_t size, uint32_t cacheMode);
+void nQVZOR230_unmapPhysicalFromKernel(uint64_t kernelAddress, uint32_t cacheMode);
+
+// Register access at a kernel address inside a mapping.
+uint8_t nQVZOR100_memoryRead8(uint64_t address);
+uint16_t nQVZOR100_memoryRead16(uint64_t address);
+uint32_t nQVZOR100_memoryRead32(uint64_t address);
+void nQVZOR100_memoryWrite8(uint64_t address, uint8_t value);
+void nQVZOR100_memoryWrite16(uint64_t address, uint16_t value);
+void nQVZOR100_memoryWrite32(uint64_t address, uint32_t value);
+
+// Interrupts. The layer calls the function at interrupt level with the
+// interrupt number and the context; it answers whether the interrupt was
+// its device's. The record stays the caller's and names the reservation
+// when it is relinquished; once relinquish returns, the function is not
+// running and will not be called again.
+typedef bool (*nQVZOR1400_tInterruptFunction)(uint32_t interruptNumber, void* context);
+struct __attribute__((packed)) nQVZOR1400_tInterruptRegistration {
+  nQVZOR1400_tInterruptFunction function;
+  void* context;
+};
+static_assert(sizeof(nQVZOR1400_tInterruptRegistration) == 16);
+int32_t nQVZOR1400_reserveInterrupt(uint32_t interruptNumber,
+                                    nQVZOR1400_tInterruptRegistration* registration,
+                                    char const* driverName, uint32_t flags);
+void nQVZOR100_relinquishInterrupt(uint32_t interruptNumber,
+                                   nQVZOR1400_tInterruptRegistration* registration);
+
 }  // extern "C"

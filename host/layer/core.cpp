@@ -13,6 +13,7 @@
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
 #include "platform/kernelServices.h"
 
 namespace sim {
@@ -349,6 +350,7 @@ int32_t nQVZOR200_registerDriver(nQVZOR200_tDriverRecord* record) {
 
 void nQVZOR200_unregisterDriver(nQVZOR200_tDriverRecord* record) {
   enterImport("nQVZOR200_unregisterDriver");
+  sim::detail::releaseDevicesOf(record);
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
   if (s.driver != record) {

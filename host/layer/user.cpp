@@ -1,0 +1,212 @@
+// The stand-in's ioctl buffer copies and user memory maps.
+#include "host/layer/user.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "host/layer/control.h"
+#include "platform/kernelServices.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int32_t kBadUserAddress = -51009;
+
+struct UserMap {
+  uint64_t size;
+  uint32_t accessMode;
+  uint64_t virtualAddress;
+  std::vector<UserMapping> mappings;
+};
+
+struct State {
+  std::mutex mutex;
+  std::map<uintptr_t, uint64_t> ranges;  // start -> size
+  std::vector<UserCopy> copies;
+  std::map<uint64_t, UserMap> maps;
+  uint64_t nextMap = 0x5000;
+};
+
+State& state() {
+  static State* s = new State();  // never destroyed: imports may run at exit
+  return *s;
+}
+
+[[noreturn]] void die(char const* what, uint64_t value) {
+  std::fprintf(stderr, "layer: %s (0x%llx)\n", what, static_cast<unsigned long long>(value));
+  std::abort();
+}
+
+// Callers hold the state's lock.
+bool insideOneRange(State const& s, uintptr_t start, uint64_t size) {
+  auto after = s.ranges.upper_bound(start);
+  if (after == s.ranges.begin()) return false;
+  auto const& [rangeStart, rangeSize] = *std::prev(after);
+  uint64_t const offset = start - rangeStart;
+  return offset <= rangeSize && size <= rangeSize - offset;
+}
+
+bool touchesAnyRange(State const& s, uintptr_t start, uint64_t size) {
+  if (size == 0) return false;
+  auto after = s.ranges.upper_bound(start);
+  if (after != s.ranges.end() && after->first - start < size) return true;
+  if (after == s.ranges.begin()) return false;
+  auto const& [rangeStart, rangeSize] = *std::prev(after);
+  return start - rangeStart < rangeSize;
+}
+
+int32_t copy(UserCopy::Direction direction, void* destination, void const* source, uint32_t count,
+             char const* import) {
+  bool const inbound = direction == UserCopy::kInbound;
+  auto const user = reinterpret_cast<uintptr_t>(inbound ? source : destination);
+  auto const kernel = reinterpret_cast<uintptr_t>(inbound ? destination : source);
+  int32_t result = 0;
+  if (detail::enterImport(import)) result = detail::failureCode(import);
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (result == 0 && count != 0 &&
+      (!insideOneRange(s, user, count) || kernel == 0 || touchesAnyRange(s, kernel, count)))
+    result = kBadUserAddress;
+  if (result == 0 && count != 0) std::memcpy(destination, source, count);
+  s.copies.push_back(UserCopy{direction, user, kernel, count, result});
+  return result;
+}
+
+UserMap& findMap(State& s, uint64_t map) {
+  auto found = s.maps.find(map);
+  if (found == s.maps.end()) die("no such user map", map);
+  return found->second;
+}
+
+}  // namespace
+
+void addUserRange(void const* start, uint64_t size) {
+  auto const address = reinterpret_cast<uintptr_t>(start);
+  if (address == 0 || size == 0 || address + size < address) die("bad user range", address);
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (touchesAnyRange(s, address, size)) die("user range overlaps another", address);
+  s.ranges.emplace(address, size);
+}
+
+void removeUserRange(void const* start) {
+  auto const address = reinterpret_cast<uintptr_t>(start);
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (s.ranges.erase(address) == 0) die("no user range starts at this address", address);
+}
+
+bool isUserRange(void const* start, uint64_t size) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return insideOneRange(s, reinterpret_cast<uintptr_t>(start), size);
+}
+
+std::vector<UserCopy> userCopies() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.copies;
+}
+
+void clearUserCopies() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.copies.clear();
+}
+
+uint64_t createUserMap(uint64_t size, uint32_t accessMode, uint64_t virtualAddress) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  uint64_t const handle = s.nextMap++;
+  s.maps.emplace(handle, UserMap{size, accessMode, virtualAddress, {}});
+  return handle;
+}
+
+void destroyUserMap(uint64_t map) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (s.maps.erase(map) == 0) die("destroying no such user map", map);
+}
+
+uint64_t liveUserMaps() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.maps.size();
+}
+
+std::vector<UserMapping> userMappings(uint64_t map) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return findMap(s, map).mappings;
+}
+
+}  // namespace sim
+
+extern "C" {
+
+int32_t nQVZOR100_replicateInboundIOControlBuffer(void* kernelDestination, void const* userSource,
+                                                  uint32_t count) {
+  return sim::copy(sim::UserCopy::kInbound, kernelDestination, userSource, count,
+                   "nQVZOR100_replicateInboundIOControlBuffer");
+}
+
+int32_t nQVZOR100_replicateOutboundIOControlBuffer(void* userDestination, void const* kernelSource,
+                                                   uint32_t count) {
+  return sim::copy(sim::UserCopy::kOutbound, userDestination, kernelSource, count,
+                   "nQVZOR100_replicateOutboundIOControlBuffer");
+}
+
+uint64_t nQVZOR220_tUserMemMap_getSize(uint64_t userMap) {
+  sim::detail::enterImport("nQVZOR220_tUserMemMap_getSize");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  return sim::findMap(s, userMap).size;
+}
+
+uint32_t nQVZOR220_tUserMemMap_getAccessMode(uint64_t userMap) {
+  sim::detail::enterImport("nQVZOR220_tUserMemMap_getAccessMode");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  return sim::findMap(s, userMap).accessMode;
+}
+
+uint64_t nQVZOR220_tUserMemMap_getVirtualAddress(uint64_t userMap) {
+  sim::detail::enterImport("nQVZOR220_tUserMemMap_getVirtualAddress");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  return sim::findMap(s, userMap).virtualAddress;
+}
+
+int32_t nQVZOR220_tUserMemMap_mapPageList(uint64_t userMap, uint64_t pageList, uint64_t firstPage,
+                                          uint64_t pageCount) {
+  if (sim::detail::enterImport("nQVZOR220_tUserMemMap_mapPageList"))
+    return sim::detail::failureCode("nQVZOR220_tUserMemMap_mapPageList");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  sim::UserMapping mapping{sim::UserMapping::kPageList};
+  mapping.pageList = pageList;
+  mapping.firstPage = firstPage;
+  mapping.pageCount = pageCount;
+  sim::findMap(s, userMap).mappings.push_back(mapping);
+  return 0;
+}
+
+int32_t nQVZOR2280_tUserMemMap_mapPhysicalAddress(uint64_t userMap, uint64_t physicalAddress,
+                                                  uint64_t size, uint32_t cached) {
+  if (sim::detail::enterImport("nQVZOR2280_tUserMemMap_mapPhysicalAddress"))
+    return sim::detail::failureCode("nQVZOR2280_tUserMemMap_mapPhysicalAddress");
+  sim::State& s = sim::state();
+  std::lock_guard lock(s.mutex);
+  sim::UserMapping mapping{sim::UserMapping::kPhysical};
+  mapping.physicalAddress = physicalAddress;
+  mapping.size = size;
+  mapping.cached = cached;
+  sim::findMap(s, userMap).mappings.push_back(mapping);
+  return 0;
+}
+
+}  // extern "C"
