@@ -3,28 +3,11 @@
 // the object for a loader to construct, so the program that links the
 // driver never runs these constructors itself.
 #include "platform/runtime.h"
+#include "platform/trace.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
-
-// Until the trace exists, its two places hold the smallest honest objects:
-// they are built and torn down through the same table and at-exit list.
-struct tConsoleTraceDestinationPlace {
-  u64 placeholder = 0;
-};
-struct tTracePlace {
-  u64 placeholder = 0;
-};
-tStaticStorage<tConsoleTraceDestinationPlace> gConsoleTraceDestination;
-tStaticStorage<tTracePlace> gTrace;
-
-void constructConsoleTraceDestination() {
-  registerStaticDestructor(new (kPlacement, gConsoleTraceDestination.bytes)
-                               tConsoleTraceDestinationPlace());
-}
-
-void constructTrace() { registerStaticDestructor(new (kPlacement, gTrace.bytes) tTracePlace()); }
 
 struct tConstructorTable {
   u64 startMarker;

@@ -13,6 +13,9 @@
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
+#include "host/layer/registration.h"
+#include "host/layer/syncControl.h"
+#include "host/layer/user.h"
 #include "host/layer/pci.h"
 #include "platform/kernelServices.h"
 
@@ -185,6 +188,9 @@ std::vector<HaltRecord> halts() {
 }
 
 void reset() {
+  resetSyncControls();
+  clearRegistrations();
+  clearUserCopies();
   State& s = state();
   std::lock_guard lock(s.mutex);
   s.faults.clear();

@@ -2,6 +2,7 @@
 // freestanding object: allocation operators on the layer's allocator, the
 // pure-virtual handler, at-exit registration and the memory routines the
 // compiler may call on its own. The hosted build keeps the program's own.
+#include "platform/debugPrint.h"
 #include "platform/kernelServices.h"
 #include "platform/memory.h"
 #include "platform/runtime.h"
@@ -24,9 +25,7 @@ extern "C" {
 
 QVRM7_HIDDEN void* __dso_handle = &__dso_handle;
 
-QVRM7_HIDDEN void __cxa_pure_virtual() {
-  nQVZOR250_halt("qvrm7_driver", "initializeCPPRunTime", 348, "ASSERT");
-}
+QVRM7_HIDDEN void __cxa_pure_virtual() { qvrm7_driver::qvsdbg::pureVirtualCalled(); }
 
 QVRM7_HIDDEN int __cxa_atexit(void (*function)(void*), void* argument, void*) {
   return registerAtExit(function, argument, &gAtExitHead);

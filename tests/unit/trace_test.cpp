@@ -1,0 +1,354 @@
+// The trace as its destination sees it: line prefixes, chunks, numbers,
+// hex rows, status texts, scopes, destination switches and the line lock.
+#include "platform/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/layer/control.h"
+#include "platform/kernelServices.h"
+#include "platform/runtime.h"
+
+using namespace qvrm7_driver;
+using namespace qvrm7_driver::nQVWEND000;
+
+namespace {
+
+class Recorder : public iTraceDestination {
+ public:
+  explicit Recorder(std::string name = "recorder", bool accept = true)
+      : name_(std::move(name)), accept_(accept) {}
+  void print(char const* text) override { chunks.emplace_back(text); }
+  void printCount(char const* text, u64 count) override { chunks.emplace_back(text, count); }
+  void flush() override {}
+  void getOption(char*, u64, u64*) override {}
+  bool activate() override {
+    ++activations;
+    return accept_;
+  }
+  void deactivate() override { ++deactivations; }
+  char const* getName() override { return name_.c_str(); }
+
+  std::string text() const {
+    std::string all;
+    for (std::string const& chunk : chunks) all += chunk;
+    return all;
+  }
+  std::string take() {
+    std::string all = text();
+    chunks.clear();
+    return all;
+  }
+
+  std::vector<std::string> chunks;
+  int activations = 0;
+  int deactivations = 0;
+
+ private:
+  std::string name_;
+  bool accept_;
+};
+
+class Trace : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::reset(); }
+  void TearDown() override { sim::reset(); }
+
+  tTrace& line(char const* component, u64 lineNumber, char const* file, i32 kind = 0) {
+    return trace.traceLinePrefix(component, 0, lineNumber, file, 0, kind);
+  }
+
+  Recorder recorder;
+  tTrace trace{&recorder};
+};
+
+// "[" and the fields, filled with '-' to 49 characters, then "] ".
+std::string filled(std::string const& bracketed) {
+  return bracketed + std::string(49 - bracketed.size(), '-') + "] ";
+}
+
+std::string hex8(void const* address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X",
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(address) & 0xFFFFFFFFu));
+  return text;
+}
+
+std::string fillers(int units, int width) {
+  std::string text;
+  for (int i = 0; i < units; ++i) text += std::string(2 * width, 'X') + " ";
+  return text;
+}
+
+TEST_F(Trace, PrefixIsFilledToItsColumnAndCappedWhenFixed) {
+  line("qvrm7_driver", 123, "platform/device.cpp").write("x").endLine();
+  EXPECT_EQ(recorder.take(), filled("[qvrm7_driver--123--device.cpp") + "x\n");
+
+  std::string const component(60, 'c');
+  line(component.c_str(), 7, "f").endLine();
+  EXPECT_EQ(recorder.take(), "[" + std::string(48, 'c') + "] \n");
+  trace.clearFixedWidth();
+  line(component.c_str(), 7, "f").endLine();
+  EXPECT_EQ(recorder.take(), "[" + component + "--7--f] \n");
+
+  trace.setColumnWidth(0);
+  line("qvrm7_driver", 5, "f").endLine();
+  EXPECT_EQ(recorder.take(), "[qvrm7_driver--5--f] \n");
+  trace.setFixedWidth();
+  line("qvrm7_driver", 5, "f", kTraceScopeEnter).endLine();
+  line("qvrm7_driver", 5, "f").write("only indented").endLine();
+  EXPECT_EQ(recorder.take(), "\n  only indented\n");
+
+  trace.setColumnWidth(50);
+  trace.clearShowComponent();
+  trace.clearShowLine();
+  trace.clearShowFile();
+  trace.clearIndentScopes();
+  line("qvrm7_driver", 1, "f").endLine();
+  EXPECT_EQ(recorder.take(), std::string(49, ' ') + "  \n");
+}
+
+TEST_F(Trace, FileFieldShowsTheBaseNameUnlessTheFullPathIsAsked) {
+  trace.clearShowComponent();
+  trace.clearShowLine();
+  for (auto [file, shown] : {std::pair{"a/b\\c", "c"}, {"/x", "/x"}, {"dir/", ""}}) {
+    line("qvrm7_driver", 1, file).endLine();
+    EXPECT_EQ(recorder.take(), filled(std::string("[") + shown) + "\n") << file;
+  }
+  trace.setShowFullPath();
+  line("qvrm7_driver", 1, "a/b\\c").endLine();
+  EXPECT_EQ(recorder.take(), filled("[a/b\\c") + "\n");
+}
+
+TEST_F(Trace, VersionThreadAndLevelFieldsFollowInTheirOrder) {
+  trace.clearShowComponent();
+  trace.clearShowLine();
+  trace.clearShowFile();
+  trace.setShowVersion();
+  trace.setShowLevel();
+  trace.setShowThreadID();
+  // 1.2.3, phase bits 01 ("a"), build 0x567.
+  trace.traceLinePrefix("qvrm7_driver", 0x01234567u, 1, "f", 105, 0).endLine();
+  char thread[32];
+  std::snprintf(thread, sizeof thread, "0x%X", nQVZOR100_getThreadID());
+  EXPECT_EQ(recorder.take(), filled(std::string("[1.2.3a1383--") + thread + "--105") + "\n");
+}
+
+TEST_F(Trace, TextIsHandedOnAt253CharactersOrWhereAWriteWithANewlineEnds) {
+  std::string const text(300, 'a');
+  trace.write(text.c_str());
+  EXPECT_EQ(recorder.chunks, std::vector<std::string>{text.substr(0, 253)});
+  trace.endLine();
+  trace.write("b\nc").write("d");
+  EXPECT_EQ(recorder.chunks,
+            (std::vector<std::string>{text.substr(0, 253), text.substr(253) + "\n", "b\nc"}));
+
+  recorder.chunks.clear();
+  trace.clearEnabled();
+  line("qvrm7_driver", 1, "f").write("x").endLine();
+  EXPECT_TRUE(recorder.chunks.empty());
+}
+
+TEST_F(Trace, ValuesAsText) {
+  u32 const wide[] = {'h', 0x141, 0};
+  trace.writeBool(true).writeBool(false).writeWide(wide).writeChar(' ');
+  trace.writeUnsigned(u64{255}, 16).writeChar(' ').writeUnsigned(u64{255}, 8).writeChar(' ');
+  trace.writeUnsigned(u16{5}, 2).writeChar(' ').writeUnsigned(u64{0}, 16).writeChar(' ');
+  trace.writeSigned(i64{-255}, 16).writeChar(' ').writeSigned(i32{-7}, 10).endLine();
+  EXPECT_EQ(recorder.take(), "true(1)false(0)L\"hA\" 0xFF 8#377 2#101 0x0 -0xFF -7\n");
+
+  // No digits in bases 0 and 1: decimal. The most negative values have no
+  // positive twin, yet keep their magnitude.
+  trace.writeUnsigned(u64{255}, 0).writeChar(' ').writeUnsigned(u64{255}, 1).writeChar(' ');
+  trace.writeSigned(i64{INT64_MIN}, 10).writeChar(' ').writeSigned(i32{INT32_MIN}, 10);
+  trace.writeChar(' ').writeSigned(i16{INT16_MIN}, 16).endLine();
+  EXPECT_EQ(recorder.take(), "255 255 -9223372036854775808 -2147483648 -0x8000\n");
+}
+
+TEST_F(Trace, PrintfWarnsOfATextCutAtTheLineLimit) {
+  std::string const text(300, 't');
+  trace.printf("%s", text.c_str()).endLine();
+  EXPECT_EQ(recorder.take(),
+            "!!Formatted string exceeds kMaxTraceLine characters!!" + text.substr(0, 255) + "\n");
+}
+
+TEST_F(Trace, StatusTextShowsOriginAndExtraWordsUpToTheFirstZero) {
+  trace.writeStatus(tStatus{tStatus::kShortSize, -52005});
+  EXPECT_EQ(recorder.take(), "\ntStatus contents:\n\tcode = -52005\n");
+
+  nQVWENDS100::tLongStatus status;
+  status.head.code = -52000;
+  std::memcpy(status.component, "qvrm7_driver", sizeof status.component);  // no NUL
+  std::strcpy(status.file, "memory");
+  status.line = 520;
+  status.extra[0] = 0x1234;
+  status.extra[2] = 0x99;
+  char buffer[256];
+  std::string const expected =
+      "\ntStatus contents:\n\tcode = -52000\n"
+      "\tcomponent name = qvrm7_driv\n\tfile name: memory\n\tline number = 520\n"
+      "\tstack trace:\n\t\t0x0000000000001234\n\t\t0x0000000000000000\n";
+  EXPECT_EQ(formatStatus(status, buffer, sizeof buffer), static_cast<i32>(expected.size()));
+  EXPECT_EQ(std::string(buffer), expected);
+  EXPECT_EQ(formatStatus(status, buffer, 40), -1);
+
+  std::memset(status.file, 'f', sizeof status.file - 1);
+  for (u64& word : status.extra) word = 0xFFFF;
+  EXPECT_EQ(formatStatus(status, buffer, sizeof buffer), -1);
+  trace.writeStatus(status);  // as far as it was made
+  std::string const text = recorder.take();
+  EXPECT_EQ(text.rfind("\ntStatus contents:\n\tcode = -52000\n\tcomponent name = ", 0), 0u);
+  EXPECT_GT(text.size(), 200u);
+  EXPECT_LE(text.size(), 255u);
+}
+
+TEST_F(Trace, HexDumpRowsAreFullAndEachALineOfItsOwn) {
+  char const data[] = "0123456789abcdefX\x01Z";
+  trace.hexDump(data, 19, 1);
+  ASSERT_EQ(recorder.chunks.size(), 2u);
+  EXPECT_EQ(recorder.chunks[0].substr(0, 10), hex8(data) + ": ");
+  EXPECT_EQ(recorder.chunks[0].substr(58), ": 0123456789abcdef\n");
+  EXPECT_EQ(recorder.chunks[1], hex8(data + 16) + ": 58 01 5A " + fillers(13, 1) + ": X.Z\n");
+
+  recorder.chunks.clear();
+  u8 const words[] = {0x01, 0x02, 0x03, 0x04};
+  trace.hexDump(words, 4, 2).hexDump(words, 4, 4);
+  EXPECT_EQ(recorder.take(), hex8(words) + ": 0201 0403 " + fillers(6, 2) + ": ....\n" +
+                                 hex8(words) + ": 04030201 " + fillers(3, 4) + ": ....\n");
+}
+
+TEST_F(Trace, HexDumpOfAPartialUnitOrOfUnitZero) {
+  // On the heap, so that a read past the last byte is caught.
+  std::unique_ptr<u8[]> data(new u8[5]{0x01, 0x02, 0x03, 0x04, 0x41});
+  trace.hexDump(data.get(), 5, 4);
+  EXPECT_EQ(recorder.take(),
+            hex8(data.get()) + ": 04030201 41XXXXXX " + fillers(2, 4) + ": ....A\n");
+  trace.hexDump(data.get(), 2, 0);
+  EXPECT_EQ(recorder.take(), hex8(data.get()) + ": 01 02 " + fillers(14, 1) + ": ..\n");
+}
+
+TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOne) {
+  Recorder refusing("refusing", false);
+  EXPECT_EQ(trace.setDestination(&refusing), &recorder);
+  EXPECT_EQ(trace.setDestination(&recorder), &recorder);
+  EXPECT_EQ(trace.setDestination(nullptr), &recorder);
+  EXPECT_EQ(trace.destination(), &recorder);
+  EXPECT_EQ(recorder.take(),
+            "Switching trace destination to refusing\n"
+            "Switching trace destination to recorder\n");
+  EXPECT_EQ(recorder.activations + recorder.deactivations, 0);
+
+  Recorder next("next");
+  EXPECT_EQ(trace.setDestination(&next), &recorder);
+  EXPECT_EQ(trace.destination(), &next);
+  EXPECT_EQ(recorder.take(), "Switching trace destination to next\n");
+  EXPECT_EQ(recorder.deactivations, 1);
+  EXPECT_EQ(next.activations, 1);
+}
+
+TEST_F(Trace, ConsoleDestinationPrintsToTheKernelLog) {
+  tConsoleTraceDestination console;
+  console.print("whole ");
+  console.printCount("partial", 4);
+  console.printCount("all", u64{1} << 40);
+  EXPECT_EQ(sim::debugOutput(), "whole partall");
+
+  char buffer[32];
+  u64 required = 0;
+  console.getOption(buffer, sizeof buffer, &required);
+  EXPECT_STREQ(buffer, " --destination wend");
+  EXPECT_EQ(required, 20u);
+  console.getOption(buffer, 5, nullptr);
+  EXPECT_STREQ(buffer, " --d");
+  console.getOption(nullptr, 8, nullptr);
+}
+
+TEST_F(Trace, ScopesOpenAndCloseAroundIndentedLines) {
+  std::string const prefix = filled("[qvrm7_driver--10--s.cpp");
+  tStatus status{tStatus::kShortSize, -5};
+  {
+    tTraceScope outer("qvrm7_driver", 0, 10, "s.cpp", 0, "outer",
+                      reinterpret_cast<void const*>(uintptr_t{0x1000}), &status, &trace);
+    tTraceScope inner("qvrm7_driver", 0, 10, "s.cpp", 0, "inner", nullptr, nullptr, &trace);
+    line("qvrm7_driver", 10, "s.cpp").write("body").endLine();
+  }
+  EXPECT_EQ(recorder.chunks, (std::vector<std::string>{
+                                 prefix + "outer; this=0x1000; tStatus code=-5 {\n",
+                                 prefix + "  inner; {\n",
+                                 prefix + "    body\n",
+                                 prefix + "  } inner\n",
+                                 prefix + "} tStatus code=-5; outer\n",
+                             }));
+  line("c", 1, "f", kTraceScopeLeave).endLine();
+  EXPECT_EQ(trace.depth(), 0);
+}
+
+class TraceLock : public Trace {
+ protected:
+  void SetUp() override {
+    Trace::SetUp();
+    sim::enableCallLog(true);
+  }
+  uint64_t acquires() { return sim::callCount("nQVZOR150_acquireMutex"); }
+  uint64_t releases() { return sim::callCount("nQVZOR150_releaseMutex"); }
+};
+
+TEST_F(TraceLock, OnlyTheLineThatTookTheMutexGivesItBack) {
+  trace.enableThreadSafety();
+  ASSERT_TRUE(trace.threadSafe());
+  line("c", 1, "f");
+  line("c", 1, "f");  // the same line: the mutex does not nest
+  EXPECT_EQ(acquires(), 1u);
+  trace.endLine();
+  EXPECT_EQ(releases(), 1u);
+
+  trace.write("unprefixed").endLine();
+  EXPECT_EQ(releases(), 1u);
+
+  line("c", 1, "f");
+  trace.disableThreadSafety();  // gives the line's hold back first
+  trace.endLine();
+  EXPECT_EQ(acquires(), 2u);
+  EXPECT_EQ(releases(), 2u);
+  EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 1u);
+
+  line("c", 1, "f");
+  trace.enableThreadSafety();  // after this line's prefix
+  trace.endLine();
+  EXPECT_EQ(releases(), 2u);
+}
+
+TEST_F(TraceLock, FailedMutexCreationLeavesTheTraceUnlocked) {
+  sim::failNthCall("nQVZOR150_createMutex", 1);
+  trace.enableThreadSafety();
+  EXPECT_FALSE(trace.threadSafe());
+  line("c", 1, "f").endLine();
+  EXPECT_EQ(acquires(), 0u);
+}
+
+TEST(GlobalTrace, RuntimeBuildsItOnTheConsoleAndTearsItDown) {
+  sim::reset();
+  uint64_t const before = sim::liveAllocations();
+  EXPECT_EQ(getTraceInstance(), nullptr);
+  runtimeInit();
+  tTrace* trace = getTraceInstance();
+  ASSERT_NE(trace, nullptr);
+  trace->traceLinePrefix("qvrm7_driver", 0, 3, "a/g.cpp", 0, 0).write("to the log").endLine();
+  EXPECT_EQ(sim::debugOutput(), filled("[qvrm7_driver--3--g.cpp") + "to the log\n");
+  trace->enableThreadSafety();
+
+  sim::enableCallLog(true);
+  runtimeDeinit();
+  EXPECT_EQ(getTraceInstance(), nullptr);
+  EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 1u);
+  EXPECT_EQ(sim::liveAllocations(), before);
+  sim::reset();
+}
+
+}  // namespace
