@@ -260,6 +260,7 @@ void* nQVZOR100_malloc(uint64_t size) {
   // The driver's allocation header is 16 bytes and its objects may ask for
   // 16-byte alignment, so every block is 16-byte aligned; size 0 still
   // yields a block of its own.
+  if (size > UINT64_MAX - 15) return nullptr;  // no such block exists
   void* block = std::aligned_alloc(16, size == 0 ? 16 : (size + 15) / 16 * 16);
   if (block == nullptr) return nullptr;
   sim::State& s = sim::state();
