@@ -254,13 +254,13 @@ u32 tGeographicAddress<tChip>::getID() const {
 }
 
 template <class tChip>
-void tGeographicAddress<tChip>::readCapability(tChip& chip, u32 offset, tStatus& status) {
+void tGeographicAddress<tChip>::readCapability(tChip& chip, u32 structure, tStatus& status) {
   if (status.isFatal()) return;
   u32 address;
   u32 descriptor;
-  if (!chip.readChip(offset + 4, 4, address, status) ||
-      !chip.readChip(offset + 8, 4, descriptor, status)) {
-    this->offset = offset;
+  if (!chip.readChip(structure + 4, 4, address, status) ||
+      !chip.readChip(structure + 8, 4, descriptor, status)) {
+    this->offset = structure;
     return;
   }
   u32 const mode = descriptor & kDescriptorModeMask;
@@ -282,7 +282,7 @@ void tGeographicAddress<tChip>::readCapability(tChip& chip, u32 offset, tStatus&
       geographicAddress = (value >> ((descriptor >> 16) & 31)) & 31;
   }
   if (status.isNotFatal()) chip.openWindow(true, status);
-  this->offset = offset;
+  this->offset = structure;
 }
 
 template class tQVCapabilityPCIAccessor<tVexus>;

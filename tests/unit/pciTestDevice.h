@@ -1,0 +1,86 @@
+// A concrete PCI device for tests, built from a function on the simulated
+// bus as the add-device callback would build it, and an interrupt handler
+// that counts its calls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "host/layer/control.h"
+#include "host/layer/pci.h"
+#include "host/layer/syncControl.h"
+#include "platform/deviceFactory.h"
+#include "platform/memory.h"
+#include "platform/pciDevice.h"
+
+namespace pcitest {
+
+using namespace qvrm7_driver;
+using namespace qvrm7_driver::nQVWEND000;
+
+class TestPCIDevice : public tPCIDevice {
+ public:
+  using tPCIDevice::tPCIDevice;
+};
+
+class CountingHandler : public iPrimaryInterruptHandler {
+ public:
+  bool handleInterrupt() override {
+    ++calls;
+    spinLocksHeld = sim::spinLocksHeldByThisThread();
+    return claim;
+  }
+  int calls = 0;
+  uint32_t spinLocksHeld = 0;
+  bool claim = true;
+};
+
+inline tPCIDescription describe(sim::PciDevice const& function) {
+  tPCIDescription description;
+  fillPCIDescription(description, function.record(), function.kernelParent());
+  return description;
+}
+
+// Owns the function on the bus and the device built over it.
+class Bench {
+ public:
+  explicit Bench(std::shared_ptr<sim::PciDevice> function) : function_(std::move(function)) {
+    EXPECT_EQ(sim::plugIn(function_), 0);
+  }
+  ~Bench() {
+    remove();
+    sim::unplug(*function_);
+  }
+  Bench(Bench const&) = delete;
+  Bench& operator=(Bench const&) = delete;
+
+  // Constructs the device and runs initializeDevice, as the factory does.
+  TestPCIDevice& make(tStatus& status) {
+    description_ = describe(*function_);
+    device_ = createObject<TestPCIDevice>(status, description_, status);
+    if (device_ != nullptr) device_->initializeDevice(tEventDescriptor{nullptr}, status);
+    return *device_;
+  }
+  TestPCIDevice& make() {
+    tStatus status;
+    TestPCIDevice& device = make(status);
+    EXPECT_EQ(status.code, 0);
+    return device;
+  }
+  void remove() {
+    destroyObject(device_);
+    device_ = nullptr;
+  }
+
+  sim::PciDevice& function() { return *function_; }
+  TestPCIDevice& device() { return *device_; }
+  tPCIDescription const& description() const { return description_; }
+
+ private:
+  std::shared_ptr<sim::PciDevice> function_;
+  tPCIDescription description_{};
+  TestPCIDevice* device_ = nullptr;
+};
+
+}  // namespace pcitest

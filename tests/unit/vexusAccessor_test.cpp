@@ -1,0 +1,345 @@
+// The bridge chip's accessor over the simulated RM7 module: the window and
+// its cache, the capability walk with every kind of next pointer, the
+// geographic address, and what the accessor refuses to read.
+#include "platform/vexusAccessor.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "host/layer/control.h"
+#include "host/layer/pci.h"
+#include "host/layer/rm7Module.h"
+#include "pciTestDevice.h"
+#include "platform/statusCodes.h"
+
+namespace {
+
+using namespace pcitest;
+using nQVWENDS100::tLongStatus;
+using sim::Rm7Module;
+using tAccessor = tQVCapabilityPCIAccessor<tVexus>;
+using tGA = tGeographicAddress<tVexus>;
+
+constexpr uint32_t kHeaderKindRelative = 2;
+constexpr uint32_t kHeaderKindUnsupported = 3;
+
+uint32_t header(uint32_t id, uint32_t next, uint32_t kind) {
+  return id << 16 | (next & 0xFFFC) | kind;
+}
+
+void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
+  EXPECT_EQ(status.head.code, code);
+  EXPECT_STREQ(status.file, file);
+  EXPECT_EQ(status.line, line);
+}
+
+class VexusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    module_.emplace();
+    bench_ = std::make_unique<Bench>(module_->device());
+    device_ = &bench_->make();
+  }
+  void TearDown() override {
+    // Every reading leaves the chip's registers as it found them.
+    EXPECT_EQ(chip().context(), Rm7Module::kResetContext);
+    EXPECT_EQ(chip().window(), 0u);
+    EXPECT_EQ(sim::liveMappings(bench_->function()), 0u);
+    bench_.reset();
+    module_.reset();
+    sim::enablePciAccessLog(false);
+    sim::clearPciAccessLog();
+    sim::reset();
+  }
+
+  sim::VexusBridge& chip() { return module_->bridge(); }
+
+  // Part 0.4's reading: build, get the capability, unmap.
+  tGA read(tStatus& status) {
+    tGA capability;
+    tAccessor accessor(device_, status);
+    accessor.getCapability(capability, status);
+    device_->unmapBAR(0, accessor.mappedAddress(), 0);
+    return capability;
+  }
+
+  // The geographic-address structure's words.
+  void describeValue(uint32_t address, uint32_t descriptor) {
+    chip().chipWrite(Rm7Module::kGeographicAddressCapability + 4, 4, address);
+    chip().chipWrite(Rm7Module::kGeographicAddressCapability + 8, 4, descriptor);
+  }
+
+  static uint64_t windowWrites() {
+    uint64_t count = 0;
+    for (auto const& access : sim::pciAccessLog())
+      if (access.kind == sim::PciAccess::Kind::MemoryWrite && access.offset == 0xE0) ++count;
+    return count;
+  }
+
+  std::optional<Rm7Module> module_;
+  std::unique_ptr<Bench> bench_;
+  TestPCIDevice* device_ = nullptr;
+};
+
+// ---- The module as built -------------------------------------------------------------
+
+TEST_F(VexusTest, TheModuleSlotIsReadThroughEveryKindOfNextPointer) {
+  for (uint32_t slot : {2u, 0u, 17u, 31u}) {
+    module_->setGeographicAddress(slot);
+    tStatus status;
+    tGA const ga = read(status);
+    EXPECT_EQ(status.code, 0);
+    EXPECT_EQ(ga.geographicAddress, slot);
+    EXPECT_EQ(ga.offset, Rm7Module::kGeographicAddressCapability);
+  }
+}
+
+TEST_F(VexusTest, BuildingFindsTheFirstCapabilityAndPutsTheRegistersBack) {
+  tStatus status;
+  tAccessor accessor(device_, status);
+  EXPECT_EQ(status.code, 0);
+  EXPECT_EQ(accessor.firstCapabilityOffset(), Rm7Module::kFirstCapability);
+  EXPECT_EQ(accessor.mode(), tVexus::kModeWindowed);
+  EXPECT_EQ(accessor.windowOffset(), 0x10000u);
+  EXPECT_EQ(accessor.windowMask(), 0xFFFFF000u);
+  EXPECT_EQ(accessor.barSize(), Rm7Module::kBar0Size);
+  device_->unmapBAR(0, accessor.mappedAddress(), 0);
+
+  // Bit 0 of the directory clear: the first offset is the word at 16.
+  chip().chipWrite(Rm7Module::kDirectory, 4, 0);
+  chip().chipWrite(16, 4, Rm7Module::kSecondCapability);
+  tStatus plain;
+  tAccessor other(device_, plain);
+  EXPECT_EQ(other.firstCapabilityOffset(), Rm7Module::kSecondCapability);
+  device_->unmapBAR(0, other.mappedAddress(), 0);
+}
+
+TEST_F(VexusTest, TheWindowRegisterIsWrittenOnlyWhenTheWindowMoves) {
+  chip().chipWrite(0x1234, 4, 0xFEEDC0DE);
+  chip().chipWrite(0x1238, 4, 0x0BADF00D);
+  tStatus status;
+  tAccessor accessor(device_, status);
+  accessor.openWindow(true, status);
+  sim::enablePciAccessLog(true);
+
+  EXPECT_EQ(accessor.read32(0x1234, status), 0xFEEDC0DEu);
+  EXPECT_EQ(windowWrites(), 1u);
+  auto const log = sim::pciAccessLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].value, 0x1000u);
+  EXPECT_EQ(log[1].kind, sim::PciAccess::Kind::MemoryRead);
+  EXPECT_EQ(log[1].offset, 0x10234u);
+
+  EXPECT_EQ(accessor.read32(0x1238, status), 0x0BADF00Du);
+  EXPECT_EQ(windowWrites(), 1u);
+  EXPECT_EQ(status.code, 0);
+  accessor.restoreContext(status);
+  device_->unmapBAR(0, accessor.mappedAddress(), 0);
+}
+
+// ---- Construction failures -----------------------------------------------------------
+
+TEST_F(VexusTest, ABadDirectoryOrFirstOffsetIsRefusedWithTheRegistersPutBack) {
+  struct Case {
+    uint32_t address;
+    uint32_t value;
+    u64 line;
+  } const cases[] = {
+      {Rm7Module::kDirectoryPointerAddress, 0, 51},
+      {Rm7Module::kDirectoryPointerAddress, 0x102, 51},
+      {20, 0, 60},
+      {20, 0x1001, 60},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.line);
+    uint32_t const before = chip().chipRead(c.address, 4);
+    chip().chipWrite(c.address, 4, c.value);
+    tLongStatus status;
+    tGA const ga = read(status);
+    expectSite(status, kStatusNotSupported, "tQVCapabilityVexusAccessor", c.line);
+    EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+    EXPECT_EQ(chip().context(), Rm7Module::kResetContext);
+    EXPECT_EQ(chip().window(), 0u);
+    chip().chipWrite(c.address, 4, before);
+  }
+}
+
+TEST_F(VexusTest, AFailedMappingReadsNothing) {
+  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
+  sim::enablePciAccessLog(true);
+  tLongStatus status;
+  tGA const ga = read(status);
+  expectSite(status, kStatusMemoryFull, "tPCIDevice", 212);
+  EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+  EXPECT_TRUE(sim::pciAccessLog().empty());
+}
+
+TEST_F(VexusTest, AWindowPlacedOutsideTheBarIsNeverReadThrough) {
+  // The context register puts a 4 KiB window at 2 MiB, past the 1 MiB BAR.
+  sim::enablePciAccessLog(true);
+  tStatus mapped;
+  u64 const bar = device_->mapBAR(0, mapped, 0);
+  ASSERT_NE(bar, 0u);
+  nQVZOR100_memoryWrite32(bar + 0xC0, 0x0020000C);
+  tLongStatus status;
+  tGA const ga = read(status);
+  expectSite(status, kStatusNotAvailable, "tVexus", 88);
+  EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+  EXPECT_EQ(chip().context(), 0x0020000Cu);  // put back as found
+  for (auto const& access : sim::pciAccessLog()) EXPECT_LT(access.offset, Rm7Module::kBar0Size);
+  nQVZOR100_memoryWrite32(bar + 0xC0, Rm7Module::kResetContext);
+  device_->unmapBAR(0, bar, 0);
+}
+
+TEST_F(VexusTest, ABarTooSmallForTheRegistersIsRefused) {
+  sim::PciDeviceOptions options;
+  options.resources = {{0x80, kQVZORResourceMemory}};
+  Bench small(std::make_shared<sim::PciDevice>(options));
+  TestPCIDevice& device = small.make();
+  tLongStatus status;
+  tAccessor accessor(&device, status);
+  expectSite(status, kStatusNotAvailable, "tVexus", 88);
+  device.unmapBAR(0, accessor.mappedAddress(), 0);
+  EXPECT_EQ(sim::liveMappings(small.function()), 0u);
+}
+
+// ---- The walk --------------------------------------------------------------------------
+
+TEST_F(VexusTest, AnUnsupportedNextPointerStopsTheWalk) {
+  chip().chipWrite(Rm7Module::kFirstCapability, 4, header(0x4443, 0x40, kHeaderKindUnsupported));
+  tLongStatus status;
+  tGA const ga = read(status);
+  expectSite(status, kStatusUnsupportedAccess, "tQVCapabilityPCIAccessor", 94);
+  EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+}
+
+TEST_F(VexusTest, RelativeNextPointersAddToTheStructureOffset) {
+  tStatus status;
+  tAccessor accessor(device_, status);
+  EXPECT_EQ(accessor._findNextOffset(0x100, header(0x4741, 0x100, kHeaderKindRelative), status),
+            0x200u);
+  EXPECT_EQ(accessor._findCapabilityOffset(0xFFFFFFFF, 0, status), 0u);
+  EXPECT_EQ(status.code, 0);
+  device_->unmapBAR(0, accessor.mappedAddress(), 0);
+}
+
+TEST_F(VexusTest, TruncatedAndLoopingListsEndNotFound) {
+  uint32_t const first = Rm7Module::kFirstCapability;
+  struct Case {
+    char const* what;
+    uint32_t firstHeader;
+    u64 line;
+  } const cases[] = {
+      {"relative pointer of 0", header(0x4443, 0, kHeaderKindRelative), 152},
+      {"pointer into empty space", header(0x4443, 0x8000, 0), 152},
+      {"absolute pointer to itself", header(0x4443, first, 0), 158},
+      {"relative pointer back into a cycle", header(0x4443, 0x40, kHeaderKindRelative), 158},
+  };
+  // For the cycle, the second structure leads back to the first.
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    chip().chipWrite(first, 4, c.firstHeader);
+    chip().chipWrite(Rm7Module::kSecondCapability, 4, header(0x4950, first, 0));
+    tLongStatus status;
+    tGA const ga = read(status);
+    expectSite(status, kStatusNotAvailable, "tQVCapabilityPCIAccessor", c.line);
+    EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+  }
+}
+
+TEST_F(VexusTest, ASearchStartsAfterTheGivenStructure) {
+  tStatus status;
+  tGA after;
+  after.offset = Rm7Module::kSecondCapability;
+  {
+    tAccessor accessor(device_, status);
+    accessor.getCapability(after, status);
+    device_->unmapBAR(0, accessor.mappedAddress(), 0);
+  }
+  EXPECT_EQ(status.code, 0);
+  EXPECT_EQ(after.geographicAddress, 2u);
+
+  tLongStatus beyond;
+  tGA past;
+  past.offset = Rm7Module::kGeographicAddressCapability;
+  tAccessor accessor(device_, beyond);
+  accessor.getCapability(past, beyond);
+  device_->unmapBAR(0, accessor.mappedAddress(), 0);
+  expectSite(beyond, kStatusNotAvailable, "tQVCapabilityPCIAccessor", 152);
+  EXPECT_EQ(past.geographicAddress, tGA::kUnknown);
+}
+
+TEST_F(VexusTest, AFirstStructureWithTheIDIsTakenWithoutFollowingItsPointer) {
+  uint32_t const first = Rm7Module::kFirstCapability;
+  chip().chipWrite(first, 4, header(0x4741, 0x8000, 0));
+  chip().chipWrite(0x8000, 4, header(0, 0, kHeaderKindUnsupported));
+  chip().chipWrite(first + 4, 4, Rm7Module::kGeographicAddressRegister);
+  chip().chipWrite(first + 8, 4, Rm7Module::kGeographicAddressDescriptor);
+  tStatus status;
+  tGA const ga = read(status);
+  EXPECT_EQ(status.code, 0);
+  EXPECT_EQ(ga.offset, first);
+  EXPECT_EQ(ga.geographicAddress, 2u);
+}
+
+// ---- The geographic address ------------------------------------------------------------
+
+TEST_F(VexusTest, ADirectSixteenBitValueIsShiftedAndMasked) {
+  module_->bar0().store(0x2000, 2, 0xFFF8);  // bits 3 to 7 set, and more
+  describeValue(0x2000, 0x00030201);         // direct, 16 bits, shift 3
+  tStatus status;
+  EXPECT_EQ(read(status).geographicAddress, 31u);
+  EXPECT_EQ(status.code, 0);
+
+  module_->bar0().store(0x2001, 1, 0x4B);
+  describeValue(0x2001, 0x00010101);  // direct, 8 bits, shift 1
+  tStatus narrow;
+  EXPECT_EQ(read(narrow).geographicAddress, 0x25u & 31);
+}
+
+TEST_F(VexusTest, ModeZeroReadsNothingAndKeepsTheUsersValue) {
+  describeValue(Rm7Module::kGeographicAddressRegister, 0x00080300);
+  sim::enablePciAccessLog(true);
+  tStatus status;
+  tGA const ga = read(status);
+  EXPECT_EQ(status.code, 0);
+  EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+  EXPECT_EQ(ga.offset, Rm7Module::kGeographicAddressCapability);
+  // The value register sits at window offset 0x10 once the window is moved.
+  for (auto const& access : sim::pciAccessLog())
+    EXPECT_FALSE(access.kind == sim::PciAccess::Kind::MemoryRead && access.offset == 0x10010);
+}
+
+TEST_F(VexusTest, AnUnknownModeIsReportedButTheValueIsStillReadInTheCurrentMode) {
+  describeValue(Rm7Module::kGeographicAddressRegister, 0x00080307);
+  module_->setGeographicAddress(9);
+  tLongStatus status;
+  tGA const ga = read(status);
+  expectSite(status, kStatusBadArgument, "tVexus", 75);
+  EXPECT_EQ(ga.geographicAddress, 9u);
+}
+
+TEST_F(VexusTest, ADirectAddressOutsideTheBarIsRefusedNotRead) {
+  describeValue(0x00200000, 0x00000201);  // direct, 16 bits, 2 MiB into a 1 MiB BAR
+  tLongStatus status;
+  tGA const ga = read(status);
+  expectSite(status, kStatusNotAvailable, "tVexus", 88);
+  EXPECT_EQ(ga.geographicAddress, tGA::kUnknown);
+
+  // The last bytes of the BAR are still reachable; one past them is not.
+  module_->bar0().store(Rm7Module::kBar0Size - 2, 2, 0x0007);
+  describeValue(Rm7Module::kBar0Size - 2, 0x00000201);
+  tStatus edge;
+  EXPECT_EQ(read(edge).geographicAddress, 7u);
+  EXPECT_EQ(edge.code, 0);
+  describeValue(Rm7Module::kBar0Size - 1, 0x00000201);
+  tLongStatus over;
+  EXPECT_EQ(read(over).geographicAddress, tGA::kUnknown);
+  expectSite(over, kStatusNotAvailable, "tVexus", 88);
+}
+
+}  // namespace
