@@ -98,22 +98,14 @@ void tPCIDevice::fillPCIProperties() {
   tPCIDescription const& d = description_;
   bool const pciExpress = d.linkWidth != 0;
   u32 const values[kPCIPropertyCount] = {
-      kBusTypePCI,
-      pciExpress ? kBusSubTypePCIe : kBusTypePCI,
-      d.bus,
-      d.device,
-      d.function,
-      d.vendorID,
-      d.deviceID,
-      d.subsystemVendorID,
-      d.subsystemID,
-      d.revision,
-      d.numaNode,
-      0,
-      d.maxLinkWidth,
-      d.linkWidth,
-      d.maxLinkSpeed,
-      d.linkSpeed,
+      kBusTypePCI,    pciExpress ? kBusSubTypePCIe : kBusTypePCI,
+      d.bus,          d.device,
+      d.function,     d.vendorID,
+      d.deviceID,     d.subsystemVendorID,
+      d.subsystemID,  d.revision,
+      d.numaNode,     0,
+      d.maxLinkWidth, d.linkWidth,
+      d.maxLinkSpeed, d.linkSpeed,
   };
   u32 const count = pciExpress ? kPCIPropertyCount : kPCIPropertyCountWithoutLink;
   for (u32 i = 0; i < count; ++i) {
@@ -185,8 +177,7 @@ iPrimaryInterruptHandler* tPCIDevice::currentHandler() const {
 }
 
 void tPCIDevice::reserveCore(iPrimaryInterruptHandler* handler,
-                             nQVZOR1400_tInterruptFunction trampoline, tStatus& status,
-                             u32 flags) {
+                             nQVZOR1400_tInterruptFunction trampoline, tStatus& status, u32 flags) {
   if (status.isFatal()) return;
   __atomic_store_n(&interruptHandler_, handler, __ATOMIC_RELEASE);
   description_.interruptRegistration.function = trampoline;
@@ -203,8 +194,7 @@ void tPCIDevice::reserveCore(iPrimaryInterruptHandler* handler,
   description_.interruptRegistration.context = nullptr;
 }
 
-void tPCIDevice::reserveInterrupt(iPrimaryInterruptHandler* handler, tStatus& status,
-                                  u32 flags) {
+void tPCIDevice::reserveInterrupt(iPrimaryInterruptHandler* handler, tStatus& status, u32 flags) {
   if (status.isFatal()) return;
   if (currentHandler() != nullptr) {
     setStatus(status, kStatusNotSupported, kPCIDeviceFile, kLineInterruptAlreadyReserved);

@@ -44,7 +44,7 @@ class iPrimaryInterruptHandler {
 inline constexpr u32 kPCIPropertyCount = 16;
 inline constexpr u32 kPCIPropertyCountWithoutLink = 12;
 // "busType" and "busSubType" read from the most significant byte.
-inline constexpr u32 kBusTypePCI = 0x20706369;       // " pci"
+inline constexpr u32 kBusTypePCI = 0x20706369;      // " pci"
 inline constexpr u32 kBusSubTypePCIe = 0x70636965;  // "pcie"
 
 class tPCIDevice : public tDevice {

@@ -175,8 +175,8 @@ tQVCapabilityPCIAccessor<tChip>::tQVCapabilityPCIAccessor(tPCIDevice* device, tS
     return;
   }
   u32 const flags = this->read32(directory, status);
-  u32 const first = this->read32(
-      (flags & 1) != 0 ? kFirstCapabilityAlternate : kFirstCapabilityPlain, status);
+  u32 const first =
+      this->read32((flags & 1) != 0 ? kFirstCapabilityAlternate : kFirstCapabilityPlain, status);
   this->firstCapability_ = first;
   // The window goes back as it was found even when a read above was
   // refused: the chip is shared with the register maps.

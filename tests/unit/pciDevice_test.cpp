@@ -363,7 +363,8 @@ TEST_F(PciTest, SlotPathsThroughNoneOneAndTwoBridges) {
 
 TEST_F(PciTest, ASecondHierarchyAndOtherDomainsCountOnlyInTheirOwnDomain) {
   sim::addPciBridge({.bus = 0, .device = 1, .secondaryBus = 1, .subordinateBus = 4});
-  sim::addPciBridge({.domain = 1, .bus = 0, .device = 7, .secondaryBus = 0x21, .subordinateBus = 0x21});
+  sim::addPciBridge(
+      {.domain = 1, .bus = 0, .device = 7, .secondaryBus = 0x21, .subordinateBus = 0x21});
   sim::addPciBridge({.bus = 0x20, .device = 2, .secondaryBus = 0x21, .subordinateBus = 0x21});
   sim::PciDeviceOptions options = plainOptions();
   options.bus = 0x21;
