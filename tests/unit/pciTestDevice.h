@@ -18,6 +18,13 @@ namespace pcitest {
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::nQVWEND000;
+using nQVWENDS100::tLongStatus;
+
+inline void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
+  EXPECT_EQ(status.head.code, code);
+  EXPECT_STREQ(status.file, file);
+  EXPECT_EQ(status.line, line);
+}
 
 class TestPCIDevice : public tPCIDevice {
  public:
