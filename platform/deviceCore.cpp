@@ -82,9 +82,9 @@ bool waitDeviceEvent(tWaitableRecord& event, u32 timeout, bool interruptible, tS
 
 tPendingRequest::tPendingRequest()
     : tPendingRequestLinks{{&deviceLinks, &deviceLinks}, {&sessionLinks, &sessionLinks}},
-      status{},
-      device(nullptr),
-      session(nullptr),
+      requestStatus{},
+      requestDevice(nullptr),
+      requestSession(nullptr),
       queued(0),
       cancelTried(0),
       completed(0) {}
@@ -354,11 +354,11 @@ void tDeviceCore::queuePendingRequest(tPendingRequest& request, tSession* sessio
   }
   if (tryEnterIOGate(session, status)) {
     request.queued = 1;
-    request.device = this;
-    request.session = session;
+    request.requestDevice = this;
+    request.requestSession = session;
     request.cancelTried = 0;
     request.completed = 0;
-    request.status.code = 0;
+    request.requestStatus.code = 0;
     request.start();
     append(pendingRequests_, request.deviceLinks);
     if (session != nullptr) append(session->pendingRequestsLocked(), request.sessionLinks);
@@ -372,7 +372,7 @@ void tDeviceCore::cancelOne(tPendingRequest& request) {
   request.cancelTried = 1;
   if (!cancelled || request.queued == 0) return;
   // complete() may end the request: keep what the release needs.
-  tSession* const session = request.session;
+  tSession* const session = request.requestSession;
   if (session != nullptr) unlink(request.sessionLinks);
   unlink(request.deviceLinks);
   request.queued = 0;

@@ -136,8 +136,7 @@ i32 driverAddDevice(void* pciDeviceRecord, u64, void** deviceContext) {
   tStatus status;
   tEventDescriptor const context{nullptr};
   tPCIDescription description;
-  fillPCIDescription(description,
-                     *static_cast<nQVZOR200_tPCIDeviceRecord const*>(pciDeviceRecord),
+  fillPCIDescription(description, *static_cast<nQVZOR200_tPCIDeviceRecord const*>(pciDeviceRecord),
                      reinterpret_cast<uintptr_t>(*deviceContext));
   // The device copies the description as it is: its parent is this one.
   u64 const parent = description.kernelParent;
@@ -185,8 +184,8 @@ void driverRemoveDevice(void* deviceObject) {
   unregisterBusProperties(*device);
 
   tStatus status;
-  (void)device->transitionPnPState(tEventDescriptor{nullptr}, kPnPStateNotPresent, kSuspendClose,
-                                   0, status);
+  (void)device->transitionPnPState(tEventDescriptor{nullptr}, kPnPStateNotPresent, kSuspendClose, 0,
+                                   status);
 
   tDeviceInterface* const* interfaces = device->getDeviceInterfaces();
   unregisterInterfaces(interfaces, countInterfaces(interfaces));

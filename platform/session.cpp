@@ -18,6 +18,8 @@ tSession::~tSession() { event_.destroyLock(); }
 
 void tSession::operator delete(void* object) { operatorDelete(object); }
 
-tDeviceCore* tSession::device() const { return interface_ != nullptr ? interface_->device() : nullptr; }
+tDeviceCore* tSession::device() const {
+  return interface_ != nullptr ? interface_->device() : nullptr;
+}
 
 }  // namespace qvrm7_driver::nQVWEND000

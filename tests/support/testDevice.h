@@ -53,7 +53,7 @@ struct DeviceScript {
   bool failStart = false;
   bool failOpen = false;
   bool refuseMap = false;
-  int interfaceCount = 1;    // 0 to 2
+  int interfaceCount = 1;     // 0 to 2
   IoControlScript ioControl;  // empty: the default slot
 };
 
@@ -65,7 +65,8 @@ class TestDevice : public drv::tDevice {
     attributes_[1] = {"pxiGeographicAddress", drv::kPropertyUInt32, 0, 4};
     busProperties_[0] = {"busType", drv::kPropertyUInt32, 0, 0x20706369};
     busProperties_[1] = {"numaNode", drv::kPropertyInt32, 0, 0};
-    for (int i = 0; i < 2; ++i) interfaceProperties_[i] = {"interfaceVersion", drv::kPropertyUInt32, 0, 1};
+    for (int i = 0; i < 2; ++i)
+      interfaceProperties_[i] = {"interfaceVersion", drv::kPropertyUInt32, 0, 1};
     for (int i = 0; i < script.interfaceCount; ++i) interfaceList_[i] = &interfaces_[i];
   }
   ~TestDevice() override { journal_.note("destroyed"); }
@@ -96,22 +97,26 @@ class TestDevice : public drv::tDevice {
     journal_.note("destroySession");
     delete session;
   }
-  uint64_t transferA(drv::tEventDescriptor const&, drv::tUserBuffer& buffer, drv::tStatus&) override {
+  uint64_t transferA(drv::tEventDescriptor const&, drv::tUserBuffer& buffer,
+                     drv::tStatus&) override {
     journal_.note("transferA");
     return buffer.size();
   }
-  uint64_t transferB(drv::tEventDescriptor const&, drv::tUserBuffer&, drv::tStatus& status) override {
+  uint64_t transferB(drv::tEventDescriptor const&, drv::tUserBuffer&,
+                     drv::tStatus& status) override {
     journal_.note("transferB");
     drv::setStatus(status, kScriptedFailure, "testDevice", 3);
     return 3;
   }
-  uint32_t deviceIOControl(drv::tEventDescriptor const& context, uint32_t code, drv::tUserBuffer& input,
-                           drv::tUserBuffer& output, drv::tStatus& status) override {
+  uint32_t deviceIOControl(drv::tEventDescriptor const& context, uint32_t code,
+                           drv::tUserBuffer& input, drv::tUserBuffer& output,
+                           drv::tStatus& status) override {
     journal_.note("deviceIOControl");
     if (!script_.ioControl) return tDevice::deviceIOControl(context, code, input, output, status);
     return script_.ioControl(input, output, status);
   }
-  void mapMemory(drv::tEventDescriptor const&, drv::tUserMemoryMap&, drv::tStatus& status) override {
+  void mapMemory(drv::tEventDescriptor const&, drv::tUserMemoryMap&,
+                 drv::tStatus& status) override {
     journal_.note("mapMemory");
     if (script_.refuseMap) drv::setStatus(status, kScriptedFailure, "testDevice", 4);
   }
@@ -128,7 +133,8 @@ class TestDevice : public drv::tDevice {
     setIOGateState(drv::kIOGatePass, true);
   }
   void stopDevice(drv::tEventDescriptor const&) override { journal_.note("stopDevice"); }
-  bool suspendIO(drv::tEventDescriptor const& context, uint32_t mode, bool refuseWhenOpen) override {
+  bool suspendIO(drv::tEventDescriptor const& context, uint32_t mode,
+                 bool refuseWhenOpen) override {
     journal_.note("suspendIO");
     journal_.propertiesGoneAtSuspend = sim::propertyUnregistrations().size();
     journal_.interfacesGoneAtSuspend = sim::interfaceUnregistrations().size();
@@ -154,9 +160,10 @@ class TestDevice : public drv::tDevice {
   drv::tPropertyRecord* attributeList_[3] = {&attributes_[0], &attributes_[1], nullptr};
   drv::tPropertyRecord* busList_[3] = {&busProperties_[0], &busProperties_[1], nullptr};
   drv::tPropertyRecord* interfacePropertyLists_[2][2] = {{&interfaceProperties_[0], nullptr},
-                                                          {&interfaceProperties_[1], nullptr}};
-  drv::tDeviceInterface interfaces_[2] = {{this, "qvrm7_driver_qvrm7", interfacePropertyLists_[0]},
-                                          {this, "qvrm7_driver_second", interfacePropertyLists_[1]}};
+                                                         {&interfaceProperties_[1], nullptr}};
+  drv::tDeviceInterface interfaces_[2] = {
+      {this, "qvrm7_driver_qvrm7", interfacePropertyLists_[0]},
+      {this, "qvrm7_driver_second", interfacePropertyLists_[1]}};
   drv::tDeviceInterface* interfaceList_[3] = {nullptr, nullptr, nullptr};
 };
 

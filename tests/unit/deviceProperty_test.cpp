@@ -1,11 +1,12 @@
 // What the layer is handed for each kind of property record, and the
 // rollback of a list that the layer refuses half-way.
 
+#include "platform/deviceProperty.h"
+
 #include <gtest/gtest.h>
 
 #include "host/layer/control.h"
 #include "host/layer/registration.h"
-#include "platform/deviceProperty.h"
 #include "platform/statusCodes.h"
 
 namespace qvrm7_driver::nQVWEND000 {
@@ -22,9 +23,12 @@ class Properties : public ::testing::Test {
 TEST_F(Properties, ValueAndSizeFollowTheTypeCode) {
   char const text[] = "0000:00:E0:00";
   tPropertyRecord records[] = {
-      {"a", kPropertyInt32, 0, 0x1122334455667788},  {"b", kPropertyUInt32, 0, 7},
-      {"c", kPropertyInt64, 0, 1},                   {"d", kPropertyUInt64, 0, 2},
-      {"e", kPropertyText, 0, reinterpret_cast<uintptr_t>(text)}, {"f", 999, 0, 3},
+      {"a", kPropertyInt32, 0, 0x1122334455667788},
+      {"b", kPropertyUInt32, 0, 7},
+      {"c", kPropertyInt64, 0, 1},
+      {"d", kPropertyUInt64, 0, 2},
+      {"e", kPropertyText, 0, reinterpret_cast<uintptr_t>(text)},
+      {"f", 999, 0, 3},
   };
   u64 const sizes[] = {4, 4, 8, 8, sizeof text, 8};
   for (size_t i = 0; i < 6; ++i) {
@@ -49,9 +53,8 @@ TEST_F(Properties, NullTextIsHandedOverAsAnEmptyText) {
 }
 
 TEST_F(Properties, RefusalUnregistersTheWholeListOnce) {
-  tPropertyRecord records[3] = {{"a", kPropertyUInt32, 0, 1},
-                                {"b", kPropertyUInt32, 0, 2},
-                                {"c", kPropertyUInt32, 0, 3}};
+  tPropertyRecord records[3] = {
+      {"a", kPropertyUInt32, 0, 1}, {"b", kPropertyUInt32, 0, 2}, {"c", kPropertyUInt32, 0, 3}};
   tPropertyRecord* list[] = {&records[0], &records[1], &records[2], nullptr};
   sim::failNthCall("nQVZOR200_registerProperty", 3);
   tLongStatus status;

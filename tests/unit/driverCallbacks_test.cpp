@@ -145,9 +145,9 @@ TEST_F(Callbacks, UnlistedIdentityGetsNoDeviceAndAnEmptyContext) {
     EXPECT_EQ(sim::plugIn(pci), kLayerNoMatch);
     // Once more by hand, to see the context slot the layer gets back.
     void* context = reinterpret_cast<void*>(pci->kernelParent());
-    EXPECT_EQ(record().addDevice(const_cast<nQVZOR200_tPCIDeviceRecord*>(&pci->record()), 0,
-                                 &context),
-              kLayerNoMatch);
+    EXPECT_EQ(
+        record().addDevice(const_cast<nQVZOR200_tPCIDeviceRecord*>(&pci->record()), 0, &context),
+        kLayerNoMatch);
     EXPECT_EQ(context, nullptr);
   }
   EXPECT_EQ(deviceClass.journal().devicesCreated, 0u);
@@ -182,18 +182,19 @@ TEST_F(Callbacks, AddPublishesInterfacesThenPropertiesInScopeOrder) {
     EXPECT_EQ(device->deviceInterface(i).kernelHandle(), interfaces[i].handle);
   }
   EXPECT_EQ(interfaces[0].name, "qvrm7_driver_qvrm7");
-  EXPECT_EQ(sim::userspaceAddEvents(), (std::vector<uint64_t>{interfaces[0].handle, interfaces[1].handle}));
+  EXPECT_EQ(sim::userspaceAddEvents(),
+            (std::vector<uint64_t>{interfaces[0].handle, interfaces[1].handle}));
 
   auto const properties = sim::propertyRegistrations();
   std::vector<std::pair<uint32_t, uint64_t>> scopes;
   for (auto const& property : properties) scopes.emplace_back(property.scope, property.parent);
   uint64_t const parent = pci->kernelParent();
   EXPECT_EQ(scopes, (std::vector<std::pair<uint32_t, uint64_t>>{{1, parent},
-                                                                 {1, parent},
-                                                                 {0, parent},
-                                                                 {0, parent},
-                                                                 {2, interfaces[0].handle},
-                                                                 {2, interfaces[1].handle}}));
+                                                                {1, parent},
+                                                                {0, parent},
+                                                                {0, parent},
+                                                                {2, interfaces[0].handle},
+                                                                {2, interfaces[1].handle}}));
   // A text attribute without its text yet is an empty text, not a null.
   EXPECT_EQ(properties[2].name, "serialNumber");
   EXPECT_FALSE(properties[2].nullValue);
@@ -219,8 +220,11 @@ TEST_P(AddFailure, LeavesNothingRegisteredOrAllocated) {
   EXPECT_EQ(sim::plugIn(pci), failure.result);
   EXPECT_FALSE(pci->bound());
   EXPECT_TRUE(sim::userspaceAddEvents().empty());
+  // Whatever was built was deleted again.
   Calls const calls = deviceClass.journal().take();
-  EXPECT_EQ(calls.back(), "destroyed");
+  if (deviceClass.journal().devicesCreated != 0 && !calls.empty()) {
+    EXPECT_EQ(calls.back(), "destroyed");
+  }
   // The layer dies on a second unregistration of a handle: getting here
   // means nothing was unregistered twice.
   expectNothingLeft();
@@ -232,16 +236,17 @@ constexpr char kRegisterProperty[] = "nQVZOR200_registerProperty";
 INSTANTIATE_TEST_SUITE_P(
     Paths, AddFailure,
     ::testing::Values(
+        Failure{"NoMemoryForTheDevice", script(1), "nQVZOR100_malloc", 1, kLayerMemoryFull},
         Failure{"InitializeFails", script(1, true), nullptr, 0, kLayerScripted},
         Failure{"StartFails", script(1, false, true), nullptr, 0, kLayerScripted},
-        Failure{"SecondInterfaceRefused", script(2), kRegisterInterface, 2,
-                kLayerMemoryFull},
+        Failure{"SecondInterfaceRefused", script(2), kRegisterInterface, 2, kLayerMemoryFull},
         Failure{"FirstBusPropertyRefused", script(1), kRegisterProperty, 1, kLayerNoMatch},
         Failure{"SecondBusPropertyRefused", script(1), kRegisterProperty, 2, kLayerNoMatch},
         Failure{"AttributeRefused", script(1), kRegisterProperty, 4, kLayerNoMatch},
-        Failure{"InterfacePropertyRefused", script(2), kRegisterProperty, 6,
-                kLayerNoMatch}),
-    [](::testing::TestParamInfo<Failure> const& failure) { return std::string(failure.param.name); });
+        Failure{"InterfacePropertyRefused", script(2), kRegisterProperty, 6, kLayerNoMatch}),
+    [](::testing::TestParamInfo<Failure> const& failure) {
+      return std::string(failure.param.name);
+    });
 
 TEST_F(Callbacks, RemoveWithdrawsPropertiesThenStopsThenWithdrawsInterfaces) {
   TestDeviceClass& deviceClass = useDeviceClass();
@@ -259,9 +264,9 @@ TEST_F(Callbacks, RemoveWithdrawsPropertiesThenStopsThenWithdrawsInterfaces) {
   std::vector<uint64_t> registered;
   for (auto const& property : sim::propertyRegistrations()) registered.push_back(property.handle);
   // Interface properties, then the device attributes, then the bus ones.
-  EXPECT_EQ(sim::propertyUnregistrations(), (std::vector<uint64_t>{registered[4], registered[2],
-                                                                   registered[3], registered[0],
-                                                                   registered[1]}));
+  EXPECT_EQ(sim::propertyUnregistrations(),
+            (std::vector<uint64_t>{registered[4], registered[2], registered[3], registered[0],
+                                   registered[1]}));
   EXPECT_EQ(sim::interfaceUnregistrations().size(), 1u);
   sim::unplug(*pci);  // remove once more, then destroy
   EXPECT_EQ(deviceClass.journal().take(), Calls{"destroyed"});
@@ -304,7 +309,11 @@ class Published : public Callbacks {
   sim::UserRange inputRange{input.data(), input.size()};
   sim::UserRange outputRange{output.data(), output.size()};
   tIOControlHeader header{reinterpret_cast<uintptr_t>(input.data()),
-                          reinterpret_cast<uintptr_t>(output.data()), 16, 16, 0xAAAAAAAA, 0x55555555};
+                          reinterpret_cast<uintptr_t>(output.data()),
+                          16,
+                          16,
+                          0xAAAAAAAA,
+                          0x55555555};
 };
 
 TEST_F(Published, OpenCountsTheSessionAndCloseDestroysIt) {
