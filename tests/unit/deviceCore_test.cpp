@@ -118,13 +118,6 @@ TEST_F(DeviceCore, FailedStartStaysNotStarted) {
   EXPECT_EQ(failingDevice.previousPnPState(), kPnPStateNotStarted);
 }
 
-TEST_F(DeviceCore, FailedStatusOnEntryChangesNothing) {
-  tStatus status{tStatus::kShortSize, kStatusTimeout};
-  EXPECT_FALSE(device.transitionPnPState(kNoSession, 1, 0, 0, status));
-  EXPECT_TRUE(journal.take().empty());
-  EXPECT_EQ(device.pnpState(), kPnPStateNotStarted);
-}
-
 TEST_F(DeviceCore, SuspendRefusedWhileSessionsAreOpenLeavesTheGate) {
   ASSERT_TRUE(transition(1));
   tStatus status;

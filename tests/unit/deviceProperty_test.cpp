@@ -70,16 +70,5 @@ TEST_F(Properties, RefusalUnregistersTheWholeListOnce) {
   EXPECT_EQ(sim::propertyUnregistrations().size(), 2u);
 }
 
-TEST_F(Properties, FailedStatusOrEmptyListRegistersNothing) {
-  tPropertyRecord record{"a", kPropertyUInt32, 0, 1};
-  tPropertyRecord* list[] = {&record, nullptr};
-  tStatus failed{tStatus::kShortSize, kStatusTimeout};
-  registerProperties(kPropertyScopeDevice, 0, list, failed);
-  tStatus clean;
-  registerProperties(kPropertyScopeDevice, 0, nullptr, clean);
-  EXPECT_TRUE(sim::propertyRegistrations().empty());
-  EXPECT_EQ(clean.code, 0);
-}
-
 }  // namespace
 }  // namespace qvrm7_driver::nQVWEND000
