@@ -85,9 +85,9 @@ class tPendingRequest : public tPendingRequestLinks {
   static tPendingRequest* fromDeviceLinks(tListLinks* links);
   static tPendingRequest* fromSessionLinks(tListLinks* links);
 
-  tStatus status;
-  tDeviceCore* device;
-  tSession* session;
+  tStatus requestStatus;
+  tDeviceCore* requestDevice;
+  tSession* requestSession;  // null for a request of no session
   u32 queued;
   u8 cancelTried;
   u8 completed;
@@ -151,8 +151,8 @@ class tDeviceCore {
   // Drives the state machine to target. False when a step refused (start
   // failed, suspend refused) or the target cannot be reached: a value
   // outside the states, or any state but NotPresent once not present.
-  bool transitionPnPState(tEventDescriptor const& context, u32 target, u32 mode,
-                          u8 refuseWhenOpen, tStatus& status);
+  bool transitionPnPState(tEventDescriptor const& context, u32 target, u32 mode, u8 refuseWhenOpen,
+                          tStatus& status);
   // Returns once no request is active (or the status failed).
   void drainIO(bool interruptible, tStatus& status, u32 timeout);
   // Enters the gate only when it passes right now; never waits.

@@ -1,0 +1,458 @@
+#include "platform/deviceCore.h"
+
+#include "platform/kernelServices.h"
+#include "platform/memory.h"
+#include "platform/session.h"
+#include "platform/statusCodes.h"
+
+namespace qvrm7_driver::nQVWEND000 {
+
+namespace {
+
+constexpr char kDeviceCoreFile[] = "tDeviceCore";
+constexpr u64 kLineIOControlUnsupported = 82;
+constexpr u64 kLineOpenUnsupported = 115;
+constexpr u64 kLineTransferAUnsupported = 143;
+constexpr u64 kLineTransferBUnsupported = 157;
+constexpr u64 kLineMapUnsupported = 172;
+constexpr u64 kLineTransitionRefused = 364;
+constexpr u64 kLineGateClosed = 446;
+constexpr u64 kLineGateNotPassing = 501;
+constexpr u64 kLineSessionClosing = 520;
+
+void initializeList(tListLinks& head) {
+  head.next = &head;
+  head.previous = &head;
+}
+
+void append(tListLinks& head, tListLinks& links) {
+  tListLinks* const last = head.previous;
+  links.next = &head;
+  links.previous = last;
+  last->next = &links;
+  head.previous = &links;
+}
+
+void unlink(tListLinks& links) {
+  links.previous->next = links.next;
+  links.next->previous = links.previous;
+  links.next = &links;
+  links.previous = &links;
+}
+
+}  // namespace
+
+char const* pnpStateName(i32 state) {
+  switch (state) {
+    case kPnPStateNotStarted:
+      return "kPnPStateNotStarted";
+    case kPnPStateReady:
+      return "kPnPStateReady";
+    case kPnPStateIOSuspended:
+      return "kPnPStateIOSuspended";
+    case kPnPStateSleep:
+      return "kPnPStateSleep";
+    case kPnPStateNotPresent:
+      return "kPnPStateNotPresent";
+    default:
+      return "invalid";
+  }
+}
+
+// ---- Device events ---------------------------------------------------------
+
+void signalEvent(tWaitableRecord& event) {
+  event.lock();
+  if (event.countLocked() == 0) {
+    if (event.autoConsume() != 0) {
+      if (!event.wakeFirstLocked()) event.setCountLocked(1);
+    } else {
+      event.setCountLocked(1);
+      event.wakeAllLocked();
+    }
+  }
+  event.unlock();
+}
+
+bool waitDeviceEvent(tWaitableRecord& event, u32 timeout, bool interruptible, tStatus& status) {
+  return event.wait(timeout, interruptible, status);
+}
+
+// ---- Pending requests ------------------------------------------------------
+
+tPendingRequest::tPendingRequest()
+    : tPendingRequestLinks{{&deviceLinks, &deviceLinks}, {&sessionLinks, &sessionLinks}},
+      requestStatus{},
+      requestDevice(nullptr),
+      requestSession(nullptr),
+      queued(0),
+      cancelTried(0),
+      completed(0) {}
+
+tPendingRequest::~tPendingRequest() = default;
+
+void tPendingRequest::operator delete(void* object) { operatorDelete(object); }
+
+tPendingRequest* tPendingRequest::fromDeviceLinks(tListLinks* links) {
+  // deviceLinks is the first member of the standard-layout links base.
+  return static_cast<tPendingRequest*>(reinterpret_cast<tPendingRequestLinks*>(links));
+}
+
+tPendingRequest* tPendingRequest::fromSessionLinks(tListLinks* links) {
+  auto* const base = reinterpret_cast<tPendingRequestLinks*>(
+      reinterpret_cast<char*>(links) - offsetof(tPendingRequestLinks, sessionLinks));
+  return static_cast<tPendingRequest*>(base);
+}
+
+// ---- Construction ----------------------------------------------------------
+
+tDeviceCore::tDeviceCore(tStatus& status)
+    : pnpState_(kPnPStateNotStarted),
+      previousPnPState_(kPnPStateNotStarted),
+      openSessions_(0),
+      activeIO_(0),
+      ioGateState_(kIOGateRefuse),
+      reserved_(1) {
+  if (status.isNotFatal()) asyncIOLock_.handle = createSpinLock(status, kLineAsyncLockCreateFailed);
+  drainEvent_.initialize(1, 1);
+  if (status.isNotFatal()) (void)drainEvent_.createLock(status);
+  initializeList(pendingRequests_);
+  ioGateEvent_.initialize(1, 1);
+  if (status.isNotFatal()) (void)ioGateEvent_.createLock(status);
+}
+
+tDeviceCore::~tDeviceCore() {
+  destroySpinLock(asyncIOLock_.handle);
+  drainEvent_.destroyLock();
+  ioGateEvent_.destroyLock();
+}
+
+void tDeviceCore::operator delete(void* object) { operatorDelete(object); }
+
+// ---- Default slots ---------------------------------------------------------
+
+tDeviceInterface* const* tDeviceCore::getDeviceInterfaces() { return nullptr; }
+
+tPropertyList tDeviceCore::getDeviceProperties() { return nullptr; }
+
+tSession* tDeviceCore::openSession(tEventDescriptor const&, tDeviceInterface*, tStatus& status) {
+  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineOpenUnsupported);
+  return nullptr;
+}
+
+void tDeviceCore::closeSession(tEventDescriptor const& context) {
+  tSession* const session = context.session;
+  if (session == nullptr) return;
+  acquireAsyncIOLock();
+  session->setClosingLocked();
+  releaseAsyncIOLock();
+  cancelSessionRequests(*session);
+}
+
+void tDeviceCore::destroySession(tEventDescriptor const&, tSession*) {}
+
+u64 tDeviceCore::transferA(tEventDescriptor const&, tUserBuffer&, tStatus& status) {
+  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineTransferAUnsupported);
+  return 0;
+}
+
+u64 tDeviceCore::transferB(tEventDescriptor const&, tUserBuffer&, tStatus& status) {
+  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineTransferBUnsupported);
+  return 0;
+}
+
+u32 tDeviceCore::deviceIOControl(tEventDescriptor const&, u32, tUserBuffer&, tUserBuffer&,
+                                 tStatus& status) {
+  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineIOControlUnsupported);
+  return 0;
+}
+
+void tDeviceCore::mapMemory(tEventDescriptor const&, tUserMemoryMap&, tStatus& status) {
+  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineMapUnsupported);
+}
+
+void tDeviceCore::unmapMemory(tEventDescriptor const&, tUserMemoryMap&) {}
+
+void tDeviceCore::startDevice(tEventDescriptor const&, tStatus&) {}
+
+void tDeviceCore::stopDevice(tEventDescriptor const&) {}
+
+bool tDeviceCore::suspendIO(tEventDescriptor const&, u32 mode, bool refuseWhenOpen) {
+  if (refuseWhenOpen && openSessions_.getValue() != 0) return false;
+  if (mode < kSuspendHold) {
+    // Requests held at the gate wake and fail.
+    setIOGateState(kIOGateRefuse, true);
+  } else {
+    setIOGateState(kIOGateHold, false);
+  }
+  cancelDeviceRequests();
+  return true;
+}
+
+void tDeviceCore::resumeIO(tEventDescriptor const&) { setIOGateState(kIOGatePass, true); }
+
+void tDeviceCore::enterSleep(tEventDescriptor const&) {}
+
+void tDeviceCore::leaveSleep(tEventDescriptor const&) {}
+
+void tDeviceCore::markNotPresent(tEventDescriptor const&) { setIOGateState(kIOGateRefuse, true); }
+
+void tDeviceCore::configureDMA(u32 type, tStatus& status) {
+  if (status.isFatal()) return;
+  dmaConfiguration_.configure(type, nullptr);
+}
+
+void tDeviceCore::acquireAsyncIOLock() { asyncIOLock_.acquire(); }
+
+void tDeviceCore::releaseAsyncIOLock() { asyncIOLock_.release(); }
+
+// ---- The PnP state machine ---------------------------------------------------
+
+void tDeviceCore::setPnPState(i32 state) {
+  __atomic_store_n(&previousPnPState_, pnpState(), __ATOMIC_SEQ_CST);
+  __atomic_store_n(&pnpState_, state, __ATOMIC_SEQ_CST);
+}
+
+bool tDeviceCore::transitionPnPState(tEventDescriptor const& context, u32 target, u32 mode,
+                                     u8 refuseWhenOpen, tStatus& status) {
+  if (status.isFatal()) return false;
+  // No step leads out of NotPresent, and no step reaches a value that is no
+  // state: either request would drive the machine round for ever.
+  if (target > kPnPStateNotPresent ||
+      (pnpState() == kPnPStateNotPresent && target != kPnPStateNotPresent)) {
+    setStatus(status, kStatusBadArgument, kDeviceCoreFile, kLineTransitionRefused);
+    return false;
+  }
+
+  i32 const goal = static_cast<i32>(target);
+  while (pnpState() != goal) {
+    switch (pnpState()) {
+      case kPnPStateNotStarted:
+        if (goal == kPnPStateNotPresent) {
+          markNotPresent(context);
+          setPnPState(kPnPStateNotPresent);
+          return true;
+        }
+        startDevice(context, status);
+        if (status.isFatal()) return false;
+        setPnPState(kPnPStateReady);
+        break;
+
+      case kPnPStateReady:
+        if (!suspendIO(context, mode, refuseWhenOpen != 0)) return false;
+        setPnPState(kPnPStateIOSuspended);
+        break;
+
+      case kPnPStateIOSuspended:
+        if (goal == kPnPStateReady) {
+          resumeIO(context);
+          setPnPState(kPnPStateReady);
+          return true;
+        }
+        drainIO(false, status, kWaitForever);
+        if (goal == kPnPStateSleep) {
+          enterSleep(context);
+          setPnPState(kPnPStateSleep);
+          return true;
+        }
+        stopDevice(context);
+        setPnPState(kPnPStateNotStarted);
+        break;
+
+      case kPnPStateSleep:
+        leaveSleep(context);
+        setPnPState(kPnPStateIOSuspended);
+        break;
+
+      default:
+        // NotPresent with another target was refused above.
+        return false;
+    }
+  }
+  return true;
+}
+
+// ---- The IO gate -------------------------------------------------------------
+
+void tDeviceCore::setIOGateState(i32 state, bool wake) {
+  ioGateEvent_.lock();
+  __atomic_store_n(&ioGateState_, state, __ATOMIC_SEQ_CST);
+  ioGateEvent_.unlock();
+  if (wake) signalEvent(ioGateEvent_);
+}
+
+bool tDeviceCore::tryPass(tSession* session, i32& state) {
+  state = ioGateState();
+  if (state != kIOGatePass) return false;
+  // Counted before the second look: a closing side sets the state first and
+  // drains afterwards, so either it sees this request or the request sees
+  // the new state.
+  activeIO_.increment();
+  state = ioGateState();
+  if (state == kIOGatePass) {
+    if (session != nullptr) session->inFlight().increment();
+    return true;
+  }
+  if (activeIO_.decrement() == 0) signalEvent(drainEvent_);
+  return false;
+}
+
+bool tDeviceCore::acquireIOGate(tSession* session, tStatus& status, u32 timeout) {
+  for (;;) {
+    if (status.isFatal()) return false;
+    i32 state = kIOGateRefuse;
+    if (tryPass(session, state)) return true;
+    if (state != kIOGateHold) {
+      // Refusing, or a word that is no gate state at all.
+      setStatus(status, kStatusDeviceNotStarted, kDeviceCoreFile, kLineGateClosed);
+      return false;
+    }
+    (void)waitDeviceEvent(ioGateEvent_, timeout, true, status);
+    // A timeout or interruption is in the status now; the loop's first
+    // test returns it.
+    if (ioGateState() == kIOGateHold) continue;
+    // The state changed: pass the wake-up on to the next held request.
+    signalEvent(ioGateEvent_);
+  }
+}
+
+bool tDeviceCore::tryEnterIOGate(tSession* session, tStatus& status) {
+  if (status.isFatal()) return false;
+  i32 state = kIOGateRefuse;
+  if (tryPass(session, state)) return true;
+  setStatus(status, kStatusDeviceNotStarted, kDeviceCoreFile, kLineGateNotPassing);
+  return false;
+}
+
+void tDeviceCore::releaseIOGate(tSession* session) {
+  if (session != nullptr && session->inFlight().decrement() == 0) signalEvent(session->event());
+  if (activeIO_.decrement() == 0) signalEvent(drainEvent_);
+}
+
+void tDeviceCore::drainIO(bool interruptible, tStatus& status, u32 timeout) {
+  do {
+    if (status.isFatal()) return;
+    (void)waitDeviceEvent(drainEvent_, timeout, interruptible, status);
+  } while (activeIO_.getValue() != 0);
+  // Signalled again for the next drain.
+  signalEvent(drainEvent_);
+}
+
+// ---- Pending requests ----------------------------------------------------------
+
+void tDeviceCore::queuePendingRequest(tPendingRequest& request, tSession* session,
+                                      tStatus& status) {
+  if (status.isFatal()) return;
+  // The closing flag and both lists belong to the asynchronous-IO lock: a
+  // close between the test and the appends would leave the request on a
+  // session that is about to be destroyed.
+  acquireAsyncIOLock();
+  if (session != nullptr && session->closingLocked()) {
+    releaseAsyncIOLock();
+    setStatus(status, kStatusSessionClosing, kDeviceCoreFile, kLineSessionClosing);
+    return;
+  }
+  if (tryEnterIOGate(session, status)) {
+    request.queued = 1;
+    request.requestDevice = this;
+    request.requestSession = session;
+    request.cancelTried = 0;
+    request.completed = 0;
+    request.requestStatus.code = 0;
+    request.start();
+    append(pendingRequests_, request.deviceLinks);
+    if (session != nullptr) append(session->pendingRequestsLocked(), request.sessionLinks);
+  }
+  releaseAsyncIOLock();
+}
+
+void tDeviceCore::cancelOne(tPendingRequest& request) {
+  if (request.queued == 0 || request.cancelTried != 0 || request.completed != 0) return;
+  bool const cancelled = request.cancel();
+  request.cancelTried = 1;
+  if (!cancelled || request.queued == 0) return;
+  // complete() may end the request: keep what the release needs.
+  tSession* const session = request.requestSession;
+  if (session != nullptr) unlink(request.sessionLinks);
+  unlink(request.deviceLinks);
+  request.queued = 0;
+  request.complete();
+  releaseIOGate(session);
+}
+
+void tDeviceCore::cancelPendingRequest(tPendingRequest& request) {
+  acquireAsyncIOLock();
+  cancelOne(request);
+  releaseAsyncIOLock();
+}
+
+void tDeviceCore::cancelDeviceRequests() {
+  acquireAsyncIOLock();
+  tListLinks* const head = &pendingRequests_;
+  // The next entry is taken before the call-outs, which may unlink and end
+  // the current one.
+  for (tListLinks *links = head->next, *next = links->next; links != head;
+       links = next, next = links->next) {
+    cancelOne(*tPendingRequest::fromDeviceLinks(links));
+  }
+  releaseAsyncIOLock();
+}
+
+void tDeviceCore::cancelSessionRequests(tSession& session) {
+  acquireAsyncIOLock();
+  tListLinks* const head = &session.pendingRequestsLocked();
+  for (tListLinks *links = head->next, *next = links->next; links != head;
+       links = next, next = links->next) {
+    cancelOne(*tPendingRequest::fromSessionLinks(links));
+  }
+  releaseAsyncIOLock();
+}
+
+// ---- Sessions ------------------------------------------------------------------
+
+tSession* tDeviceCore::openSessionCounted(tEventDescriptor const& context,
+                                          tDeviceInterface* deviceInterface, tStatus& status) {
+  tSession* const session = openSession(context, deviceInterface, status);
+  if (status.isNotFatal()) openSessions_.increment();
+  return session;
+}
+
+void tDeviceCore::finishCloseSession(tEventDescriptor const& context, tSession* session) {
+  tStatus local;
+  do {
+    (void)waitDeviceEvent(session->event(), kWaitForever, false, local);
+  } while (session->inFlightCount() != 0 && local.isNotFatal());
+  signalEvent(session->event());
+  openSessions_.decrement();
+  destroySession(context, session);
+}
+
+// ---- tDevice -------------------------------------------------------------------
+
+tDevice::tDevice(tStatus& status) : tDeviceCore(status) {}
+
+tDevice::~tDevice() = default;
+
+namespace {
+
+i32 formatInto(char* buffer, u64 size, char const* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  i32 const count = nQVZOR100_vsnPrintf(buffer, size, format, arguments);
+  va_end(arguments);
+  return count;
+}
+
+}  // namespace
+
+i32 tDevice::dumpDevice(char* buffer, u64 size, char const* prefix, u64 kernelDevice,
+                        u64 kernelParent, char const* suffix) const {
+  return formatInto(buffer, size, "%stDevice(%p,zorDev:%p,pdo:%p) (%s from %s)%s",
+                    prefix != nullptr ? prefix : "", static_cast<void const*>(this),
+                    reinterpret_cast<void*>(static_cast<uintptr_t>(kernelDevice)),
+                    reinterpret_cast<void*>(static_cast<uintptr_t>(kernelParent)),
+                    pnpStateName(pnpState()), pnpStateName(previousPnPState()),
+                    suffix != nullptr ? suffix : "");
+}
+
+}  // namespace qvrm7_driver::nQVWEND000

@@ -1,0 +1,177 @@
+// The IO gate, the drain and session close with real threads. Threads are
+// ordered through the layer's count of blocked waiters, never by sleeping.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "host/layer/control.h"
+#include "host/layer/syncControl.h"
+#include "platform/driverEntry.h"
+#include "support/testDevice.h"
+
+namespace qvrm7_driver::nQVWEND000 {
+namespace {
+
+using nQVWENDS100::tLongStatus;
+using testing_support::DeviceJournal;
+using testing_support::DeviceScript;
+using testing_support::TestDevice;
+using Calls = std::vector<std::string>;
+
+constexpr tEventDescriptor kNoSession{nullptr};
+
+// A request that waits at the gate on a thread of its own.
+struct Request {
+  std::thread thread;
+  std::atomic<bool> admitted{false};
+  std::atomic<uint64_t> handle{0};
+  tLongStatus status;
+
+  void enter(tDeviceCore& device, tSession* session = nullptr) {
+    thread = std::thread([this, &device, session] {
+      handle = nQVZOR100_getThreadHandle();
+      admitted = device.acquireIOGate(session, status, kWaitForever);
+    });
+  }
+};
+
+class DeviceGate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    tStatus status;
+    ASSERT_TRUE(device.transitionPnPState(kNoSession, kPnPStateReady, 0, 0, status));
+    journal.take();
+  }
+  void TearDown() override { sim::reset(); }
+
+  // Every request blocked at a holding gate.
+  void holdRequests(Request* requests, size_t count) {
+    device.setIOGateState(kIOGateHold, false);
+    for (size_t i = 0; i < count; ++i) requests[i].enter(device);
+    ASSERT_TRUE(sim::waitUntilBlocked(count));
+  }
+
+  DeviceJournal journal;
+  DeviceScript script;
+  tStatus constructed;
+  TestDevice device{journal, script, constructed};
+};
+
+TEST_F(DeviceGate, HeldRequestsAllEnterWhenTheGateReopens) {
+  Request requests[4];
+  holdRequests(requests, 4);
+  EXPECT_EQ(device.activeIOCount(), 0u);
+
+  device.resumeIO(kNoSession);
+  for (Request& request : requests) {
+    request.thread.join();
+    EXPECT_TRUE(request.admitted);
+    EXPECT_EQ(request.status.head.code, 0);
+  }
+  EXPECT_EQ(device.activeIOCount(), 4u);
+  for (int i = 0; i < 4; ++i) device.releaseIOGate(nullptr);
+}
+
+TEST_F(DeviceGate, HeldRequestsAllFailWhenTheGateCloses) {
+  Request requests[4];
+  holdRequests(requests, 4);
+
+  device.markNotPresent(kNoSession);
+  for (Request& request : requests) {
+    request.thread.join();
+    EXPECT_FALSE(request.admitted);
+    EXPECT_EQ(request.status.head.code, kStatusDeviceNotStarted);
+    EXPECT_EQ(request.status.line, 446u);
+  }
+  EXPECT_EQ(device.activeIOCount(), 0u);
+}
+
+TEST_F(DeviceGate, InterruptedWaitIsReportedAndNotCounted) {
+  Request request;
+  holdRequests(&request, 1);
+  ASSERT_TRUE(sim::interruptThread(request.handle));
+  request.thread.join();
+  EXPECT_FALSE(request.admitted);
+  EXPECT_EQ(request.status.head.code, kStatusInterrupted);
+  EXPECT_EQ(device.activeIOCount(), 0u);
+}
+
+TEST_F(DeviceGate, RemoveDrainsActiveRequestsBetweenSuspendAndStop) {
+  tStatus status;
+  ASSERT_TRUE(device.acquireIOGate(nullptr, status, kWaitForever));
+  std::thread remove([this] {
+    tStatus own;
+    EXPECT_TRUE(device.transitionPnPState(kNoSession, kPnPStateNotPresent, kSuspendClose, 0, own));
+  });
+  ASSERT_TRUE(sim::waitUntilBlocked(1));
+  EXPECT_EQ(journal.take(), Calls{"suspendIO"});
+  EXPECT_EQ(device.ioGateState(), kIOGateRefuse) << "closed before the drain";
+
+  device.releaseIOGate(nullptr);
+  remove.join();
+  EXPECT_EQ(journal.take(), (Calls{"stopDevice", "markNotPresent"}));
+  EXPECT_EQ(device.pnpState(), kPnPStateNotPresent);
+  EXPECT_EQ(device.previousPnPState(), kPnPStateNotStarted);
+}
+
+TEST_F(DeviceGate, CloseWaitsForTheLastRequestBeforeDestroyingTheSession) {
+  tStatus status;
+  tSession* session = device.openSessionCounted(kNoSession, &device.deviceInterface(0), status);
+  ASSERT_NE(session, nullptr);
+  ASSERT_TRUE(device.acquireIOGate(session, status, kWaitForever));
+  ASSERT_TRUE(device.acquireIOGate(session, status, kWaitForever));
+  journal.take();
+
+  std::thread close([session] { driverClose(session); });
+  ASSERT_TRUE(sim::waitUntilBlocked(1));
+  device.releaseIOGate(session);
+  // One request is still in flight: close has to wait on.
+  ASSERT_TRUE(sim::waitUntilBlocked(1));
+  EXPECT_EQ(journal.take(), Calls{});
+
+  device.releaseIOGate(session);
+  close.join();
+  EXPECT_EQ(journal.take(), Calls{"destroySession"});
+  EXPECT_EQ(device.openSessionCount(), 0u);
+  EXPECT_EQ(device.activeIOCount(), 0u);
+}
+
+TEST_F(DeviceGate, NoRequestIsLeftInsideOnceClosedAndDrained) {
+  constexpr int kThreads = 4;
+  std::atomic<int> admitted{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, &admitted] {
+      for (;;) {
+        tStatus status;
+        if (!device.acquireIOGate(nullptr, status, kWaitForever)) return;
+        admitted.fetch_add(1);
+        device.releaseIOGate(nullptr);
+      }
+    });
+  }
+  for (int round = 0; round < 50; ++round) {
+    device.setIOGateState(round % 2 == 0 ? kIOGateHold : kIOGatePass, round % 2 != 0);
+    std::this_thread::yield();
+  }
+  device.setIOGateState(kIOGatePass, true);
+  int const seen = admitted.load();
+  while (admitted.load() < seen + kThreads) std::this_thread::yield();
+
+  device.setIOGateState(kIOGateRefuse, true);
+  tStatus drained;
+  device.drainIO(false, drained, kWaitForever);
+  EXPECT_EQ(drained.code, 0);
+  // Whatever was let in before the close has left; nothing came in after.
+  int const final = admitted.load();
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(admitted.load(), final);
+  EXPECT_EQ(device.activeIOCount(), 0u);
+}
+
+}  // namespace
+}  // namespace qvrm7_driver::nQVWEND000

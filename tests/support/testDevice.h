@@ -1,0 +1,203 @@
+// A device for tests of the device core and the driver callbacks: every
+// slot the platform calls is noted in a journal that the test owns (the
+// callbacks may delete the device), and a script says where it fails.
+// Header-only: the system tests link the real object, which keeps its
+// classes to itself.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/layer/registration.h"
+#include "platform/deviceCore.h"
+#include "platform/deviceFactory.h"
+#include "platform/deviceInterface.h"
+#include "platform/memory.h"
+#include "platform/session.h"
+#include "platform/statusCodes.h"
+#include "platform/userBuffer.h"
+
+namespace testing_support {
+
+namespace drv = qvrm7_driver::nQVWEND000;
+
+// The code a scripted failure sets: -51101 at the layer.
+inline constexpr int64_t kScriptedFailure = drv::kStatusNotAvailable;
+
+struct DeviceJournal {
+  std::mutex mutex;
+  std::vector<std::string> calls;
+  drv::tPCIDescription description{};  // as the factory handed it over
+  size_t devicesCreated = 0;
+  // How far remove device had unregistered when the state machine began.
+  size_t propertiesGoneAtSuspend = 0;
+  size_t interfacesGoneAtSuspend = 0;
+
+  void note(std::string call) {
+    std::lock_guard lock(mutex);
+    calls.push_back(std::move(call));
+  }
+  std::vector<std::string> take() {
+    std::lock_guard lock(mutex);
+    return std::exchange(calls, {});
+  }
+};
+
+using IoControlScript = std::function<uint32_t(drv::tUserBuffer& input, drv::tUserBuffer& output,
+                                               drv::tStatus& status)>;
+
+struct DeviceScript {
+  bool failInitialize = false;
+  bool failStart = false;
+  bool failOpen = false;
+  bool refuseMap = false;
+  int interfaceCount = 1;     // 0 to 2
+  IoControlScript ioControl;  // empty: the default slot
+};
+
+class TestDevice : public drv::tDevice {
+ public:
+  TestDevice(DeviceJournal& journal, DeviceScript const& script, drv::tStatus& status)
+      : tDevice(status), journal_(journal), script_(script) {
+    attributes_[0] = {"serialNumber", drv::kPropertyText, 0, 0};  // a text not yet known
+    attributes_[1] = {"pxiGeographicAddress", drv::kPropertyUInt32, 0, 4};
+    busProperties_[0] = {"busType", drv::kPropertyUInt32, 0, 0x20706369};
+    busProperties_[1] = {"numaNode", drv::kPropertyInt32, 0, 0};
+    for (int i = 0; i < 2; ++i)
+      interfaceProperties_[i] = {"interfaceVersion", drv::kPropertyUInt32, 0, 1};
+    for (int i = 0; i < script.interfaceCount; ++i) interfaceList_[i] = &interfaces_[i];
+  }
+  ~TestDevice() override { journal_.note("destroyed"); }
+
+  using tDeviceCore::setIOGateState;
+  drv::tDeviceInterface& deviceInterface(int index) { return interfaces_[index]; }
+
+  drv::tDeviceInterface* const* getDeviceInterfaces() override { return interfaceList_; }
+  drv::tPropertyList getDeviceProperties() override { return attributeList_; }
+  drv::tPropertyList getBusProperties() override { return busList_; }
+  void fillPCIProperties() override { journal_.note("fillPCIProperties"); }
+  void busHook() override {}
+
+  void initializeDevice(drv::tEventDescriptor const&, drv::tStatus& status) override {
+    journal_.note("initializeDevice");
+    if (script_.failInitialize) drv::setStatus(status, kScriptedFailure, "testDevice", 1);
+  }
+  drv::tSession* openSession(drv::tEventDescriptor const&, drv::tDeviceInterface* deviceInterface,
+                             drv::tStatus& status) override {
+    journal_.note("openSession");
+    if (script_.failOpen) {
+      drv::setStatus(status, kScriptedFailure, "testDevice", 2);
+      return nullptr;
+    }
+    return drv::createObject<drv::tSession>(status, deviceInterface, status);
+  }
+  void destroySession(drv::tEventDescriptor const&, drv::tSession* session) override {
+    journal_.note("destroySession");
+    delete session;
+  }
+  uint64_t transferA(drv::tEventDescriptor const&, drv::tUserBuffer& buffer,
+                     drv::tStatus&) override {
+    journal_.note("transferA");
+    return buffer.size();
+  }
+  uint64_t transferB(drv::tEventDescriptor const&, drv::tUserBuffer&,
+                     drv::tStatus& status) override {
+    journal_.note("transferB");
+    drv::setStatus(status, kScriptedFailure, "testDevice", 3);
+    return 3;
+  }
+  uint32_t deviceIOControl(drv::tEventDescriptor const& context, uint32_t code,
+                           drv::tUserBuffer& input, drv::tUserBuffer& output,
+                           drv::tStatus& status) override {
+    journal_.note("deviceIOControl");
+    if (!script_.ioControl) return tDevice::deviceIOControl(context, code, input, output, status);
+    return script_.ioControl(input, output, status);
+  }
+  void mapMemory(drv::tEventDescriptor const&, drv::tUserMemoryMap&,
+                 drv::tStatus& status) override {
+    journal_.note("mapMemory");
+    if (script_.refuseMap) drv::setStatus(status, kScriptedFailure, "testDevice", 4);
+  }
+  void unmapMemory(drv::tEventDescriptor const&, drv::tUserMemoryMap&) override {
+    journal_.note("unmapMemory");
+  }
+  void startDevice(drv::tEventDescriptor const&, drv::tStatus& status) override {
+    journal_.note("startDevice");
+    if (script_.failStart) {
+      drv::setStatus(status, kScriptedFailure, "testDevice", 5);
+      return;
+    }
+    // As the switch device does once its setup is done.
+    setIOGateState(drv::kIOGatePass, true);
+  }
+  void stopDevice(drv::tEventDescriptor const&) override { journal_.note("stopDevice"); }
+  bool suspendIO(drv::tEventDescriptor const& context, uint32_t mode,
+                 bool refuseWhenOpen) override {
+    journal_.note("suspendIO");
+    journal_.propertiesGoneAtSuspend = sim::propertyUnregistrations().size();
+    journal_.interfacesGoneAtSuspend = sim::interfaceUnregistrations().size();
+    return tDevice::suspendIO(context, mode, refuseWhenOpen);
+  }
+  void resumeIO(drv::tEventDescriptor const& context) override {
+    journal_.note("resumeIO");
+    tDevice::resumeIO(context);
+  }
+  void enterSleep(drv::tEventDescriptor const&) override { journal_.note("enterSleep"); }
+  void leaveSleep(drv::tEventDescriptor const&) override { journal_.note("leaveSleep"); }
+  void markNotPresent(drv::tEventDescriptor const& context) override {
+    journal_.note("markNotPresent");
+    tDevice::markNotPresent(context);
+  }
+
+ private:
+  DeviceJournal& journal_;
+  DeviceScript const& script_;  // the test may change it on the way
+  drv::tPropertyRecord attributes_[2];
+  drv::tPropertyRecord busProperties_[2];
+  drv::tPropertyRecord interfaceProperties_[2];
+  drv::tPropertyRecord* attributeList_[3] = {&attributes_[0], &attributes_[1], nullptr};
+  drv::tPropertyRecord* busList_[3] = {&busProperties_[0], &busProperties_[1], nullptr};
+  drv::tPropertyRecord* interfacePropertyLists_[2][2] = {{&interfaceProperties_[0], nullptr},
+                                                         {&interfaceProperties_[1], nullptr}};
+  drv::tDeviceInterface interfaces_[2] = {
+      {this, "qvrm7_driver_qvrm7", interfacePropertyLists_[0]},
+      {this, "qvrm7_driver_second", interfacePropertyLists_[1]}};
+  drv::tDeviceInterface* interfaceList_[3] = {nullptr, nullptr, nullptr};
+};
+
+// Supplies the test device as the driver's device class for one scope.
+class TestDeviceClass {
+ public:
+  explicit TestDeviceClass(DeviceScript script = {}) : script_(std::move(script)) {
+    current() = this;
+    drv::setDeviceCreator(&create);
+  }
+  ~TestDeviceClass() {
+    drv::setDeviceCreator(nullptr);
+    current() = nullptr;
+  }
+  TestDeviceClass(TestDeviceClass const&) = delete;
+  TestDeviceClass& operator=(TestDeviceClass const&) = delete;
+
+  DeviceJournal& journal() { return journal_; }
+  DeviceScript& script() { return script_; }
+
+ private:
+  static TestDeviceClass*& current() {
+    static TestDeviceClass* instance = nullptr;
+    return instance;
+  }
+  static drv::tDevice* create(drv::tPCIDescription const& description, drv::tStatus& status) {
+    TestDeviceClass& self = *current();
+    self.journal_.description = description;
+    ++self.journal_.devicesCreated;
+    return drv::createObject<TestDevice>(status, self.journal_, self.script_, status);
+  }
+
+  DeviceScript script_;
+  DeviceJournal journal_;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,429 @@
+// The driver's callbacks as the layer calls them, with the test device as
+// the driver's device class: the PCI match and description, publishing and
+// withdrawing a device with every way it can fail half-way, sessions, the
+// ioctl transport and memory maps.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "host/layer/control.h"
+#include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
+#include "host/layer/registration.h"
+#include "host/layer/rm7Module.h"
+#include "host/layer/user.h"
+#include "platform/ioctlHeader.h"
+#include "support/testDevice.h"
+
+namespace qvrm7_driver::nQVWEND000 {
+namespace {
+
+using testing_support::DeviceScript;
+using testing_support::TestDevice;
+using testing_support::TestDeviceClass;
+using Calls = std::vector<std::string>;
+
+constexpr int32_t kLayerNoMatch = -51150;
+constexpr int32_t kLayerNotSupported = -51256;
+constexpr int32_t kLayerMemoryFull = -51352;
+constexpr int32_t kLayerBadArgument = -51009;
+constexpr int32_t kLayerScripted = -51101;
+
+sim::PciDeviceOptions moduleOptions(uint16_t subsystemID = 0x6BB4) {
+  sim::PciDeviceOptions options;
+  options.vendorID = sim::kRm7VendorID;
+  options.deviceID = sim::kRm7DeviceID;
+  options.subsystemVendorID = sim::kRm7SubsystemVendorID;
+  options.subsystemID = subsystemID;
+  options.resources = {{0x1000, kQVZORResourceMemory}};
+  return options;
+}
+
+class Callbacks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    ASSERT_EQ(driver.load(), 0);
+    baseline = sim::liveAllocations();
+  }
+  void TearDown() override {
+    driver.unload();
+    sim::reset();
+  }
+
+  // Everything a device had is gone again.
+  void expectNothingLeft() {
+    EXPECT_TRUE(sim::liveInterfaces().empty());
+    EXPECT_TRUE(sim::liveProperties().empty());
+    EXPECT_EQ(sim::liveAllocations(), baseline);
+  }
+
+  nQVZOR200_tDriverRecord& record() { return driver.record(); }
+
+  // Outlives the driver's unload, which removes every device still bound.
+  TestDeviceClass& useDeviceClass(DeviceScript script = {}) { return deviceClass_.emplace(script); }
+
+  std::optional<TestDeviceClass> deviceClass_;
+  sim::LoadedDriver driver{nQVWEND200_driverEntry};
+  uint64_t baseline = 0;
+};
+
+DeviceScript script(int interfaces, bool failInitialize = false, bool failStart = false) {
+  DeviceScript result;
+  result.interfaceCount = interfaces;
+  result.failInitialize = failInitialize;
+  result.failStart = failStart;
+  return result;
+}
+
+// ---- Match and description ------------------------------------------------------
+
+TEST_F(Callbacks, DescriptionCarriesTheRecordAndTheKernelParent) {
+  TestDeviceClass& deviceClass = useDeviceClass();
+  sim::PciDeviceOptions options = moduleOptions();
+  options.bus = 3, options.device = 4, options.function = 1, options.revision = 0x21;
+  options.interrupt = 48, options.numaNode = 1;
+  options.resources = {{0x100, kQVZORResourceFirstTable},
+                       {0x1000, kQVZORResourceMemory},
+                       {0x2000, kQVZORResourceMemory}};
+  auto pci = std::make_shared<sim::PciDevice>(options);
+  ASSERT_EQ(sim::plugIn(pci), 0);
+
+  tPCIDescription const& d = deviceClass.journal().description;
+  nQVZOR200_tPCIDeviceRecord const& r = pci->record();
+  EXPECT_EQ(d.kind, 1u);
+  EXPECT_EQ(d.owner, 0u);
+  EXPECT_EQ(d.kernelParent, pci->kernelParent());
+  EXPECT_EQ(d.kernelDevice, r.deviceHandle);
+  EXPECT_STREQ(d.driverName, "qvrm7_driver");
+  EXPECT_EQ(d.identity(), 0x6BB4E4A2B6B6E4A2ull);
+  EXPECT_EQ((std::array<int, 4>{d.revision, d.bus, d.device, d.function}),
+            (std::array<int, 4>{0x21, 3, 4, 1}));
+  EXPECT_EQ(d.numaNode, 1u);
+  EXPECT_EQ(d.interruptNumber, 48u);
+  EXPECT_EQ(d.interruptKind, 6u);
+  ASSERT_EQ(d.firstTableCount, 1u);
+  EXPECT_EQ(d.firstTable[0].address, r.resources[0].address);
+  ASSERT_EQ(d.memoryCount, 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(d.memoryTable[i].address, r.resources[i + 1].address);
+    EXPECT_EQ(d.memoryTable[i].size, r.resources[i + 1].size);
+    EXPECT_EQ(d.rawResources[i + 1].sizeLow, static_cast<uint32_t>(r.resources[i + 1].size));
+  }
+
+  options.interrupt.reset();
+  ASSERT_EQ(sim::plugIn(std::make_shared<sim::PciDevice>(options)), 0);
+  EXPECT_EQ(deviceClass.journal().description.interruptNumber, 0u);
+  EXPECT_EQ(deviceClass.journal().description.interruptKind, 0u);
+}
+
+TEST_F(Callbacks, EveryListedModelGetsADevice) {
+  TestDeviceClass& deviceClass = useDeviceClass();
+  for (uint16_t model : sim::kRm7SubsystemIDs) {
+    auto pci = std::make_shared<sim::PciDevice>(moduleOptions(model));
+    EXPECT_EQ(sim::plugIn(pci), 0) << std::hex << model;
+    sim::unplug(*pci);
+  }
+  EXPECT_EQ(deviceClass.journal().devicesCreated, sim::kRm7SubsystemIDs.size());
+  expectNothingLeft();
+}
+
+TEST_F(Callbacks, UnlistedIdentityGetsNoDeviceAndAnEmptyContext) {
+  TestDeviceClass& deviceClass = useDeviceClass();
+  sim::PciDeviceOptions unlisted[4] = {moduleOptions(0x6BBB), moduleOptions(), moduleOptions(),
+                                       moduleOptions()};
+  unlisted[1].vendorID = 0xE4A3;
+  unlisted[2].deviceID = 0xB6B7;
+  unlisted[3].subsystemVendorID = 0x10B5;
+  for (sim::PciDeviceOptions const& options : unlisted) {
+    auto pci = std::make_shared<sim::PciDevice>(options);
+    EXPECT_EQ(sim::plugIn(pci), kLayerNoMatch);
+    // Once more by hand, to see the context slot the layer gets back.
+    void* context = reinterpret_cast<void*>(pci->kernelParent());
+    EXPECT_EQ(
+        record().addDevice(const_cast<nQVZOR200_tPCIDeviceRecord*>(&pci->record()), 0, &context),
+        kLayerNoMatch);
+    EXPECT_EQ(context, nullptr);
+  }
+  EXPECT_EQ(deviceClass.journal().devicesCreated, 0u);
+  expectNothingLeft();
+}
+
+TEST_F(Callbacks, ListedIdentityWithoutADeviceClassIsRefusedCleanly) {
+  auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
+  EXPECT_EQ(sim::plugIn(pci), kLayerNotSupported);
+  EXPECT_FALSE(pci->bound());
+  expectNothingLeft();
+}
+
+// ---- Publishing and withdrawing ---------------------------------------------------
+
+TEST_F(Callbacks, AddPublishesInterfacesThenPropertiesInScopeOrder) {
+  TestDeviceClass& deviceClass = useDeviceClass(script(2));
+  auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
+  ASSERT_EQ(sim::plugIn(pci), 0);
+  auto* device = static_cast<TestDevice*>(pci->driverContext());
+  EXPECT_EQ(device->pnpState(), kPnPStateReady);
+  EXPECT_EQ(deviceClass.journal().take(),
+            (Calls{"initializeDevice", "startDevice", "fillPCIProperties"}));
+
+  auto const interfaces = sim::interfaceRegistrations();
+  ASSERT_EQ(interfaces.size(), 2u);
+  for (uint32_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(interfaces[i].index, i);
+    EXPECT_EQ(interfaces[i].parent, pci->kernelParent());
+    EXPECT_EQ(interfaces[i].driver, &record());
+    EXPECT_EQ(interfaces[i].object, &device->deviceInterface(i));
+    EXPECT_EQ(device->deviceInterface(i).kernelHandle(), interfaces[i].handle);
+  }
+  EXPECT_EQ(interfaces[0].name, "qvrm7_driver_qvrm7");
+  EXPECT_EQ(sim::userspaceAddEvents(),
+            (std::vector<uint64_t>{interfaces[0].handle, interfaces[1].handle}));
+
+  auto const properties = sim::propertyRegistrations();
+  std::vector<std::pair<uint32_t, uint64_t>> scopes;
+  for (auto const& property : properties) scopes.emplace_back(property.scope, property.parent);
+  uint64_t const parent = pci->kernelParent();
+  EXPECT_EQ(scopes, (std::vector<std::pair<uint32_t, uint64_t>>{{1, parent},
+                                                                {1, parent},
+                                                                {0, parent},
+                                                                {0, parent},
+                                                                {2, interfaces[0].handle},
+                                                                {2, interfaces[1].handle}}));
+  // A text attribute without its text yet is an empty text, not a null.
+  EXPECT_EQ(properties[2].name, "serialNumber");
+  EXPECT_FALSE(properties[2].nullValue);
+  EXPECT_EQ(properties[2].value, std::vector<uint8_t>{0});
+  EXPECT_EQ(properties[3].value, (std::vector<uint8_t>{4, 0, 0, 0}));
+}
+
+struct Failure {
+  char const* name;
+  DeviceScript script;
+  char const* import;  // refused at its nth call
+  uint64_t nth;
+  int32_t result;
+};
+
+class AddFailure : public Callbacks, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(AddFailure, LeavesNothingRegisteredOrAllocated) {
+  Failure const& failure = GetParam();
+  TestDeviceClass& deviceClass = useDeviceClass(failure.script);
+  if (failure.import != nullptr) sim::failNthCall(failure.import, failure.nth);
+  auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
+  EXPECT_EQ(sim::plugIn(pci), failure.result);
+  EXPECT_FALSE(pci->bound());
+  EXPECT_TRUE(sim::userspaceAddEvents().empty());
+  // Whatever was built was deleted again.
+  Calls const calls = deviceClass.journal().take();
+  if (deviceClass.journal().devicesCreated != 0 && !calls.empty()) {
+    EXPECT_EQ(calls.back(), "destroyed");
+  }
+  // The layer dies on a second unregistration of a handle: getting here
+  // means nothing was unregistered twice.
+  expectNothingLeft();
+}
+
+constexpr char kRegisterInterface[] = "nQVZOR240_registerDeviceInterface";
+constexpr char kRegisterProperty[] = "nQVZOR200_registerProperty";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, AddFailure,
+    ::testing::Values(
+        Failure{"NoMemoryForTheDevice", script(1), "nQVZOR100_malloc", 1, kLayerMemoryFull},
+        Failure{"InitializeFails", script(1, true), nullptr, 0, kLayerScripted},
+        Failure{"StartFails", script(1, false, true), nullptr, 0, kLayerScripted},
+        Failure{"SecondInterfaceRefused", script(2), kRegisterInterface, 2, kLayerMemoryFull},
+        Failure{"FirstBusPropertyRefused", script(1), kRegisterProperty, 1, kLayerNoMatch},
+        Failure{"SecondBusPropertyRefused", script(1), kRegisterProperty, 2, kLayerNoMatch},
+        Failure{"AttributeRefused", script(1), kRegisterProperty, 4, kLayerNoMatch},
+        Failure{"InterfacePropertyRefused", script(2), kRegisterProperty, 6, kLayerNoMatch}),
+    [](::testing::TestParamInfo<Failure> const& failure) {
+      return std::string(failure.param.name);
+    });
+
+TEST_F(Callbacks, RemoveWithdrawsPropertiesThenStopsThenWithdrawsInterfaces) {
+  TestDeviceClass& deviceClass = useDeviceClass();
+  auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
+  ASSERT_EQ(sim::plugIn(pci), 0);
+  void* context = pci->driverContext();
+  deviceClass.journal().take();
+
+  record().removeDevice(context);
+  record().removeDevice(context);  // already not present: nothing
+  EXPECT_EQ(deviceClass.journal().take(), (Calls{"suspendIO", "stopDevice", "markNotPresent"}));
+  EXPECT_EQ(deviceClass.journal().propertiesGoneAtSuspend, 5u);
+  EXPECT_EQ(deviceClass.journal().interfacesGoneAtSuspend, 0u);
+
+  std::vector<uint64_t> registered;
+  for (auto const& property : sim::propertyRegistrations()) registered.push_back(property.handle);
+  // Interface properties, then the device attributes, then the bus ones.
+  EXPECT_EQ(sim::propertyUnregistrations(),
+            (std::vector<uint64_t>{registered[4], registered[2], registered[3], registered[0],
+                                   registered[1]}));
+  EXPECT_EQ(sim::interfaceUnregistrations().size(), 1u);
+  sim::unplug(*pci);  // remove once more, then destroy
+  EXPECT_EQ(deviceClass.journal().take(), Calls{"destroyed"});
+  expectNothingLeft();
+}
+
+// ---- Sessions and requests ----------------------------------------------------------------
+
+class Published : public Callbacks {
+ protected:
+  void SetUp() override {
+    Callbacks::SetUp();
+    useDeviceClass();
+    ASSERT_EQ(sim::plugIn(pci), 0);
+    device = static_cast<TestDevice*>(pci->driverContext());
+    file = &device->deviceInterface(0);
+    ASSERT_EQ(record().open(nullptr, &file), 0);
+    ASSERT_NE(file, &device->deviceInterface(0));
+    journal().take();
+  }
+  void TearDown() override {
+    record().close(file);
+    sim::unplug(*pci);
+    Callbacks::TearDown();
+  }
+  testing_support::DeviceJournal& journal() { return deviceClass_->journal(); }
+
+  // The header's bytes-returned word starts as a pattern the driver must
+  // overwrite or leave alone.
+  int32_t ioctl() {
+    sim::UserRange range(&header, sizeof header);
+    return record().ioctl(file, 0x4711, reinterpret_cast<uintptr_t>(&header));
+  }
+
+  std::shared_ptr<sim::PciDevice> pci = std::make_shared<sim::PciDevice>(moduleOptions());
+  TestDevice* device = nullptr;
+  void* file = nullptr;
+  std::array<uint8_t, 16> input{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  std::array<uint8_t, 16> output{};
+  sim::UserRange inputRange{input.data(), input.size()};
+  sim::UserRange outputRange{output.data(), output.size()};
+  tIOControlHeader header{reinterpret_cast<uintptr_t>(input.data()),
+                          reinterpret_cast<uintptr_t>(output.data()),
+                          16,
+                          16,
+                          0xAAAAAAAA,
+                          0x55555555};
+};
+
+TEST_F(Published, OpenCountsTheSessionAndCloseDestroysIt) {
+  EXPECT_EQ(device->openSessionCount(), 1u);
+  void* refused = &device->deviceInterface(0);
+  deviceClass_->script().failOpen = true;
+  EXPECT_EQ(record().open(nullptr, &refused), kLayerScripted);
+  EXPECT_EQ(refused, &device->deviceInterface(0));
+  EXPECT_EQ(device->openSessionCount(), 1u);
+
+  deviceClass_->script().failOpen = false;
+  void* second = &device->deviceInterface(0);
+  ASSERT_EQ(record().open(nullptr, &second), 0);
+  EXPECT_EQ(device->openSessionCount(), 2u);
+  record().close(second);
+  EXPECT_EQ(device->openSessionCount(), 1u);
+  EXPECT_EQ(journal().take(), (Calls{"openSession", "openSession", "destroySession"}));
+}
+
+TEST_F(Published, TransfersStoreTheCountWhateverTheStatus) {
+  uint64_t moved = 0;
+  EXPECT_EQ(record().transferA(file, 0x1000, 24, 0, &moved), 0);
+  EXPECT_EQ(moved, 24u);
+  EXPECT_EQ(record().transferB(file, 0x1000, 24, 0, &moved), kLayerScripted);
+  EXPECT_EQ(moved, 3u);
+}
+
+TEST_F(Published, IoctlWritingNothingLeavesTheHeaderUntouched) {
+  deviceClass_->script().ioControl = [](tUserBuffer&, tUserBuffer&, tStatus&) { return 0u; };
+  tIOControlHeader const before = header;
+  EXPECT_EQ(ioctl(), 0);
+  EXPECT_EQ(std::memcmp(&before, &header, sizeof header), 0);
+}
+
+TEST_F(Published, IoctlStoresTheCountAfterAFailureAndNothingElse) {
+  deviceClass_->script().ioControl = [](tUserBuffer& in, tUserBuffer& out, tStatus& status) {
+    uint8_t bytes[12];
+    in.read(0, bytes, sizeof bytes, status);
+    out.write(0, bytes, sizeof bytes, status);
+    setStatus(status, testing_support::kScriptedFailure, "testDevice", 6);
+    return 12u;
+  };
+  tIOControlHeader expected = header;
+  expected.bytesReturned = 12;
+  EXPECT_EQ(ioctl(), kLayerScripted);
+  EXPECT_EQ(std::memcmp(&expected, &header, sizeof header), 0);
+  EXPECT_TRUE(std::equal(input.begin(), input.begin() + 12, output.begin()));
+}
+
+TEST_F(Published, IoctlWithAHeaderOutsideUserSpaceCallsNothing) {
+  EXPECT_EQ(record().ioctl(file, 0x4711, reinterpret_cast<uintptr_t>(&header)), kLayerBadArgument);
+  EXPECT_TRUE(journal().take().empty());
+}
+
+TEST_F(Published, IoctlWithABadInputPointerCopiesNothing) {
+  uint8_t notUser[16] = {};
+  header.input = reinterpret_cast<uintptr_t>(notUser);
+  deviceClass_->script().ioControl = [](tUserBuffer& in, tUserBuffer& out, tStatus& status) {
+    uint8_t bytes[16];
+    std::memset(bytes, 0xEE, sizeof bytes);
+    in.read(0, bytes, sizeof bytes, status);
+    out.write(0, bytes, sizeof bytes, status);
+    return 0u;
+  };
+  sim::clearUserCopies();
+  EXPECT_EQ(ioctl(), kLayerBadArgument);
+  EXPECT_EQ(output, (std::array<uint8_t, 16>{}));
+  auto const copies = sim::userCopies();
+  ASSERT_EQ(copies.size(), 2u) << "the header, then the refused input; no output";
+  EXPECT_EQ(copies[1].result, kLayerBadArgument);
+}
+
+TEST_F(Published, IoctlReportsACountThatCouldNotBeStored) {
+  deviceClass_->script().ioControl = [](tUserBuffer&, tUserBuffer&, tStatus&) { return 4u; };
+  sim::failNthCall("nQVZOR100_replicateOutboundIOControlBuffer", 1);
+  EXPECT_EQ(ioctl(), kLayerBadArgument);
+}
+
+TEST_F(Published, IoctlOfAnUnknownCodeEndsInTheDefaultSlot) {
+  EXPECT_EQ(ioctl(), kLayerNotSupported);
+  EXPECT_EQ(header.bytesReturned, 0xAAAAAAAAu);
+}
+
+TEST_F(Published, MapKeepsTheMapObjectOnlyWhileTheDeviceMapped) {
+  uint64_t const userMap = sim::createUserMap(0x2000, kQVZORUserMapWritable, 0x7000000);
+  uint64_t const allocated = sim::liveAllocations();
+  uint32_t made = 0;
+  uint64_t object = 0;
+  ASSERT_EQ(record().mmap(file, 0x10001, userMap, &made, &object), 0);
+  EXPECT_EQ(made, 1u);
+  auto* map = reinterpret_cast<tUserMemoryMap*>(object);
+  EXPECT_EQ(map->selector(), 1u);
+  EXPECT_EQ(map->session(), file);
+  record().unmap(object);
+  EXPECT_EQ(sim::liveAllocations(), allocated);
+
+  made = 0, object = 0;
+  deviceClass_->script().refuseMap = true;
+  EXPECT_EQ(record().mmap(file, 1, userMap, &made, &object), kLayerScripted);
+  EXPECT_EQ(made, 0u);
+  EXPECT_EQ(object, 0u);
+  EXPECT_EQ(sim::liveAllocations(), allocated);
+
+  // Without memory for the map object the caller is told so.
+  sim::failNthCall("nQVZOR100_malloc", 1);
+  EXPECT_EQ(record().mmap(file, 1, userMap, &made, &object), kLayerMemoryFull);
+  EXPECT_EQ(made, 0u);
+  EXPECT_EQ(journal().take(), (Calls{"mapMemory", "unmapMemory", "mapMemory"}));
+  sim::destroyUserMap(userMap);
+}
+
+}  // namespace
+}  // namespace qvrm7_driver::nQVWEND000
