@@ -25,8 +25,9 @@ enum : u64 {
   kLineBARMapFailed = 212,
   // A BAR number that names no memory resource of the device.
   kLineNoSuchBAR = 206,
-  // An interrupt reserved while one is held, or for a device without one.
+  // An interrupt reserved while one is held.
   kLineInterruptAlreadyReserved = 87,
+  // An interrupt reserved for a device that has none, or without a handler.
   kLineNoInterrupt = 89,
   // More bridges above the device than the slot path can hold.
   kLineSlotPathTooDeep = 250,
@@ -40,7 +41,8 @@ class iPrimaryInterruptHandler {
   virtual bool handleInterrupt() = 0;
 };
 
-// Bus property names, in the order they are published.
+// The bus properties; the last four only for a device with a trained PCI
+// Express link.
 inline constexpr u32 kPCIPropertyCount = 16;
 inline constexpr u32 kPCIPropertyCountWithoutLink = 12;
 // "busType" and "busSubType" read from the most significant byte.
