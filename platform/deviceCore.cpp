@@ -1,5 +1,6 @@
 #include "platform/deviceCore.h"
 
+#include "platform/debugPrint.h"
 #include "platform/kernelServices.h"
 #include "platform/memory.h"
 #include "platform/session.h"
@@ -433,21 +434,9 @@ tDevice::tDevice(tStatus& status) : tDeviceCore(status) {}
 
 tDevice::~tDevice() = default;
 
-namespace {
-
-i32 formatInto(char* buffer, u64 size, char const* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  i32 const count = nQVZOR100_vsnPrintf(buffer, size, format, arguments);
-  va_end(arguments);
-  return count;
-}
-
-}  // namespace
-
 i32 tDevice::dumpDevice(char* buffer, u64 size, char const* prefix, u64 kernelDevice,
                         u64 kernelParent, char const* suffix) const {
-  return formatInto(buffer, size, "%stDevice(%p,zorDev:%p,pdo:%p) (%s from %s)%s",
+  return formatText(buffer, size, "%stDevice(%p,zorDev:%p,pdo:%p) (%s from %s)%s",
                     prefix != nullptr ? prefix : "", static_cast<void const*>(this),
                     reinterpret_cast<void*>(static_cast<uintptr_t>(kernelDevice)),
                     reinterpret_cast<void*>(static_cast<uintptr_t>(kernelParent)),
