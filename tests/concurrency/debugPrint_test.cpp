@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <algorithm>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -17,38 +17,20 @@ namespace {
 TEST(ThreadSlotClaims, SeventeenthThreadGetsNoSlotUntilOneIsFreed) {
   sim::reset();
   constexpr int kThreads = 17;
-  std::mutex mutex;
-  std::condition_variable changed;
-  int tried = 0;
-  bool done = false;
+  std::latch tried(kThreads);
   std::vector<tThreadSlot*> claimed(kThreads);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
       claimed[i] = acquireThreadSlot();
-      std::unique_lock lock(mutex);
-      ++tried;
-      changed.notify_all();
-      // Every claim stays held until all threads have tried.
-      changed.wait(lock, [&] { return done; });
-      lock.unlock();
+      tried.arrive_and_wait();  // every claim stays held until all threads have tried
       releaseThreadSlot(claimed[i]);
     });
   }
-  {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return tried == kThreads; });
-    done = true;
-    changed.notify_all();
-  }
   for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(std::count(claimed.begin(), claimed.end(), nullptr), 1);
 
-  int without = 0;
-  for (tThreadSlot* slot : claimed) without += slot == nullptr ? 1 : 0;
-  EXPECT_EQ(without, 1);
-
-  // Every slot was given back.
-  tThreadSlot* again = acquireThreadSlot();
+  tThreadSlot* again = acquireThreadSlot();  // every slot was given back
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->depth, 1u);
   releaseThreadSlot(again);

@@ -5,12 +5,14 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/layer/control.h"
-#include "platform/assertion.h"
+#include "platform/containers/tArray.h"
 #include "platform/kernelServices.h"
 #include "platform/runtime.h"
+#include "platform/trace.h"
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::qvsdbg;
@@ -45,53 +47,45 @@ class DebugPrint : public ::testing::Test {
 std::string out() { return sim::debugOutput(); }
 std::string spaces(size_t n) { return std::string(n, ' '); }
 
+// A line printed from file "f", line 1.
+void printAtF(char const* text, char const* terminator = "\n") {
+  tLineContext const context{"f", 1, terminator};
+  debugLinePrintf(&context, "%s", text);
+}
+std::string const kPrefixF = "[rm7_driver|" + spaces(31) + "f|0001] ";
+
 TEST_F(DebugPrint, PrefixFieldsAreRightAlignedAndKeepTheirTails) {
-  struct {
-    char const* file;
-    i32 line;
-    std::string prefix;
-  } const cases[] = {
-      {"io.cpp", 7, "[rm7_driver|" + spaces(26) + "io.cpp|0007] "},
-      {"a.cpp", 0, "[rm7_driver|" + spaces(27) + "a.cpp|0000] "},
-      {"0123456789abcdefghijklmnopqrstuvwxyzABCD", 456,
-       "[rm7_driver|89abcdefghijklmnopqrstuvwxyzABCD|0456] "},
-      {"f", 12345, "[rm7_driver|" + spaces(31) + "f|2345] "},
-  };
-  for (auto const& c : cases) {
+  for (auto [file, line, prefix] : {
+           std::tuple{"io.cpp", 7, "[rm7_driver|" + spaces(26) + "io.cpp|0007] "},
+           {"a.cpp", 0, "[rm7_driver|" + spaces(27) + "a.cpp|0000] "},
+           {"0123456789abcdefghijklmnopqrstuvwxyzABCD", 456,
+            "[rm7_driver|89abcdefghijklmnopqrstuvwxyzABCD|0456] "},
+           {"f", 12345, "[rm7_driver|" + spaces(31) + "f|2345] "},
+       }) {
     sim::clearDebugOutput();
-    tLineContext const context{c.file, c.line, "\n"};
+    tLineContext const context{file, line, "\n"};
     debugLinePrintf(&context, "v%d", 1);
-    EXPECT_EQ(out(), c.prefix + "v1\n");
+    EXPECT_EQ(out(), prefix + "v1\n");
   }
 }
 
-TEST_F(DebugPrint, LinesAreCutAt255AndAPrefixedLineKeepsItsTerminator) {
+TEST_F(DebugPrint, LinesAreCutAt255AndTheTerminatorStaysInsideTheLine) {
   std::string const message(300, 'm');
   debugPrintf("%s", message.c_str());
   EXPECT_EQ(out(), message.substr(0, 255));
-
   sim::clearDebugOutput();
-  tLineContext const context{"io.cpp", 7, "\n"};
-  debugLinePrintf(&context, "%s", message.c_str());
-  std::string const prefix = "[rm7_driver|" + spaces(26) + "io.cpp|0007] ";
-  EXPECT_EQ(out(), prefix + std::string(254 - prefix.size(), 'm') + "\n");
-}
+  printAtF(message.c_str());
+  EXPECT_EQ(out(), kPrefixF + std::string(254 - kPrefixF.size(), 'm') + "\n");
 
-TEST_F(DebugPrint, OversizedTerminatorOrPrefixStaysInsideTheLine) {
+  sim::clearDebugOutput();  // a terminator that can never fit is cut like any text
   std::string const terminator(300, 't');
-  tLineContext const context{"io.cpp", 7, terminator.c_str()};
-  debugLinePrintf(&context, "message");
-  std::string const prefix = "[rm7_driver|" + spaces(26) + "io.cpp|0007] ";
-  EXPECT_EQ(out(), prefix + "message" + terminator.substr(0, 255 - prefix.size() - 7));
+  printAtF("message", terminator.c_str());
+  EXPECT_EQ(out(), kPrefixF + "message" + terminator.substr(0, 255 - kPrefixF.size() - 7));
 
-  sim::clearDebugOutput();
+  sim::clearDebugOutput();  // a prefix longer than the line still ends in the terminator
   debugFileWidth = 400;
-  tLineContext const wide{"f", 1, "\n"};
-  debugLinePrintf(&wide, "lost");
-  std::string const line = out();
-  ASSERT_EQ(line.size(), 255u);
-  EXPECT_EQ(line.substr(0, 12), "[rm7_driver|");
-  EXPECT_EQ(line.back(), '\n');
+  printAtF("lost");
+  EXPECT_EQ(out(), "[rm7_driver|" + spaces(242) + "\n");
 }
 
 TEST_F(DebugPrint, LevelledPrintsNeedTheThreshold) {
@@ -101,105 +95,82 @@ TEST_F(DebugPrint, LevelledPrintsNeedTheThreshold) {
   debugPrintfLevel(4096, "at ");
   debugPrintfLevel(16384, "above ");
   debugLinePrintfLevel(0x4000, &context, "gate");
-  EXPECT_EQ(out(), "at above [rm7_driver|" + spaces(31) + "f|0001] gate\n");
+  EXPECT_EQ(out(), "at above " + kPrefixF + "gate\n");
 }
 
 TEST_F(DebugPrint, FailedFormatterPrintsNothingOfTheStack) {
-  sim::failNthCall("nQVZOR100_vsnPrintf", 1);
+  sim::failEveryCall("nQVZOR100_vsnPrintf");
   debugPrintf("%s", "never formatted");
   EXPECT_EQ(out(), "");
-  sim::failNthCall("nQVZOR100_vsnPrintf", 1);
-  tLineContext const context{"f", 1, "\n"};
-  debugLinePrintf(&context, "%s", "never formatted");
-  EXPECT_EQ(out(), "[rm7_driver|" + spaces(31) + "f|0001] \n");
+  printAtF("never formatted");
+  EXPECT_EQ(out(), kPrefixF + "\n");
 }
 
 TEST_F(DebugPrint, WritePaddedAlignsRightAndCutsToTheRoom) {
-  struct {
-    char const* text;
-    i32 width;
-    char pad;
-    u64 room;
-    char const* expected;
-  } const cases[] = {
-      {"abc", 0, ' ', 64, "abc"},                   // width 0: the whole text
-      {"abc", 6, ' ', 64, "   abc"},                // padded in front
-      {"qvrm7_driver", 10, ' ', 64, "rm7_driver"},  // a longer text keeps its tail
-      {"abc", 6, '.', 4, "..."},                    // three bytes and the NUL
-      {"abc", 0, ' ', 1, ""},                       // only the NUL
-      {"abc", -2, ' ', 64, "abc"},                  // a negative width is no width
-  };
-  for (auto const& c : cases) {
-    char buffer[64];
+  for (auto [text, width, pad, room, expected] : {
+           std::tuple{"abc", 0, ' ', 64u, "abc"},         // width 0: the whole text
+           {"abc", 6, ' ', 64u, "   abc"},                // padded in front
+           {"qvrm7_driver", 10, ' ', 64u, "rm7_driver"},  // a longer text keeps its tail
+           {"abc", 6, '.', 4u, "..."},                    // three bytes and the NUL
+           {"abc", 0, ' ', 1u, ""},                       // only the NUL
+           {"abc", -2, ' ', 64u, "abc"},                  // a negative width is no width
+       }) {
+    char buffer[65];
     std::memset(buffer, '#', sizeof buffer);
-    char* end = writePadded(buffer, c.room, c.text, c.width, c.pad);
-    EXPECT_STREQ(buffer, c.expected);
-    EXPECT_EQ(end, buffer + std::strlen(c.expected));
-    if (c.room < sizeof buffer) {
-      EXPECT_EQ(buffer[c.room], '#') << "past the room";
-    }
+    EXPECT_EQ(writePadded(buffer, room, text, width, pad), buffer + std::strlen(expected));
+    EXPECT_STREQ(buffer, expected);
+    EXPECT_EQ(buffer[room], '#') << "past the room";
   }
 }
 
-TEST_F(DebugPrint, ConcatenateStringsCountsTheNulAndNeverPassesTheSize) {
+TEST_F(DebugPrint, BufferWritersCutToTheSizeAndASizeOfZeroWritesNothing) {
   char buffer[8];
-  EXPECT_EQ(concatenateStrings(buffer, sizeof buffer, 3, "ab", "cd", "e"), 6u);
-  EXPECT_STREQ(buffer, "abcde");
-  EXPECT_EQ(concatenateStrings(buffer, sizeof buffer, 2, "abcde", "fghij"), 8u);
+  EXPECT_EQ(concatenateStrings(buffer, sizeof buffer, 2, "abcde", "fghij"), 8u);  // with the NUL
   EXPECT_STREQ(buffer, "abcdefg");
-  EXPECT_EQ(concatenateStrings(buffer, sizeof buffer, 0), 1u);
-  EXPECT_STREQ(buffer, "");
-  buffer[0] = '#';
-  EXPECT_EQ(concatenateStrings(buffer, 0, 1, "a"), 0u);
-  EXPECT_EQ(buffer[0], '#');
-}
-
-TEST_F(DebugPrint, VarLineToBufferCutsAndASizeOfZeroWritesNothing) {
-  char buffer[8];
   qvsdbg_VarLineToBuffer(buffer, sizeof buffer).print("%s", "0123456789");
   EXPECT_STREQ(buffer, "0123456");
+
   char guard[3] = {'#', '#', '#'};
+  EXPECT_EQ(concatenateStrings(guard + 1, 0, 1, "a"), 0u);
   qvsdbg_VarLineToBuffer(guard + 1, 0).print("%s", "text");
   EXPECT_EQ(std::string(guard, 3), "###");
   EXPECT_EQ(out(), "");
 }
 
-TEST_F(DebugPrint, AssertionPrintsItsSequenceThenHaltsWithTheExpression) {
-  sim::HaltRecord halt =
-      expectHalt([] { nQVWEND000::assertionFailed("tArray", 120, "ASSERT(_size+n <= kMaxSize)"); });
-  std::string const prefix = "[rm7_driver|" + spaces(26) + "tArray|0120] ";
-  EXPECT_EQ(out(), "[qvrm7_driver|tArray|120] !!ASSERT!!\n" + prefix +
-                       "ASSERT(_size+n <= kMaxSize)\n" + prefix + " \n");
+TEST_F(DebugPrint, FixedArrayOverrunPrintsTheAssertionThenHalts) {
+  nQVWEND000::tArray<u8, 256> path;
+  while (path.size() < 256) path.insert(0, static_cast<u8>(path.size()));
+  sim::HaltRecord halt = expectHalt([&] { path.insert(0, 0xFF); });
+  std::string const prefix = "[rm7_driver|" + spaces(26) + "tArray|0456] ";
+  EXPECT_EQ(out(), "[qvrm7_driver|tArray|456] !!ASSERT!!\n" + prefix +
+                       "ASSERT(_size+n <= kMaxSize) \n" + prefix + " \n");
   EXPECT_EQ(halt.driver, "qvrm7_driver");
   EXPECT_EQ(halt.file, "tArray");
-  EXPECT_EQ(halt.line, 120u);
-  EXPECT_EQ(halt.text, "ASSERT(_size+n <= kMaxSize)");
+  EXPECT_EQ(halt.line, 456u);
+  EXPECT_EQ(halt.text, "ASSERT(_size+n <= kMaxSize) ");
+  EXPECT_EQ(path.size(), 256u);  // nothing moved
+  EXPECT_EQ(path[0], 255);
+  EXPECT_EQ(path[255], 0);
+
+  nQVWEND000::tArray<u8, 256> one;
+  one.insert(0, 1);
+  EXPECT_EQ(expectHalt([&] { one.insert(2, 2); }).text, "ASSERT(position <= _size) ");
+  EXPECT_EQ(one.size(), 1u);
 }
 
-TEST_F(DebugPrint, PureVirtualCallPrintsTheBugLineAndHalts) {
+TEST_F(DebugPrint, HaltsNameTheirPlaceEvenAfterAHookThatReturns) {
   sim::HaltRecord halt = expectHalt([] { pureVirtualCalled(); });
   EXPECT_EQ(out(),
             "[qvrm7_driver|initializeCPPRunTime|348] !!ASSERT!!\n"
             "BUG: A call to a pure virtual function was made!\n");
-  EXPECT_EQ(halt.file, "initializeCPPRunTime");
-  EXPECT_EQ(halt.line, 348u);
-  EXPECT_EQ(halt.text, "ASSERT");
-}
-
-TEST_F(DebugPrint, HaltsWithoutContextAndDebugBreaks) {
-  sim::HaltRecord halt = expectHalt([] { debugHalt(nullptr, nullptr); });
-  EXPECT_EQ(halt.file, "debugPrint");
-  EXPECT_EQ(halt.line, 341u);
-  EXPECT_EQ(halt.text, "halt");
-
+  EXPECT_EQ(std::tie(halt.file, halt.line, halt.text),
+            std::tuple("initializeCPPRunTime", 348u, "ASSERT"));
+  halt = expectHalt([] { debugHalt(nullptr, nullptr); });
+  EXPECT_EQ(std::tie(halt.file, halt.line, halt.text), std::tuple("debugPrint", 341u, "halt"));
   debugBreak("warning", "c", 0, 1, "f");
-  EXPECT_EQ(sim::halts().size(), 1u);
-  halt = expectHalt([] { debugBreak("io", "c", 0, 1, "f"); });
-  EXPECT_EQ(halt.text, "WEND debug break");
-  EXPECT_EQ(halt.line, 341u);
-}
+  EXPECT_EQ(sim::halts().size(), 2u);
+  EXPECT_EQ(expectHalt([] { debugBreak("io", "c", 0, 1, "f"); }).text, "WEND debug break");
 
-TEST_F(DebugPrint, AHaltHookThatReturnsStillEndsInTheLayersHalt) {
   static std::vector<std::string> seen;
   debugHaltHook = [](tLineContext const*, char const* message) { seen.emplace_back(message); };
   EXPECT_EQ(expectHalt([] { nQVWEND000::assertionFailed("f", 1, "expr"); }).text, "expr");
@@ -207,15 +178,23 @@ TEST_F(DebugPrint, AHaltHookThatReturnsStillEndsInTheLayersHalt) {
   EXPECT_EQ(seen, (std::vector<std::string>{"expr", "ASSERT"}));
 }
 
-TEST_F(DebugPrint, AssertionReportWritesOneTraceLineByCategory) {
+// The runtime builds the global trace on the console and tears it down with
+// its mutex; a report without it prints nothing.
+TEST_F(DebugPrint, AssertionReportsReachTheConsoleOnlyWhileTheRuntimeRuns) {
+  uint64_t const before = sim::liveAllocations();
+  assertionReport("default", "qvrm7_driver", 0, 12, "check.cpp", "no trace yet");
   nQVWEND000::runtimeInit();
-  std::string const prefix = "[qvrm7_driver--12--check.cpp" + std::string(21, '-') + "] ";
   for (char const* category : {"default", "warning", "io"}) {
     assertionReport(category, "qvrm7_driver", 0, 12, "src/check.cpp", "size");
   }
+  std::string const prefix = "[qvrm7_driver--12--check.cpp" + std::string(21, '-') + "] ";
   EXPECT_EQ(out(), prefix + "ASSERTION FAILED: size\n" + prefix + "ASSERTION WARNING: size\n" +
                        prefix + "ASSERTION FAILED (io): size\n");
+  nQVWEND000::getTraceInstance()->enableThreadSafety();
+  sim::enableCallLog(true);
   nQVWEND000::runtimeDeinit();
+  EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 1u);
+  EXPECT_EQ(sim::liveAllocations(), before);
   sim::clearDebugOutput();
   assertionReport("default", "qvrm7_driver", 0, 12, "check.cpp", "no trace, no line");
   EXPECT_EQ(out(), "");
@@ -225,10 +204,8 @@ TEST_F(DebugPrint, ThreadSlotDepthIndentsPrefixedLinesAndAStrayReleaseIsIgnored)
   tThreadSlot* slot = acquireThreadSlot();
   ASSERT_NE(slot, nullptr);
   EXPECT_EQ(acquireThreadSlot(), slot);
-  tLineContext const context{"f", 1, "\n"};
-  debugLinePrintf(&context, "in");
-  EXPECT_EQ(out(), "[rm7_driver|" + spaces(31) + "f|0001]   in\n");
-
+  printAtF("in");
+  EXPECT_EQ(out(), kPrefixF + "  in\n");
   releaseThreadSlot(slot);
   releaseThreadSlot(slot);
   EXPECT_EQ(findThreadSlot(nQVZOR100_getThreadID()), nullptr);
