@@ -1,6 +1,6 @@
 // The PCI device over the simulated bus: its description, the capability
-// search and link fields, the bus properties, the slot path, BAR mappings,
-// the DMA mask and the interrupt.
+// search, the bus properties, the slot path, BARs, the DMA mask and the
+// interrupt.
 #include "platform/pciDevice.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/layer/rm7Module.h"
+#include "host/layer/syncControl.h"
 #include "pciTestDevice.h"
 #include "platform/statusCodes.h"
 
@@ -18,11 +19,10 @@ namespace {
 
 using namespace pcitest;
 
-sim::PciDeviceOptions plainOptions() {
+sim::PciDeviceOptions plain() {
   sim::PciDeviceOptions options;
-  options.vendorID = 0xE4A2;
+  options.vendorID = options.subsystemVendorID = 0xE4A2;
   options.deviceID = 0xB6B6;
-  options.subsystemVendorID = 0xE4A2;
   options.subsystemID = 0x6BB4;
   options.revision = 3;
   options.bus = 2;
@@ -30,7 +30,7 @@ sim::PciDeviceOptions plainOptions() {
   return options;
 }
 
-std::shared_ptr<sim::PciDevice> makeFunction(sim::PciDeviceOptions const& options) {
+std::shared_ptr<sim::PciDevice> makeFunction(sim::PciDeviceOptions const& options = plain()) {
   return std::make_shared<sim::PciDevice>(options);
 }
 
@@ -59,32 +59,23 @@ class PciTest : public ::testing::Test {
   uint64_t allocations_ = 0;
 };
 
-// ---- The description ------------------------------------------------------------
-
-TEST_F(PciTest, ResourcesSortIntoTheFirstAndMemoryTablesAndBarZeroIsTheFirstMemoryResource) {
-  sim::PciDeviceOptions options = plainOptions();
+TEST_F(PciTest, TheDescriptionComesFromTheRecordAndMapBarChecksTheBarNumber) {
+  sim::PciDeviceOptions options = plain();
   options.resources = {{0x100, kQVZORResourceFirstTable},
                        {0x4000, kQVZORResourceMemory},
                        {0x8000, kQVZORResourceMemory}};
-  options.interrupt = 42;
-  options.numaNode = 1;
   Bench bench(makeFunction(options));
   TestPCIDevice& device = bench.make();
+  // Every field is checked where the factory fills it; here, that the device
+  // keeps the filled record and owns it.
   tPCIDescription const& d = device.description();
   auto const& record = bench.function().record();
-
   EXPECT_EQ(d.owner, reinterpret_cast<uintptr_t>(&device));
   EXPECT_EQ(device.identity(), &d.owner);
   EXPECT_EQ(d.kernelParent, bench.function().kernelParent());
-  EXPECT_EQ(d.firstTableCount, 1u);
   EXPECT_EQ(d.firstTable[0].address, record.resources[0].address);
   EXPECT_EQ(d.memoryCount, 2u);
-  EXPECT_EQ(d.memoryTable[0].address, record.resources[1].address);
   EXPECT_EQ(d.memoryTable[1].address, record.resources[2].address);
-  EXPECT_EQ(d.rawResources[2].sizeLow, 0x8000u);
-  EXPECT_EQ(d.interruptNumber, 42u);
-  EXPECT_EQ(d.interruptKind, 6u);
-  EXPECT_EQ(d.numaNode, 1u);
 
   tStatus status;
   u64 const bar0 = device.mapBAR(0, status, 0);
@@ -93,51 +84,30 @@ TEST_F(PciTest, ResourcesSortIntoTheFirstAndMemoryTablesAndBarZeroIsTheFirstMemo
   EXPECT_EQ(bench.function().bar(1).load(0x10, 4), 0xA5A5F00Du);
   device.unmapBAR(0, bar0, 0);
   EXPECT_EQ(sim::liveMappings(bench.function()), 0u);
+
+  sim::enableCallLog(true);
+  for (u8 bar : {u8{2}, u8{6}, u8{255}}) {
+    tLongStatus refused;
+    EXPECT_EQ(device.mapBAR(bar, refused, 0), 0u);
+    expectSite(refused, kStatusBadArgument, "tPCIDevice", 206);
+  }
+  EXPECT_EQ(sim::callCount("nQVZOR230_mapPhysicalToKernel"), 0u);
+  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
+  tLongStatus failed;
+  EXPECT_EQ(device.mapBAR(0, failed, 0), 0u);
+  expectSite(failed, kStatusMemoryFull, "tPCIDevice", 212);
+  device.unmapBAR(0, 0, 0);
+  EXPECT_EQ(sim::callCount("nQVZOR230_unmapPhysicalFromKernel"), 0u);
 }
 
-// ---- Capability search and link fields ------------------------------------------------
+// ---- Capability search ----------------------------------------------------------
+// Whether the list or the probe is used on the way is checked with the properties.
 
-TEST_F(PciTest, PciExpressThirdInTheListIsFoundWithoutProbingAndGivesTheLinkFields) {
-  sim::Rm7Module module;  // link status 0x1042
-  Bench bench(module.device());
-  sim::enablePciAccessLog(true);
-  tPCIDescription const& d = bench.make().description();
-  tStatus status;
-  EXPECT_EQ(tPCIDevice::findPCICapability(0x10, d, status), 0x58u);
-  EXPECT_TRUE(configWrites().empty());
-  EXPECT_EQ(d.linkSpeed, 2u);
-  EXPECT_EQ(d.linkWidth, 4u);
-}
-
-TEST_F(PciTest, WithoutPciExpressOnlyThatIDProbesOffsetZeroAndByte15) {
-  auto function = makeFunction(plainOptions());
-  sim::addPowerManagementCapability(function->config());
-  function->config().set(15, 1, 0x0F);  // 0x3C: below the capability area
-  Bench bench(function);
-  tPCIDescription const& d = bench.make().description();
-  sim::enablePciAccessLog(true);
-
-  tLongStatus status;
-  EXPECT_EQ(tPCIDevice::findPCICapability(0x10, d, status), 0u);
-  expectSite(status, kStatusNotAvailable, "tPCIDevice", 147);
-  auto const writes = configWrites();
-  ASSERT_EQ(writes.size(), 1u);
-  EXPECT_EQ(writes[0].offset, 0u);
-  EXPECT_EQ(writes[0].value, 0x5A5Au);
-  EXPECT_EQ(sim::pciAccessLog().back().offset, 15u);
-
-  sim::clearPciAccessLog();
-  tLongStatus other;
-  EXPECT_EQ(tPCIDevice::findPCICapability(0x05, d, other), 0u);
-  expectSite(other, kStatusNotAvailable, "tPCIDevice", 147);
-  EXPECT_TRUE(configWrites().empty());
-}
-
-TEST_F(PciTest, TheProbeFindsACapabilityThatByte15PointsAt) {
-  auto function = makeFunction(plainOptions());
+TEST_F(PciTest, OnlyPciExpressIsProbedAndTheProbeTakesWhatByte15PointsAt) {
+  auto function = makeFunction();
   sim::ConfigSpace& config = function->config();
   sim::addPowerManagementCapability(config);
-  config.set(15, 1, 0x18);  // 0x18 * 4 = 0x60
+  config.set(15, 1, 0x18);  // 0x60
   config.set(0x60, 1, 0x10);
   config.set(0x60 + 12, 2, 0x0042);  // maximum speed 2, width 4
   config.set(0x60 + 18, 2, 0x0021);  // speed 1, width 2
@@ -145,10 +115,21 @@ TEST_F(PciTest, TheProbeFindsACapabilityThatByte15PointsAt) {
   tPCIDescription const& d = bench.make().description();
   EXPECT_EQ(d.maxLinkWidth, 4u);
   EXPECT_EQ(d.linkWidth, 2u);
+
+  sim::enablePciAccessLog(true);
+  tLongStatus other;
+  EXPECT_EQ(tPCIDevice::findPCICapability(0x05, d, other), 0u);
+  expectSite(other, kStatusNotAvailable, "tPCIDevice", 147);
+  EXPECT_TRUE(configWrites().empty());
+  config.set(15, 1, 0x0F);  // 0x3C: below the capability area, not read
+  tLongStatus status;
+  EXPECT_EQ(tPCIDevice::findPCICapability(0x10, d, status), 0u);
+  expectSite(status, kStatusNotAvailable, "tPCIDevice", 147);
+  EXPECT_EQ(sim::pciAccessLog().back().offset, 15u);
 }
 
 TEST_F(PciTest, LoopingAndTruncatedCapabilityListsEnd) {
-  auto looping = makeFunction(plainOptions());
+  auto looping = makeFunction();
   looping->config().set(0x06, 2, 0x0010);
   looping->config().set(0x34, 1, 0x40);
   looping->config().set(0x40, 2, 0x5001);  // PM, next 0x50
@@ -168,127 +149,99 @@ TEST_F(PciTest, LoopingAndTruncatedCapabilityListsEnd) {
   expectSite(cut, kStatusLayerFailure, "pciconfig", 378);
 }
 
-TEST_F(PciTest, ConfigurationFailuresReportTheirAccessSites) {
-  sim::Rm7Module module;
-  Bench bench(module.device());
-  tPCIDescription const& d = bench.make().description();
-  struct Case {
-    char const* import;
-    uint64_t n;
-    u64 line;
-  } const cases[] = {
-      {"nQVZOR100_pciConfigRead16", 1, 378},  // status register
-      {"nQVZOR100_pciConfigRead8", 1, 313},   // capability pointer
-      {"nQVZOR100_pciConfigRead16", 3, 378},  // inside the list
-  };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.n);
-    sim::clearFaults();
-    sim::failNthCall(c.import, c.n);
-    tLongStatus status;
-    EXPECT_EQ(tPCIDevice::findPCICapability(0x10, d, status), 0u);
-    expectSite(status, kStatusLayerFailure, "pciconfig", c.line);
-  }
-}
+// ---- Bus properties -----------------------------------------------------------------
 
-// ---- Bus properties --------------------------------------------------------------------
-
-// clang-format off
-constexpr char const* kNames[] = {
-    "busType", "busSubType", "pciBusNumber", "pciDeviceNumber", "pciFunctionNumber",
-    "pciVendorID", "pciDeviceID", "pciSubsystemVendorID", "pciSubsystemID", "pciRevision",
-    "numaNode", "pciSlotPath", "pcieMaxLinkWidth", "pcieLinkWidth", "pcieMaxTransferRate",
-    "pcieTransferRate"};
-// clang-format on
-
-// Values in publishing order; the slot path's entry is its text instead.
-void expectProperties(tPropertyList list, std::vector<u32> const& values, char const* path) {
-  size_t i = 0;
-  for (; list[i] != nullptr && i < values.size(); ++i) {
-    SCOPED_TRACE(kNames[i]);
-    EXPECT_STREQ(list[i]->name, kNames[i]);
-    EXPECT_EQ(list[i]->type, i == 10 ? 50u : i == 11 ? 85u : 51u);
-    if (i == 11) {
-      EXPECT_STREQ(list[i]->text(), path);
-    } else {
-      EXPECT_EQ(list[i]->value32(), values[i]);
-    }
-  }
-  EXPECT_EQ(list[i], nullptr);
-  EXPECT_EQ(i, values.size());
-}
-
-TEST_F(PciTest, APciExpressModulePublishesSixteenProperties) {
+TEST_F(PciTest, PropertiesWithAndWithoutPciExpress) {
+  // clang-format off
+  constexpr char const* kNames[] = {"busType", "busSubType", "pciBusNumber", "pciDeviceNumber",
+      "pciFunctionNumber", "pciVendorID", "pciDeviceID", "pciSubsystemVendorID", "pciSubsystemID",
+      "pciRevision", "numaNode", "pciSlotPath", "pcieMaxLinkWidth", "pcieLinkWidth",
+      "pcieMaxTransferRate", "pcieTransferRate"};
+  // clang-format on
   sim::Rm7Module module({.device = 1, .function = 2, .numaNode = 1});
   sim::addPciBridge({.bus = 0, .device = 0x1C, .secondaryBus = 3, .subordinateBus = 3});
-  Bench bench(module.device());
-  TestPCIDevice& device = bench.make();
-  device.fillPCIProperties();
-  expectProperties(
-      device.getBusProperties(),
-      {0x20706369, 0x70636965, 3, 1, 2, 0xE4A2, 0xB6B6, 0xE4A2, 0x6BB1, 1, 1, 0, 4, 4, 2, 2},
-      "0000:00:E0:0A");
-}
-
-TEST_F(PciTest, AConventionalDevicePublishesTwelveAndItsStatusStaysClean) {
-  sim::PciDeviceOptions options = plainOptions();
+  sim::PciDeviceOptions options = plain();
   options.numaNode = 0xFFFFFFFF;
-  auto function = makeFunction(options);
-  sim::addPowerManagementCapability(function->config());
-  Bench bench(function);
-  tStatus status;
-  TestPCIDevice& device = bench.make(status);
-  EXPECT_EQ(status.code, 0);
-  device.fillPCIProperties();
-  expectProperties(
-      device.getBusProperties(),
-      {0x20706369, 0x20706369, 2, 0, 0, 0xE4A2, 0xB6B6, 0xE4A2, 0x6BB4, 3, 0xFFFFFFFF, 0},
-      "0000:00:00");
+  auto conventional = makeFunction(options);
+  sim::addPowerManagementCapability(conventional->config());
+  struct Case {
+    std::shared_ptr<sim::PciDevice> function;
+    std::vector<u32> values;  // the slot path's place holds 0
+    char const* path;
+    size_t probes;  // the module's PCI Express capability is third in the list
+  } const cases[] = {
+      {module.device(),
+       {0x20706369, 0x70636965, 3, 1, 2, 0xE4A2, 0xB6B6, 0xE4A2, 0x6BB1, 1, 1, 0, 4, 4, 2, 2},
+       "0000:00:E0:0A",
+       0},
+      {conventional,
+       {0x20706369, 0x20706369, 2, 0, 0, 0xE4A2, 0xB6B6, 0xE4A2, 0x6BB4, 3, 0xFFFFFFFF, 0},
+       "0000:00:00",
+       1},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.path);
+    Bench bench(c.function);
+    sim::clearPciAccessLog();
+    sim::enablePciAccessLog(true);
+    TestPCIDevice& device = bench.make();
+    auto const writes = configWrites();
+    ASSERT_EQ(writes.size(), c.probes);
+    for (auto const& write : writes)
+      EXPECT_EQ(std::tuple(write.offset, write.value), std::tuple(0ul, 0x5A5Au));
+    device.fillPCIProperties();
+    tPropertyList list = device.getBusProperties();
+    std::vector<u32> values;
+    for (size_t i = 0; list[i] != nullptr && i < std::size(kNames); ++i) {
+      SCOPED_TRACE(kNames[i]);
+      EXPECT_STREQ(list[i]->name, kNames[i]);
+      EXPECT_EQ(list[i]->type, i == 10 ? 50u : i == 11 ? 85u : 51u);
+      values.push_back(i == 11 ? 0 : list[i]->value32());
+    }
+    EXPECT_EQ(values, c.values);
+    EXPECT_STREQ(list[11]->text(), c.path);
+  }
 }
 
-// ---- Slot path ---------------------------------------------------------------------------
+// ---- Slot path ------------------------------------------------------------------------
 
 std::string slotPathOf(sim::PciDeviceOptions const& options) {
   Bench bench(makeFunction(options));
   return bench.make().slotPath();
 }
 
-TEST_F(PciTest, SlotPathsThroughNoneOneAndTwoBridges) {
-  sim::PciDeviceOptions options = plainOptions();
-  options.bus = 5;
-  options.device = 3;
-  options.function = 7;
-  EXPECT_EQ(slotPathOf(options), "0000:00:1F");
-
-  options = plainOptions();  // bus 2, device 0, function 0
-  sim::addPciBridge({.bus = 0, .device = 0x1C, .secondaryBus = 2, .subordinateBus = 2});
-  EXPECT_EQ(slotPathOf(options), "0000:00:E0:00");
-
-  sim::clearPciBridges();
-  sim::addPciBridge(
-      {.bus = 0, .device = 0x1C, .function = 4, .secondaryBus = 1, .subordinateBus = 2});
-  sim::addPciBridge({.bus = 1, .device = 0, .secondaryBus = 2, .subordinateBus = 2});
-  // A bridge below the device's bus is no part of its path.
-  sim::addPciBridge({.bus = 2, .device = 0x1F, .secondaryBus = 3, .subordinateBus = 3});
-  EXPECT_EQ(slotPathOf(options), "0000:00:E4:00:00");
-}
-
-TEST_F(PciTest, ASecondHierarchyAndOtherDomainsCountOnlyInTheirOwnDomain) {
-  sim::addPciBridge({.bus = 0, .device = 1, .secondaryBus = 1, .subordinateBus = 4});
-  sim::addPciBridge(
-      {.domain = 1, .bus = 0, .device = 7, .secondaryBus = 0x21, .subordinateBus = 0x21});
-  sim::addPciBridge({.bus = 0x20, .device = 2, .secondaryBus = 0x21, .subordinateBus = 0x21});
-  sim::PciDeviceOptions options = plainOptions();
-  options.bus = 0x21;
-  EXPECT_EQ(slotPathOf(options), "0000:01:10:00");
-  options.domain = 1;
-  EXPECT_EQ(slotPathOf(options), "0001:00:38:00");
-  options.domain = -1;  // unknown: taken as domain 0
-  EXPECT_EQ(slotPathOf(options), "0000:01:10:00");
+TEST_F(PciTest, SlotPathsThroughBridgesHierarchiesAndDomains) {
+  auto path = [](std::vector<sim::PciBridge> const& bridges, int32_t domain, uint16_t bus,
+                 uint16_t device = 0, uint16_t function = 0) {
+    sim::clearPciBridges();
+    for (auto const& bridge : bridges) sim::addPciBridge(bridge);
+    sim::PciDeviceOptions options = plain();
+    options.domain = domain;
+    options.bus = bus;
+    options.device = device;
+    options.function = function;
+    return slotPathOf(options);
+  };
+  EXPECT_EQ(path({}, 0, 5, 3, 7), "0000:00:1F");
+  EXPECT_EQ(path({{.bus = 0, .device = 0x1C, .secondaryBus = 2, .subordinateBus = 2}}, 0, 2),
+            "0000:00:E0:00");
+  // The bridge below the device's bus is not on its path.
+  EXPECT_EQ(path({{.bus = 0, .device = 0x1C, .function = 4, .secondaryBus = 1, .subordinateBus = 2},
+                  {.bus = 1, .device = 0, .secondaryBus = 2, .subordinateBus = 2},
+                  {.bus = 2, .device = 0x1F, .secondaryBus = 3, .subordinateBus = 3}},
+                 0, 2),
+            "0000:00:E4:00:00");
+  std::vector<sim::PciBridge> const twoRoots = {
+      {.bus = 0, .device = 1, .secondaryBus = 1, .subordinateBus = 4},
+      {.domain = 1, .bus = 0, .device = 7, .secondaryBus = 0x21, .subordinateBus = 0x21},
+      {.bus = 0x20, .device = 2, .secondaryBus = 0x21, .subordinateBus = 0x21}};
+  EXPECT_EQ(path(twoRoots, 0, 0x21), "0000:01:10:00");
+  EXPECT_EQ(path(twoRoots, 1, 0x21), "0001:00:38:00");
+  EXPECT_EQ(path(twoRoots, -1, 0x21), "0000:01:10:00");  // unknown domain: taken as 0
 }
 
 TEST_F(PciTest, TooManyBridgesLeaveTheSlotPathEmptyWithoutHaltingOrFailing) {
-  sim::PciDeviceOptions options = plainOptions();
+  sim::PciDeviceOptions options = plain();
   options.bus = 200;
   // 255 bridges above the device still fit, with the device's own byte.
   for (uint16_t i = 0; i < 255; ++i)
@@ -310,7 +263,7 @@ TEST_F(PciTest, TooManyBridgesLeaveTheSlotPathEmptyWithoutHaltingOrFailing) {
 
 TEST_F(PciTest, SlotPathAllocationFailuresReportTheStringSites) {
   sim::addPciBridge({.bus = 0, .device = 0x1C, .secondaryBus = 2, .subordinateBus = 2});
-  auto function = makeFunction(plainOptions());
+  auto function = makeFunction();
   Bench bench(function);
   tPCIDescription const description = describe(*function);
   for (auto [n, line, left] : {std::tuple{1, 1641, ""}, std::tuple{2, 1634, "0000:00"}}) {
@@ -324,28 +277,7 @@ TEST_F(PciTest, SlotPathAllocationFailuresReportTheStringSites) {
   }
 }
 
-// ---- BARs ----------------------------------------------------------------------------
-
-TEST_F(PciTest, MapBarRefusesUnknownNumbersAndReportsARefusedMapping) {
-  Bench bench(makeFunction(plainOptions()));
-  TestPCIDevice& device = bench.make();
-  sim::enableCallLog(true);
-  for (u8 bar : {u8{1}, u8{6}, u8{255}}) {
-    tLongStatus status;
-    EXPECT_EQ(device.mapBAR(bar, status, 0), 0u);
-    expectSite(status, kStatusBadArgument, "tPCIDevice", 206);
-  }
-  EXPECT_EQ(sim::callCount("nQVZOR230_mapPhysicalToKernel"), 0u);
-
-  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
-  tLongStatus status;
-  EXPECT_EQ(device.mapBAR(0, status, 0), 0u);
-  expectSite(status, kStatusMemoryFull, "tPCIDevice", 212);
-  device.unmapBAR(0, 0, 0);
-  EXPECT_EQ(sim::callCount("nQVZOR230_unmapPhysicalFromKernel"), 0u);
-}
-
-// ---- DMA ----------------------------------------------------------------------------------
+// ---- DMA -----------------------------------------------------------------------
 
 TEST_F(PciTest, DmaMaskFallsBackTo32BitsAndRecordsWhatIsInForce) {
   using sim::DmaMaskPolicy;
@@ -364,7 +296,7 @@ TEST_F(PciTest, DmaMaskFallsBackTo32BitsAndRecordsWhatIsInForce) {
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.type);
-    sim::PciDeviceOptions options = plainOptions();
+    sim::PciDeviceOptions options = plain();
     options.dmaMask = c.policy;
     Bench bench(makeFunction(options));
     TestPCIDevice& device = bench.make();
@@ -380,13 +312,25 @@ TEST_F(PciTest, DmaMaskFallsBackTo32BitsAndRecordsWhatIsInForce) {
 
 // ---- Interrupts ---------------------------------------------------------------------------
 
+class CountingHandler : public iPrimaryInterruptHandler {
+ public:
+  bool handleInterrupt() override {
+    ++calls;
+    spinLocksHeld = sim::spinLocksHeldByThisThread();
+    return claim;
+  }
+  int calls = 0;
+  uint32_t spinLocksHeld = 0;
+  bool claim = true;
+};
+
 class InterruptTest : public PciTest {
  protected:
   void SetUp() override {
     PciTest::SetUp();
-    sim::PciDeviceOptions options = plainOptions();
-    options.interrupt = 42;
     locksBefore_ = sim::liveSpinLocks();
+    sim::PciDeviceOptions options = plain();
+    options.interrupt = 42;
     bench_ = std::make_unique<Bench>(makeFunction(options));
     device_ = &bench_->make();
     locks_ = sim::liveSpinLocks();
@@ -480,12 +424,10 @@ TEST_F(InterruptTest, DestroyingADeviceRelinquishesItsInterrupt) {
 }
 
 TEST_F(PciTest, ADeviceWithoutInterruptHasNoneToReserve) {
-  Bench bench(makeFunction(plainOptions()));
-  TestPCIDevice& device = bench.make();
-  EXPECT_EQ(device.description().interruptKind, 0u);
+  Bench bench(makeFunction());
   CountingHandler handler;
   tLongStatus status;
-  device.reserveInterrupt(&handler, status, 0);
+  bench.make().reserveInterrupt(&handler, status, 0);
   expectSite(status, kStatusNotSupported, "tPCIDevice", 89);
   EXPECT_TRUE(sim::interruptReservations().empty());
 }

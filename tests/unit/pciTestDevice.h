@@ -1,6 +1,5 @@
-// A concrete PCI device for tests, built from a function on the simulated
-// bus as the add-device callback would build it, and an interrupt handler
-// that counts its calls.
+// A PCI device built over a function on the simulated bus as the add-device
+// callback would build it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
-#include "host/layer/syncControl.h"
 #include "platform/deviceFactory.h"
 #include "platform/memory.h"
 #include "platform/pciDevice.h"
@@ -31,25 +29,13 @@ class TestPCIDevice : public tPCIDevice {
   using tPCIDevice::tPCIDevice;
 };
 
-class CountingHandler : public iPrimaryInterruptHandler {
- public:
-  bool handleInterrupt() override {
-    ++calls;
-    spinLocksHeld = sim::spinLocksHeldByThisThread();
-    return claim;
-  }
-  int calls = 0;
-  uint32_t spinLocksHeld = 0;
-  bool claim = true;
-};
-
 inline tPCIDescription describe(sim::PciDevice const& function) {
   tPCIDescription description;
   fillPCIDescription(description, function.record(), function.kernelParent());
   return description;
 }
 
-// Owns the function on the bus and the device built over it.
+// Plugs the function in for its lifetime and owns the device built over it.
 class Bench {
  public:
   explicit Bench(std::shared_ptr<sim::PciDevice> function) : function_(std::move(function)) {
@@ -79,10 +65,7 @@ class Bench {
     destroyObject(device_);
     device_ = nullptr;
   }
-
   sim::PciDevice& function() { return *function_; }
-  TestPCIDevice& device() { return *device_; }
-  tPCIDescription const& description() const { return description_; }
 
  private:
   std::shared_ptr<sim::PciDevice> function_;
