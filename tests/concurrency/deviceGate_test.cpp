@@ -1,5 +1,5 @@
-// The IO gate, the drain and session close with real threads. Threads are
-// ordered through the layer's count of blocked waiters, never by sleeping.
+// The IO gate, the drain and session close with real threads, ordered
+// through the layer's count of blocked waiters, never by sleeping.
 
 #include <gtest/gtest.h>
 
@@ -30,10 +30,10 @@ struct Request {
   std::atomic<uint64_t> handle{0};
   tLongStatus status;
 
-  void enter(tDeviceCore& device, tSession* session = nullptr) {
-    thread = std::thread([this, &device, session] {
+  void enter(tDeviceCore& device) {
+    thread = std::thread([this, &device] {
       handle = nQVZOR100_getThreadHandle();
-      admitted = device.acquireIOGate(session, status, kWaitForever);
+      admitted = device.acquireIOGate(nullptr, status, kWaitForever);
     });
   }
 };
@@ -61,33 +61,26 @@ class DeviceGate : public ::testing::Test {
   TestDevice device{journal, script, constructed};
 };
 
-TEST_F(DeviceGate, HeldRequestsAllEnterWhenTheGateReopens) {
-  Request requests[4];
-  holdRequests(requests, 4);
-  EXPECT_EQ(device.activeIOCount(), 0u);
-
-  device.resumeIO(kNoSession);
-  for (Request& request : requests) {
-    request.thread.join();
-    EXPECT_TRUE(request.admitted);
-    EXPECT_EQ(request.status.head.code, 0);
+TEST_F(DeviceGate, HeldRequestsAllEnterWhenTheGateReopensAndAllFailWhenItCloses) {
+  for (bool reopen : {true, false}) {
+    SCOPED_TRACE(reopen ? "reopened" : "closed");
+    Request requests[4];
+    holdRequests(requests, 4);
+    EXPECT_EQ(device.activeIOCount(), 0u);
+    if (reopen) {
+      device.resumeIO(kNoSession);
+    } else {
+      device.markNotPresent(kNoSession);
+    }
+    for (Request& request : requests) {
+      request.thread.join();
+      EXPECT_EQ(request.admitted.load(), reopen);
+      EXPECT_EQ(request.status.head.code, reopen ? i64{0} : i64{kStatusDeviceNotStarted});
+      EXPECT_EQ(request.status.line, reopen ? 0u : 446u);
+    }
+    EXPECT_EQ(device.activeIOCount(), reopen ? 4u : 0u);
+    for (int i = 0; reopen && i < 4; ++i) device.releaseIOGate(nullptr);
   }
-  EXPECT_EQ(device.activeIOCount(), 4u);
-  for (int i = 0; i < 4; ++i) device.releaseIOGate(nullptr);
-}
-
-TEST_F(DeviceGate, HeldRequestsAllFailWhenTheGateCloses) {
-  Request requests[4];
-  holdRequests(requests, 4);
-
-  device.markNotPresent(kNoSession);
-  for (Request& request : requests) {
-    request.thread.join();
-    EXPECT_FALSE(request.admitted);
-    EXPECT_EQ(request.status.head.code, kStatusDeviceNotStarted);
-    EXPECT_EQ(request.status.line, 446u);
-  }
-  EXPECT_EQ(device.activeIOCount(), 0u);
 }
 
 TEST_F(DeviceGate, InterruptedWaitIsReportedAndNotCounted) {

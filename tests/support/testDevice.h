@@ -1,6 +1,5 @@
-// A device for tests of the device core and the driver callbacks: every
-// slot the platform calls is noted in a journal that the test owns (the
-// callbacks may delete the device), and a script says where it fails.
+// A device whose every slot notes its call in a journal the test owns (the
+// callbacks may delete the device) and fails where the script says.
 // Header-only: the system tests link the real object, which keeps its
 // classes to itself.
 #pragma once
@@ -23,13 +22,17 @@ namespace testing_support {
 
 namespace drv = qvrm7_driver::nQVWEND000;
 
-// The code a scripted failure sets: -51101 at the layer.
+// -51101 at the layer.
 inline constexpr int64_t kScriptedFailure = drv::kStatusNotAvailable;
+
+inline void fail(drv::tStatus& status) {
+  drv::setStatus(status, kScriptedFailure, "testDevice", 1);
+}
 
 struct DeviceJournal {
   std::mutex mutex;
   std::vector<std::string> calls;
-  drv::tPCIDescription description{};  // as the factory handed it over
+  drv::tPCIDescription description{};
   size_t devicesCreated = 0;
   // How far remove device had unregistered when the state machine began.
   size_t propertiesGoneAtSuspend = 0;
@@ -49,24 +52,17 @@ using IoControlScript = std::function<uint32_t(drv::tUserBuffer& input, drv::tUs
                                                drv::tStatus& status)>;
 
 struct DeviceScript {
-  bool failInitialize = false;
-  bool failStart = false;
-  bool failOpen = false;
-  bool refuseMap = false;
-  int interfaceCount = 1;     // 0 to 2
-  IoControlScript ioControl;  // empty: the default slot
+  bool failInitialize = false, failStart = false, failOpen = false, refuseMap = false;
+  int interfaceCount = 1;       // 0 to 2
+  IoControlScript ioControl{};  // empty: the default slot
 };
 
 class TestDevice : public drv::tDevice {
+  using Context = drv::tEventDescriptor const&;
+
  public:
   TestDevice(DeviceJournal& journal, DeviceScript const& script, drv::tStatus& status)
       : tDevice(status), journal_(journal), script_(script) {
-    attributes_[0] = {"serialNumber", drv::kPropertyText, 0, 0};  // a text not yet known
-    attributes_[1] = {"pxiGeographicAddress", drv::kPropertyUInt32, 0, 4};
-    busProperties_[0] = {"busType", drv::kPropertyUInt32, 0, 0x20706369};
-    busProperties_[1] = {"numaNode", drv::kPropertyInt32, 0, 0};
-    for (int i = 0; i < 2; ++i)
-      interfaceProperties_[i] = {"interfaceVersion", drv::kPropertyUInt32, 0, 1};
     for (int i = 0; i < script.interfaceCount; ++i) interfaceList_[i] = &interfaces_[i];
   }
   ~TestDevice() override { journal_.note("destroyed"); }
@@ -80,83 +76,73 @@ class TestDevice : public drv::tDevice {
   void fillPCIProperties() override { journal_.note("fillPCIProperties"); }
   void busHook() override {}
 
-  void initializeDevice(drv::tEventDescriptor const&, drv::tStatus& status) override {
-    journal_.note("initializeDevice");
-    if (script_.failInitialize) drv::setStatus(status, kScriptedFailure, "testDevice", 1);
+  void initializeDevice(Context, drv::tStatus& status) override {
+    step("initializeDevice", script_.failInitialize, status);
   }
-  drv::tSession* openSession(drv::tEventDescriptor const&, drv::tDeviceInterface* deviceInterface,
+  drv::tSession* openSession(Context, drv::tDeviceInterface* deviceInterface,
                              drv::tStatus& status) override {
-    journal_.note("openSession");
-    if (script_.failOpen) {
-      drv::setStatus(status, kScriptedFailure, "testDevice", 2);
-      return nullptr;
-    }
+    if (step("openSession", script_.failOpen, status)) return nullptr;
     return drv::createObject<drv::tSession>(status, deviceInterface, status);
   }
-  void destroySession(drv::tEventDescriptor const&, drv::tSession* session) override {
+  void destroySession(Context, drv::tSession* session) override {
     journal_.note("destroySession");
     delete session;
   }
-  uint64_t transferA(drv::tEventDescriptor const&, drv::tUserBuffer& buffer,
-                     drv::tStatus&) override {
-    journal_.note("transferA");
+  uint64_t transferA(Context, drv::tUserBuffer& buffer, drv::tStatus&) override {
     return buffer.size();
   }
-  uint64_t transferB(drv::tEventDescriptor const&, drv::tUserBuffer&,
-                     drv::tStatus& status) override {
-    journal_.note("transferB");
-    drv::setStatus(status, kScriptedFailure, "testDevice", 3);
+  uint64_t transferB(Context, drv::tUserBuffer&, drv::tStatus& status) override {
+    fail(status);
     return 3;
   }
-  uint32_t deviceIOControl(drv::tEventDescriptor const& context, uint32_t code,
-                           drv::tUserBuffer& input, drv::tUserBuffer& output,
-                           drv::tStatus& status) override {
+  uint32_t deviceIOControl(Context context, uint32_t code, drv::tUserBuffer& input,
+                           drv::tUserBuffer& output, drv::tStatus& status) override {
     journal_.note("deviceIOControl");
     if (!script_.ioControl) return tDevice::deviceIOControl(context, code, input, output, status);
     return script_.ioControl(input, output, status);
   }
-  void mapMemory(drv::tEventDescriptor const&, drv::tUserMemoryMap&,
-                 drv::tStatus& status) override {
-    journal_.note("mapMemory");
-    if (script_.refuseMap) drv::setStatus(status, kScriptedFailure, "testDevice", 4);
+  void mapMemory(Context, drv::tUserMemoryMap&, drv::tStatus& status) override {
+    step("mapMemory", script_.refuseMap, status);
   }
-  void unmapMemory(drv::tEventDescriptor const&, drv::tUserMemoryMap&) override {
-    journal_.note("unmapMemory");
+  void unmapMemory(Context, drv::tUserMemoryMap&) override { journal_.note("unmapMemory"); }
+  void startDevice(Context, drv::tStatus& status) override {
+    // A real device opens the gate once it is set up.
+    if (!step("startDevice", script_.failStart, status)) setIOGateState(drv::kIOGatePass, true);
   }
-  void startDevice(drv::tEventDescriptor const&, drv::tStatus& status) override {
-    journal_.note("startDevice");
-    if (script_.failStart) {
-      drv::setStatus(status, kScriptedFailure, "testDevice", 5);
-      return;
-    }
-    // As the switch device does once its setup is done.
-    setIOGateState(drv::kIOGatePass, true);
-  }
-  void stopDevice(drv::tEventDescriptor const&) override { journal_.note("stopDevice"); }
-  bool suspendIO(drv::tEventDescriptor const& context, uint32_t mode,
-                 bool refuseWhenOpen) override {
+  void stopDevice(Context) override { journal_.note("stopDevice"); }
+  bool suspendIO(Context context, uint32_t mode, bool refuseWhenOpen) override {
     journal_.note("suspendIO");
     journal_.propertiesGoneAtSuspend = sim::propertyUnregistrations().size();
     journal_.interfacesGoneAtSuspend = sim::interfaceUnregistrations().size();
     return tDevice::suspendIO(context, mode, refuseWhenOpen);
   }
-  void resumeIO(drv::tEventDescriptor const& context) override {
+  void resumeIO(Context context) override {
     journal_.note("resumeIO");
     tDevice::resumeIO(context);
   }
-  void enterSleep(drv::tEventDescriptor const&) override { journal_.note("enterSleep"); }
-  void leaveSleep(drv::tEventDescriptor const&) override { journal_.note("leaveSleep"); }
-  void markNotPresent(drv::tEventDescriptor const& context) override {
+  void enterSleep(Context) override { journal_.note("enterSleep"); }
+  void leaveSleep(Context) override { journal_.note("leaveSleep"); }
+  void markNotPresent(Context context) override {
     journal_.note("markNotPresent");
     tDevice::markNotPresent(context);
   }
 
  private:
+  bool step(char const* call, bool failing, drv::tStatus& status) {
+    journal_.note(call);
+    if (failing) fail(status);
+    return failing;
+  }
+
   DeviceJournal& journal_;
   DeviceScript const& script_;  // the test may change it on the way
-  drv::tPropertyRecord attributes_[2];
-  drv::tPropertyRecord busProperties_[2];
-  drv::tPropertyRecord interfaceProperties_[2];
+  // The text attribute has no text yet.
+  drv::tPropertyRecord attributes_[2] = {{"serialNumber", drv::kPropertyText, 0, 0},
+                                         {"pxiGeographicAddress", drv::kPropertyUInt32, 0, 4}};
+  drv::tPropertyRecord busProperties_[2] = {{"busType", drv::kPropertyUInt32, 0, 0x20706369},
+                                            {"numaNode", drv::kPropertyInt32, 0, 0}};
+  drv::tPropertyRecord interfaceProperties_[2] = {{"interfaceVersion", drv::kPropertyUInt32, 0, 1},
+                                                  {"interfaceVersion", drv::kPropertyUInt32, 0, 1}};
   drv::tPropertyRecord* attributeList_[3] = {&attributes_[0], &attributes_[1], nullptr};
   drv::tPropertyRecord* busList_[3] = {&busProperties_[0], &busProperties_[1], nullptr};
   drv::tPropertyRecord* interfacePropertyLists_[2][2] = {{&interfaceProperties_[0], nullptr},
@@ -178,8 +164,6 @@ class TestDeviceClass {
     drv::setDeviceCreator(nullptr);
     current() = nullptr;
   }
-  TestDeviceClass(TestDeviceClass const&) = delete;
-  TestDeviceClass& operator=(TestDeviceClass const&) = delete;
 
   DeviceJournal& journal() { return journal_; }
   DeviceScript& script() { return script_; }

@@ -1,7 +1,5 @@
 // The driver's callbacks as the layer calls them, with the test device as
-// the driver's device class: the PCI match and description, publishing and
-// withdrawing a device with every way it can fail half-way, sessions, the
-// ioctl transport and memory maps.
+// the driver's device class.
 
 #include <gtest/gtest.h>
 
@@ -55,16 +53,12 @@ class Callbacks : public ::testing::Test {
     driver.unload();
     sim::reset();
   }
-
-  // Everything a device had is gone again.
   void expectNothingLeft() {
     EXPECT_TRUE(sim::liveInterfaces().empty());
     EXPECT_TRUE(sim::liveProperties().empty());
     EXPECT_EQ(sim::liveAllocations(), baseline);
   }
-
   nQVZOR200_tDriverRecord& record() { return driver.record(); }
-
   // Outlives the driver's unload, which removes every device still bound.
   TestDeviceClass& useDeviceClass(DeviceScript script = {}) { return deviceClass_.emplace(script); }
 
@@ -73,66 +67,7 @@ class Callbacks : public ::testing::Test {
   uint64_t baseline = 0;
 };
 
-DeviceScript script(int interfaces, bool failInitialize = false, bool failStart = false) {
-  DeviceScript result;
-  result.interfaceCount = interfaces;
-  result.failInitialize = failInitialize;
-  result.failStart = failStart;
-  return result;
-}
-
-// ---- Match and description ------------------------------------------------------
-
-TEST_F(Callbacks, DescriptionCarriesTheRecordAndTheKernelParent) {
-  TestDeviceClass& deviceClass = useDeviceClass();
-  sim::PciDeviceOptions options = moduleOptions();
-  options.bus = 3, options.device = 4, options.function = 1, options.revision = 0x21;
-  options.interrupt = 48, options.numaNode = 1;
-  options.resources = {{0x100, kQVZORResourceFirstTable},
-                       {0x1000, kQVZORResourceMemory},
-                       {0x2000, kQVZORResourceMemory}};
-  auto pci = std::make_shared<sim::PciDevice>(options);
-  ASSERT_EQ(sim::plugIn(pci), 0);
-
-  tPCIDescription const& d = deviceClass.journal().description;
-  nQVZOR200_tPCIDeviceRecord const& r = pci->record();
-  EXPECT_EQ(d.kind, 1u);
-  EXPECT_EQ(d.owner, 0u);
-  EXPECT_EQ(d.kernelParent, pci->kernelParent());
-  EXPECT_EQ(d.kernelDevice, r.deviceHandle);
-  EXPECT_STREQ(d.driverName, "qvrm7_driver");
-  EXPECT_EQ(d.identity(), 0x6BB4E4A2B6B6E4A2ull);
-  EXPECT_EQ((std::array<int, 4>{d.revision, d.bus, d.device, d.function}),
-            (std::array<int, 4>{0x21, 3, 4, 1}));
-  EXPECT_EQ(d.numaNode, 1u);
-  EXPECT_EQ(d.interruptNumber, 48u);
-  EXPECT_EQ(d.interruptKind, 6u);
-  ASSERT_EQ(d.firstTableCount, 1u);
-  EXPECT_EQ(d.firstTable[0].address, r.resources[0].address);
-  ASSERT_EQ(d.memoryCount, 2u);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(d.memoryTable[i].address, r.resources[i + 1].address);
-    EXPECT_EQ(d.memoryTable[i].size, r.resources[i + 1].size);
-    EXPECT_EQ(d.rawResources[i + 1].sizeLow, static_cast<uint32_t>(r.resources[i + 1].size));
-  }
-
-  options.interrupt.reset();
-  ASSERT_EQ(sim::plugIn(std::make_shared<sim::PciDevice>(options)), 0);
-  EXPECT_EQ(deviceClass.journal().description.interruptNumber, 0u);
-  EXPECT_EQ(deviceClass.journal().description.interruptKind, 0u);
-}
-
-TEST_F(Callbacks, EveryListedModelGetsADevice) {
-  TestDeviceClass& deviceClass = useDeviceClass();
-  for (uint16_t model : sim::kRm7SubsystemIDs) {
-    auto pci = std::make_shared<sim::PciDevice>(moduleOptions(model));
-    EXPECT_EQ(sim::plugIn(pci), 0) << std::hex << model;
-    sim::unplug(*pci);
-  }
-  EXPECT_EQ(deviceClass.journal().devicesCreated, sim::kRm7SubsystemIDs.size());
-  expectNothingLeft();
-}
-
+// Every listed model is found by the system tests.
 TEST_F(Callbacks, UnlistedIdentityGetsNoDeviceAndAnEmptyContext) {
   TestDeviceClass& deviceClass = useDeviceClass();
   sim::PciDeviceOptions unlisted[4] = {moduleOptions(0x6BBB), moduleOptions(), moduleOptions(),
@@ -154,23 +89,17 @@ TEST_F(Callbacks, UnlistedIdentityGetsNoDeviceAndAnEmptyContext) {
   expectNothingLeft();
 }
 
-TEST_F(Callbacks, ListedIdentityWithoutADeviceClassIsRefusedCleanly) {
-  auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
-  EXPECT_EQ(sim::plugIn(pci), kLayerNotSupported);
-  EXPECT_FALSE(pci->bound());
-  expectNothingLeft();
-}
-
-// ---- Publishing and withdrawing ---------------------------------------------------
-
 TEST_F(Callbacks, AddPublishesInterfacesThenPropertiesInScopeOrder) {
-  TestDeviceClass& deviceClass = useDeviceClass(script(2));
+  TestDeviceClass& deviceClass = useDeviceClass({.interfaceCount = 2});
   auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
   ASSERT_EQ(sim::plugIn(pci), 0);
   auto* device = static_cast<TestDevice*>(pci->driverContext());
   EXPECT_EQ(device->pnpState(), kPnPStateReady);
   EXPECT_EQ(deviceClass.journal().take(),
             (Calls{"initializeDevice", "startDevice", "fillPCIProperties"}));
+  // The rest of the description is covered where it is built.
+  EXPECT_EQ(deviceClass.journal().description.kernelDevice, pci->record().deviceHandle);
+  EXPECT_STREQ(deviceClass.journal().description.driverName, "qvrm7_driver");
 
   auto const interfaces = sim::interfaceRegistrations();
   ASSERT_EQ(interfaces.size(), 2u);
@@ -186,15 +115,16 @@ TEST_F(Callbacks, AddPublishesInterfacesThenPropertiesInScopeOrder) {
             (std::vector<uint64_t>{interfaces[0].handle, interfaces[1].handle}));
 
   auto const properties = sim::propertyRegistrations();
-  std::vector<std::pair<uint32_t, uint64_t>> scopes;
-  for (auto const& property : properties) scopes.emplace_back(property.scope, property.parent);
+  std::vector<uint32_t> scopes;
+  std::vector<uint64_t> parents;
+  for (auto const& property : properties) {
+    scopes.push_back(property.scope);
+    parents.push_back(property.parent);
+  }
   uint64_t const parent = pci->kernelParent();
-  EXPECT_EQ(scopes, (std::vector<std::pair<uint32_t, uint64_t>>{{1, parent},
-                                                                {1, parent},
-                                                                {0, parent},
-                                                                {0, parent},
-                                                                {2, interfaces[0].handle},
-                                                                {2, interfaces[1].handle}}));
+  EXPECT_EQ(scopes, (std::vector<uint32_t>{1, 1, 0, 0, 2, 2}));
+  EXPECT_EQ(parents, (std::vector<uint64_t>{parent, parent, parent, parent, interfaces[0].handle,
+                                            interfaces[1].handle}));
   // A text attribute without its text yet is an empty text, not a null.
   EXPECT_EQ(properties[2].name, "serialNumber");
   EXPECT_FALSE(properties[2].nullValue);
@@ -212,6 +142,8 @@ struct Failure {
 
 class AddFailure : public Callbacks, public ::testing::WithParamInterface<Failure> {};
 
+// The layer dies on a second unregistration of a handle, so getting through
+// means nothing was unregistered twice.
 TEST_P(AddFailure, LeavesNothingRegisteredOrAllocated) {
   Failure const& failure = GetParam();
   TestDeviceClass& deviceClass = useDeviceClass(failure.script);
@@ -220,33 +152,27 @@ TEST_P(AddFailure, LeavesNothingRegisteredOrAllocated) {
   EXPECT_EQ(sim::plugIn(pci), failure.result);
   EXPECT_FALSE(pci->bound());
   EXPECT_TRUE(sim::userspaceAddEvents().empty());
-  // Whatever was built was deleted again.
   Calls const calls = deviceClass.journal().take();
-  if (deviceClass.journal().devicesCreated != 0 && !calls.empty()) {
-    EXPECT_EQ(calls.back(), "destroyed");
-  }
-  // The layer dies on a second unregistration of a handle: getting here
-  // means nothing was unregistered twice.
+  EXPECT_TRUE(calls.empty() || calls.back() == "destroyed");
   expectNothingLeft();
 }
 
 constexpr char kRegisterInterface[] = "nQVZOR240_registerDeviceInterface";
 constexpr char kRegisterProperty[] = "nQVZOR200_registerProperty";
+DeviceScript const kTwo{.interfaceCount = 2};
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, AddFailure,
     ::testing::Values(
-        Failure{"NoMemoryForTheDevice", script(1), "nQVZOR100_malloc", 1, kLayerMemoryFull},
-        Failure{"InitializeFails", script(1, true), nullptr, 0, kLayerScripted},
-        Failure{"StartFails", script(1, false, true), nullptr, 0, kLayerScripted},
-        Failure{"SecondInterfaceRefused", script(2), kRegisterInterface, 2, kLayerMemoryFull},
-        Failure{"FirstBusPropertyRefused", script(1), kRegisterProperty, 1, kLayerNoMatch},
-        Failure{"SecondBusPropertyRefused", script(1), kRegisterProperty, 2, kLayerNoMatch},
-        Failure{"AttributeRefused", script(1), kRegisterProperty, 4, kLayerNoMatch},
-        Failure{"InterfacePropertyRefused", script(2), kRegisterProperty, 6, kLayerNoMatch}),
-    [](::testing::TestParamInfo<Failure> const& failure) {
-      return std::string(failure.param.name);
-    });
+        Failure{"NoMemoryForTheDevice", {}, "nQVZOR100_malloc", 1, kLayerMemoryFull},
+        Failure{"InitializeFails", {.failInitialize = true}, nullptr, 0, kLayerScripted},
+        Failure{"StartFails", {.failStart = true}, nullptr, 0, kLayerScripted},
+        Failure{"SecondInterfaceRefused", kTwo, kRegisterInterface, 2, kLayerMemoryFull},
+        Failure{"FirstBusPropertyRefused", {}, kRegisterProperty, 1, kLayerNoMatch},
+        Failure{"SecondBusPropertyRefused", {}, kRegisterProperty, 2, kLayerNoMatch},
+        Failure{"AttributeRefused", {}, kRegisterProperty, 4, kLayerNoMatch},
+        Failure{"InterfacePropertyRefused", kTwo, kRegisterProperty, 6, kLayerNoMatch}),
+    [](auto const& failure) { return std::string(failure.param.name); });
 
 TEST_F(Callbacks, RemoveWithdrawsPropertiesThenStopsThenWithdrawsInterfaces) {
   TestDeviceClass& deviceClass = useDeviceClass();
@@ -273,7 +199,9 @@ TEST_F(Callbacks, RemoveWithdrawsPropertiesThenStopsThenWithdrawsInterfaces) {
   expectNothingLeft();
 }
 
-// ---- Sessions and requests ----------------------------------------------------------------
+// ---- Sessions and requests ----------------------------------------------------------
+
+uintptr_t address(void const* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
 class Published : public Callbacks {
  protected:
@@ -293,12 +221,11 @@ class Published : public Callbacks {
     Callbacks::TearDown();
   }
   testing_support::DeviceJournal& journal() { return deviceClass_->journal(); }
+  DeviceScript& script() { return deviceClass_->script(); }
 
-  // The header's bytes-returned word starts as a pattern the driver must
-  // overwrite or leave alone.
   int32_t ioctl() {
     sim::UserRange range(&header, sizeof header);
-    return record().ioctl(file, 0x4711, reinterpret_cast<uintptr_t>(&header));
+    return record().ioctl(file, 0x4711, address(&header));
   }
 
   std::shared_ptr<sim::PciDevice> pci = std::make_shared<sim::PciDevice>(moduleOptions());
@@ -308,29 +235,19 @@ class Published : public Callbacks {
   std::array<uint8_t, 16> output{};
   sim::UserRange inputRange{input.data(), input.size()};
   sim::UserRange outputRange{output.data(), output.size()};
-  tIOControlHeader header{reinterpret_cast<uintptr_t>(input.data()),
-                          reinterpret_cast<uintptr_t>(output.data()),
-                          16,
-                          16,
-                          0xAAAAAAAA,
-                          0x55555555};
+  // The count word starts as a pattern the driver must overwrite or leave alone.
+  tIOControlHeader header{
+      address(input.data()), address(output.data()), 16, 16, 0xAAAAAAAA, 0x55555555};
 };
 
-TEST_F(Published, OpenCountsTheSessionAndCloseDestroysIt) {
+// Close and the count's way down are covered with the gate's threads.
+TEST_F(Published, RefusedOpenLeavesTheContextAndTheCount) {
   EXPECT_EQ(device->openSessionCount(), 1u);
   void* refused = &device->deviceInterface(0);
-  deviceClass_->script().failOpen = true;
+  script().failOpen = true;
   EXPECT_EQ(record().open(nullptr, &refused), kLayerScripted);
   EXPECT_EQ(refused, &device->deviceInterface(0));
   EXPECT_EQ(device->openSessionCount(), 1u);
-
-  deviceClass_->script().failOpen = false;
-  void* second = &device->deviceInterface(0);
-  ASSERT_EQ(record().open(nullptr, &second), 0);
-  EXPECT_EQ(device->openSessionCount(), 2u);
-  record().close(second);
-  EXPECT_EQ(device->openSessionCount(), 1u);
-  EXPECT_EQ(journal().take(), (Calls{"openSession", "openSession", "destroySession"}));
 }
 
 TEST_F(Published, TransfersStoreTheCountWhateverTheStatus) {
@@ -341,19 +258,20 @@ TEST_F(Published, TransfersStoreTheCountWhateverTheStatus) {
   EXPECT_EQ(moved, 3u);
 }
 
-TEST_F(Published, IoctlWritingNothingLeavesTheHeaderUntouched) {
-  deviceClass_->script().ioControl = [](tUserBuffer&, tUserBuffer&, tStatus&) { return 0u; };
+TEST_F(Published, IoctlWithoutACountLeavesTheHeaderUntouched) {
   tIOControlHeader const before = header;
+  EXPECT_EQ(ioctl(), kLayerNotSupported);  // the default slot
+  script().ioControl = [](tUserBuffer&, tUserBuffer&, tStatus&) { return 0u; };
   EXPECT_EQ(ioctl(), 0);
   EXPECT_EQ(std::memcmp(&before, &header, sizeof header), 0);
 }
 
 TEST_F(Published, IoctlStoresTheCountAfterAFailureAndNothingElse) {
-  deviceClass_->script().ioControl = [](tUserBuffer& in, tUserBuffer& out, tStatus& status) {
+  script().ioControl = [](tUserBuffer& in, tUserBuffer& out, tStatus& status) {
     uint8_t bytes[12];
     in.read(0, bytes, sizeof bytes, status);
     out.write(0, bytes, sizeof bytes, status);
-    setStatus(status, testing_support::kScriptedFailure, "testDevice", 6);
+    testing_support::fail(status);
     return 12u;
   };
   tIOControlHeader expected = header;
@@ -364,18 +282,17 @@ TEST_F(Published, IoctlStoresTheCountAfterAFailureAndNothingElse) {
 }
 
 TEST_F(Published, IoctlWithAHeaderOutsideUserSpaceCallsNothing) {
-  EXPECT_EQ(record().ioctl(file, 0x4711, reinterpret_cast<uintptr_t>(&header)), kLayerBadArgument);
+  EXPECT_EQ(record().ioctl(file, 0x4711, address(&header)), kLayerBadArgument);
   EXPECT_TRUE(journal().take().empty());
 }
 
 TEST_F(Published, IoctlWithABadInputPointerCopiesNothing) {
   uint8_t notUser[16] = {};
-  header.input = reinterpret_cast<uintptr_t>(notUser);
-  deviceClass_->script().ioControl = [](tUserBuffer& in, tUserBuffer& out, tStatus& status) {
-    uint8_t bytes[16];
-    std::memset(bytes, 0xEE, sizeof bytes);
-    in.read(0, bytes, sizeof bytes, status);
-    out.write(0, bytes, sizeof bytes, status);
+  header.input = address(notUser);
+  script().ioControl = [](tUserBuffer& in, tUserBuffer& out, tStatus& status) {
+    std::vector<uint8_t> bytes(16, 0xEE);
+    in.read(0, bytes.data(), bytes.size(), status);
+    out.write(0, bytes.data(), bytes.size(), status);
     return 0u;
   };
   sim::clearUserCopies();
@@ -387,14 +304,9 @@ TEST_F(Published, IoctlWithABadInputPointerCopiesNothing) {
 }
 
 TEST_F(Published, IoctlReportsACountThatCouldNotBeStored) {
-  deviceClass_->script().ioControl = [](tUserBuffer&, tUserBuffer&, tStatus&) { return 4u; };
+  script().ioControl = [](tUserBuffer&, tUserBuffer&, tStatus&) { return 4u; };
   sim::failNthCall("nQVZOR100_replicateOutboundIOControlBuffer", 1);
   EXPECT_EQ(ioctl(), kLayerBadArgument);
-}
-
-TEST_F(Published, IoctlOfAnUnknownCodeEndsInTheDefaultSlot) {
-  EXPECT_EQ(ioctl(), kLayerNotSupported);
-  EXPECT_EQ(header.bytesReturned, 0xAAAAAAAAu);
 }
 
 TEST_F(Published, MapKeepsTheMapObjectOnlyWhileTheDeviceMapped) {
@@ -411,7 +323,7 @@ TEST_F(Published, MapKeepsTheMapObjectOnlyWhileTheDeviceMapped) {
   EXPECT_EQ(sim::liveAllocations(), allocated);
 
   made = 0, object = 0;
-  deviceClass_->script().refuseMap = true;
+  script().refuseMap = true;
   EXPECT_EQ(record().mmap(file, 1, userMap, &made, &object), kLayerScripted);
   EXPECT_EQ(made, 0u);
   EXPECT_EQ(object, 0u);
