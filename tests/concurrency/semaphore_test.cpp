@@ -5,12 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
+#include <chrono>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "concurrency/eventually.h"
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
 #include "platform/synchronization.h"
@@ -19,13 +18,6 @@ namespace qvrm7_driver::nQVWEND000 {
 namespace {
 
 using nQVWENDS100::tLongStatus;
-using testing_support::eventually;
-
-class SemaphoreThreads : public ::testing::Test {
- protected:
-  void SetUp() override { sim::resetSyncControls(); }
-  void TearDown() override { sim::resetSyncControls(); }
-};
 
 // One waiting thread and what its wait came back with.
 struct Waiter {
@@ -42,50 +34,66 @@ struct Waiter {
       done = true;
     });
   }
+  bool startBlocked(tWaitableRecord& record, u32 timeout, bool interruptible, uint64_t n = 1) {
+    start(record, timeout, interruptible);
+    return sim::waitUntilBlocked(n);  // this waiter and n - 1 others
+  }
+  // Polls: a waiter that is never woken fails the test instead of hanging it.
+  bool finishes() {
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (; !done.load(); std::this_thread::yield())
+      if (std::chrono::steady_clock::now() >= end) return false;
+    return true;
+  }
   bool join() {
     thread.join();
     return result.load();
   }
+  void expectFailure(i64 code, u64 line) {
+    EXPECT_FALSE(join());
+    EXPECT_EQ(status.head.code, code);
+    EXPECT_STREQ(status.file, "synchronization");
+    EXPECT_EQ(status.line, line);
+  }
 };
 
-// ---- Order and wake-up ------------------------------------------------------------
+class SemaphoreThreads : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::resetSyncControls(); }
+  void TearDown() override { sim::resetSyncControls(); }
+  tStatus status_;
+  tSemaphore semaphore_{0, status_};
+};
 
 TEST_F(SemaphoreThreads, ReleaseWakesTheOldestWaiterFirst) {
-  tStatus status;
-  tSemaphore semaphore(0, status);
   Waiter waiters[3];
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(waiters[i].startBlocked(semaphore_.record(), kWaitForever, false, i + 1));
   for (int i = 0; i < 3; ++i) {
-    waiters[i].start(semaphore.record(), kWaitForever, false);
-    ASSERT_TRUE(sim::waitUntilBlocked(i + 1));
-  }
-  for (int i = 0; i < 3; ++i) {
-    semaphore.release();
-    EXPECT_TRUE(eventually([&] { return waiters[i].done.load(); })) << "waiter " << i;
+    semaphore_.release();
+    EXPECT_TRUE(waiters[i].finishes()) << "waiter " << i;
     for (int later = i + 1; later < 3; ++later) EXPECT_FALSE(waiters[later].done.load());
     // The release was the woken waiter's unit: nothing is left over.
-    EXPECT_EQ(semaphore.count(), 0u);
+    EXPECT_EQ(semaphore_.count(), 0u);
   }
   for (Waiter& waiter : waiters) EXPECT_TRUE(waiter.join());
 }
 
 TEST_F(SemaphoreThreads, RecordWithoutAutoConsumeWakesEveryWaiterAndStaysSignalled) {
-  tStatus status;
   tWaitableRecord record;
   record.initialize(0, 0);
-  ASSERT_TRUE(record.createLock(status));
+  ASSERT_TRUE(record.createLock(status_));
   Waiter waiters[2];
-  for (int i = 0; i < 2; ++i) {
-    waiters[i].start(record, kWaitForever, false);
-    ASSERT_TRUE(sim::waitUntilBlocked(i + 1));
-  }
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(waiters[i].startBlocked(record, kWaitForever, false, i + 1));
   record.lock();
   record.setCountLocked(1);
   record.wakeAllLocked();
   EXPECT_FALSE(record.hasWaitersLocked());
   record.unlock();
+  for (Waiter& waiter : waiters) ASSERT_TRUE(waiter.finishes());
   for (Waiter& waiter : waiters) EXPECT_TRUE(waiter.join());
-  EXPECT_EQ(record.count(), 1u);
-  EXPECT_TRUE(record.wait(0, false, status));
+  EXPECT_TRUE(record.wait(0, false, status_));
   EXPECT_EQ(record.count(), 1u);
   record.destroyLock();
 }
@@ -94,8 +102,7 @@ TEST_F(SemaphoreThreads, RecordWithoutAutoConsumeWakesEveryWaiterAndStaysSignall
 // the layer; the event must keep it.
 TEST_F(SemaphoreThreads, ReleaseRacingTheStartOfAWaitIsNeverLost) {
   for (int round = 0; round < 200; ++round) {
-    tStatus status;
-    tSemaphore semaphore(0, status);
+    tSemaphore semaphore(0, status_);
     Waiter waiter;
     waiter.start(semaphore.record(), kWaitForever, round % 2 == 0);
     semaphore.release();
@@ -104,62 +111,31 @@ TEST_F(SemaphoreThreads, ReleaseRacingTheStartOfAWaitIsNeverLost) {
   }
 }
 
-// ---- Bounded waits on the virtual clock -------------------------------------------
-
 TEST_F(SemaphoreThreads, BoundedWaitRunsOutWhenTheClockPassesItsDeadline) {
   sim::useVirtualClock(0);
-  tStatus status;
-  tSemaphore semaphore(0, status);
   Waiter waiter;
-  waiter.start(semaphore.record(), 5, false);
-  ASSERT_TRUE(sim::waitUntilBlocked(1));
+  ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), 5, false));
   sim::advanceClock(4999999);
   EXPECT_FALSE(waiter.done.load());
   sim::advanceClock(1);
-  EXPECT_FALSE(waiter.join());
-  EXPECT_EQ(waiter.status.head.code, kStatusTimeout);
-  EXPECT_STREQ(waiter.status.file, "synchronization");
-  EXPECT_EQ(waiter.status.line, 186u);
-  EXPECT_EQ(semaphore.count(), 0u);
-  semaphore.release();  // kept: no waiter is left queued
-  EXPECT_EQ(semaphore.count(), 1u);
+  waiter.expectFailure(kStatusTimeout, 186);
+  EXPECT_EQ(semaphore_.count(), 0u);
+  semaphore_.release();  // kept: no waiter is left queued
+  EXPECT_EQ(semaphore_.count(), 1u);
 }
-
-TEST_F(SemaphoreThreads, ReleaseBeforeTheDeadlineWins) {
-  sim::useVirtualClock(0);
-  tStatus status;
-  tSemaphore semaphore(0, status);
-  Waiter waiter;
-  waiter.start(semaphore.record(), 5, true);
-  ASSERT_TRUE(sim::waitUntilBlocked(1));
-  semaphore.release();
-  sim::advanceClock(10000000);
-  EXPECT_TRUE(waiter.join());
-  EXPECT_EQ(waiter.status.head.code, 0);
-  EXPECT_EQ(semaphore.count(), 0u);
-}
-
-// ---- Interruption -------------------------------------------------------------------
 
 // (timeout, line of the report)
 class InterruptedWaitThreads : public SemaphoreThreads,
                                public ::testing::WithParamInterface<std::pair<u32, u64>> {};
 
 TEST_P(InterruptedWaitThreads, FailsAndLeavesTheCount) {
-  auto const [timeout, line] = GetParam();
   sim::useVirtualClock(0);  // a bounded wait's deadline cannot pass meanwhile
-  tStatus status;
-  tSemaphore semaphore(0, status);
   Waiter waiter;
-  waiter.start(semaphore.record(), timeout, true);
-  ASSERT_TRUE(sim::waitUntilBlocked(1));
+  ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), GetParam().first, true));
   ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
-  EXPECT_FALSE(waiter.join());
-  EXPECT_EQ(waiter.status.head.code, kStatusInterrupted);
-  EXPECT_STREQ(waiter.status.file, "synchronization");
-  EXPECT_EQ(waiter.status.line, line);
-  semaphore.release();
-  EXPECT_EQ(semaphore.count(), 1u);
+  waiter.expectFailure(kStatusInterrupted, GetParam().second);
+  semaphore_.release();
+  EXPECT_EQ(semaphore_.count(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(WaitKinds, InterruptedWaitThreads,
@@ -167,47 +143,26 @@ INSTANTIATE_TEST_SUITE_P(WaitKinds, InterruptedWaitThreads,
                                            std::make_pair(u32{1000}, u64{2170})));
 
 TEST_F(SemaphoreThreads, PlainWaitIsNotInterrupted) {
-  tStatus status;
-  tSemaphore semaphore(0, status);
   Waiter waiter;
-  waiter.start(semaphore.record(), kWaitForever, false);
-  ASSERT_TRUE(sim::waitUntilBlocked(1));
+  ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), kWaitForever, false));
   ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
-  semaphore.release();
+  semaphore_.release();
   EXPECT_TRUE(waiter.join());
   EXPECT_EQ(waiter.status.head.code, 0);
 }
-
-TEST_F(SemaphoreThreads, InterruptionAfterTheReleaseStillTakesTheUnit) {
-  tStatus status;
-  tSemaphore semaphore(0, status);
-  Waiter waiter;
-  waiter.start(semaphore.record(), kWaitForever, true);
-  ASSERT_TRUE(sim::waitUntilBlocked(1));
-  semaphore.release();
-  (void)sim::interruptThread(waiter.handle.load());  // the thread may be gone already
-  EXPECT_TRUE(waiter.join());
-  EXPECT_EQ(waiter.status.head.code, 0);
-  EXPECT_EQ(semaphore.count(), 0u);
-}
-
-// ---- Every unit is accounted for --------------------------------------------------------
 
 // Releases race real-time bounded waits, their timeouts and interruptions;
 // every release must end up either taken by a wait or left in the count.
 TEST_F(SemaphoreThreads, UnitsAreConservedUnderContention) {
   constexpr int kReleasesPerThread = 400;
-  tStatus status;
-  tSemaphore semaphore(0, status);
   std::atomic<bool> stop{false};
   std::atomic<int> taken{0};
   std::atomic<uint64_t> interruptibleHandle{0};
-
   auto waitLoop = [&](u32 timeout, bool interruptible) {
     if (interruptible) interruptibleHandle = nQVZOR100_getThreadHandle();
     while (!stop.load()) {
       tStatus waitStatus;
-      if (semaphore.waitWithTimeout(timeout, interruptible, waitStatus)) {
+      if (semaphore_.waitWithTimeout(timeout, interruptible, waitStatus)) {
         taken.fetch_add(1);
       } else {
         EXPECT_TRUE(waitStatus.code == kStatusTimeout || waitStatus.code == kStatusInterrupted)
@@ -215,24 +170,24 @@ TEST_F(SemaphoreThreads, UnitsAreConservedUnderContention) {
       }
     }
   };
-  std::vector<std::thread> threads;
-  threads.emplace_back(waitLoop, 1, false);
-  threads.emplace_back(waitLoop, 1, true);
-  threads.emplace_back(waitLoop, 0, false);
-  std::vector<std::thread> releasers;
-  for (int r = 0; r < 2; ++r) {
-    releasers.emplace_back([&] {
-      for (int i = 0; i < kReleasesPerThread; ++i) {
-        semaphore.release();
-        if (i % 16 == 0 && interruptibleHandle.load() != 0) (void)sim::interruptThread(interruptibleHandle.load());
-      }
-    });
-  }
-  for (std::thread& releaser : releasers) releaser.join();
+  std::vector<std::thread> waiters;
+  waiters.emplace_back(waitLoop, 1, false);
+  waiters.emplace_back(waitLoop, 1, true);
+  waiters.emplace_back(waitLoop, 0, false);
+  auto releaseLoop = [&] {
+    for (int i = 0; i < kReleasesPerThread; ++i) {
+      semaphore_.release();
+      uint64_t const handle = interruptibleHandle.load();
+      if (i % 16 == 0 && handle != 0) (void)sim::interruptThread(handle);
+    }
+  };
+  std::thread releaser(releaseLoop);
+  releaseLoop();
+  releaser.join();
   stop = true;
-  // Bounded waits end by themselves; a last release frees nobody unbounded.
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(taken.load() + static_cast<int>(semaphore.count()), 2 * kReleasesPerThread);
+  // Bounded waits end by themselves, so every waiter comes back.
+  for (std::thread& waiter : waiters) waiter.join();
+  EXPECT_EQ(taken.load() + static_cast<int>(semaphore_.count()), 2 * kReleasesPerThread);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // that was interrupted (interruptible waits); waits that need a second
 // thread are in tests/concurrency.
 
+#include "platform/synchronization.h"
+
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -10,7 +12,6 @@
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
-#include "platform/synchronization.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 namespace {
@@ -29,46 +30,26 @@ class Synchronization : public ::testing::Test {
     sim::reset();
     sim::resetSyncControls();
   }
-  void TearDown() override {
-    sim::reset();
-    sim::resetSyncControls();
-  }
+  void TearDown() override { SetUp(); }
 };
 
-// ---- Mutexes -----------------------------------------------------------------
-
-TEST_F(Synchronization, MutexCreationRefusedReportsMemoryFullAndKeepsNoHandle) {
+TEST_F(Synchronization, RefusedLocksReportMemoryFullAtTheirSiteAndKeepNoHandle) {
   sim::failEveryCall("nQVZOR150_createMutex");
-  tLongStatus status;
-  tMutex mutex(status);
-  expectSite(status, kStatusMemoryFull, "synchronization", 823);
-  EXPECT_EQ(mutex.kernelHandle(), 0u);
-  EXPECT_EQ(mutex.owner(), 0u);
-
-  tLongStatus plainStatus;
+  sim::failEveryCall("nQVZOR100_createSpinLock");
+  tLongStatus mutexStatus, plainStatus, semaphoreStatus;
+  tMutex mutex(mutexStatus);
   tKernelMutex plain;
   EXPECT_FALSE(plain.create(plainStatus));
+  tSemaphore semaphore(0, semaphoreStatus);
+  expectSite(mutexStatus, kStatusMemoryFull, "synchronization", 823);
   expectSite(plainStatus, kStatusMemoryFull, "synchronization", 823);
+  expectSite(semaphoreStatus, kStatusMemoryFull, "synchronization", 1919);
+  EXPECT_EQ(mutex.kernelHandle(), 0u);
   EXPECT_EQ(plain.handle, 0u);
+  EXPECT_EQ(semaphore.record().spinLockHandle(), 0u);
 }
 
-TEST_F(Synchronization, NestedAcquiresTakeTheKernelMutexOnce) {
-  tStatus status;
-  tMutex mutex(status);
-  u64 const handle = mutex.kernelHandle();
-  for (int i = 0; i < 3; ++i) mutex.acquire();
-  EXPECT_EQ(mutex.owner(), nQVZOR100_getThreadHandle());
-  EXPECT_EQ(mutex.depth(), 3u);
-  for (int i = 0; i < 2; ++i) mutex.release();
-  EXPECT_EQ(sim::mutexReleaseCount(handle), 0u);
-  mutex.release();
-  EXPECT_EQ(sim::mutexAcquireCount(handle), 1u);
-  EXPECT_EQ(sim::mutexReleaseCount(handle), 1u);
-  EXPECT_EQ(mutex.owner(), 0u);
-  EXPECT_EQ(mutex.depth(), 0u);
-}
-
-TEST_F(Synchronization, ReleaseOfAFreeMutexIsRefused) {
+TEST_F(Synchronization, ReleaseAtDepthZeroChangesNothing) {
   tStatus status;
   tMutex mutex(status);
   u64 const handle = mutex.kernelHandle();
@@ -76,25 +57,15 @@ TEST_F(Synchronization, ReleaseOfAFreeMutexIsRefused) {
   EXPECT_EQ(mutex.depth(), 0u);
   EXPECT_EQ(mutex.owner(), 0u);
   EXPECT_EQ(sim::mutexReleaseCount(handle), 0u);
-  // Still usable as before.
-  mutex.acquire();
+  mutex.acquire();  // still usable as before
   mutex.release();
   mutex.release();
+  EXPECT_EQ(mutex.depth(), 0u);
   EXPECT_EQ(sim::mutexAcquireCount(handle), 1u);
   EXPECT_EQ(sim::mutexReleaseCount(handle), 1u);
 }
 
-// ---- Semaphore construction ------------------------------------------------------
-
-TEST_F(Synchronization, SemaphoreLockRefusedReportsMemoryFull) {
-  sim::failNthCall("nQVZOR100_createSpinLock", 1);
-  tLongStatus status;
-  tSemaphore semaphore(0, status);
-  expectSite(status, kStatusMemoryFull, "synchronization", 1919);
-  EXPECT_EQ(semaphore.record().spinLockHandle(), 0u);
-}
-
-TEST_F(Synchronization, SemaphoreIsBuiltEvenWhenTheCallersStatusHoldsAnError) {
+TEST_F(Synchronization, SemaphoreIsBuiltDespiteAnEarlierErrorButNotInTheUnsupportedForm) {
   u64 const before = sim::liveSpinLocks();
   tStatus status{16, kStatusBadArgument};
   {
@@ -104,13 +75,10 @@ TEST_F(Synchronization, SemaphoreIsBuiltEvenWhenTheCallersStatusHoldsAnError) {
   }
   EXPECT_EQ(status.code, kStatusBadArgument);
   EXPECT_EQ(sim::liveSpinLocks(), before);
-}
 
-TEST_F(Synchronization, UnsupportedSemaphoreFormOnlyReportsNotSupported) {
-  u64 const before = sim::liveSpinLocks();
-  tLongStatus status;
-  tSemaphore semaphore(1, 0x1234, 8, status);
-  expectSite(status, kStatusNotSupported, "tSemaphore", 255);
+  tLongStatus unsupported;
+  tSemaphore semaphore(1, 0x1234, 8, unsupported);
+  expectSite(unsupported, kStatusNotSupported, "tSemaphore", 255);
   EXPECT_EQ(sim::liveSpinLocks(), before);
 }
 
@@ -123,19 +91,13 @@ TEST_F(Synchronization, ReleasesWithoutWaitersAccumulateAndWaitsTakeThem) {
   semaphore.release();
   EXPECT_EQ(semaphore.count(), 2u);
   EXPECT_TRUE(semaphore.waitWithTimeout(kWaitForever, false, status));
-  EXPECT_EQ(semaphore.count(), 1u);
   EXPECT_TRUE(semaphore.waitWithTimeout(0, false, status));
   EXPECT_EQ(semaphore.count(), 0u);
   EXPECT_EQ(status.code, 0);
-}
 
-TEST_F(Synchronization, TestOnlyWaitOnAnUnsignalledSemaphoreTimesOut) {
-  tStatus status;
-  tSemaphore semaphore(0, status);
   tLongStatus waitStatus;
   EXPECT_FALSE(semaphore.waitWithTimeout(0, false, waitStatus));
   expectSite(waitStatus, kStatusTimeout, "synchronization", 2074);
-  EXPECT_EQ(semaphore.count(), 0u);
 }
 
 TEST_F(Synchronization, WaitWithAnErrorAlreadyInTheStatusChangesNothing) {
@@ -149,67 +111,34 @@ TEST_F(Synchronization, WaitWithAnErrorAlreadyInTheStatusChangesNothing) {
   EXPECT_TRUE(sim::callLog().empty());
 }
 
-// ---- Waits that end without their event -----------------------------------------------
+// ---- A release in the window where a wait is ending without it ------------------------
 
-TEST_F(Synchronization, BoundedWaitThatRunsOutReportsTimeoutAndLeavesNoWaiter) {
-  tStatus status;
-  tSemaphore semaphore(0, status);
-  sim::failNthCall("nQVZOR100_waitForSingleUseEventTimeout", 1);
-  tLongStatus waitStatus;
-  EXPECT_FALSE(semaphore.waitWithTimeout(50, false, waitStatus));
-  expectSite(waitStatus, kStatusTimeout, "synchronization", 186);
-  // No waiter is left queued: the next release is kept as a unit.
-  semaphore.release();
-  EXPECT_EQ(semaphore.count(), 1u);
-}
+// (injected import, timeout, interruptible)
+using EndingWait = std::tuple<char const*, u32, bool>;
+class ReleaseWhileAWaitEnds : public Synchronization,
+                              public ::testing::WithParamInterface<EndingWait> {};
 
-// (injected import, timeout, line of the report)
-using InterruptCase = std::tuple<char const*, u32, u64>;
-class InterruptedWait : public Synchronization, public ::testing::WithParamInterface<InterruptCase> {};
-
-TEST_P(InterruptedWait, ReportsInterruptionAndLeavesNoWaiter) {
-  auto const [import, timeout, line] = GetParam();
-  tStatus status;
-  tSemaphore semaphore(0, status);
-  sim::failNthCall(import, 1);
-  tLongStatus waitStatus;
-  EXPECT_FALSE(semaphore.waitWithTimeout(timeout, true, waitStatus));
-  expectSite(waitStatus, kStatusInterrupted, "synchronization", line);
-  semaphore.release();
-  EXPECT_EQ(semaphore.count(), 1u);
-}
-
-// A release that lands after the layer gave up on the event, but before the
-// driver looked at its waiter, hands the unit over all the same: the wait
-// succeeds and the unit is neither lost nor counted twice.
-TEST_P(InterruptedWait, ReleaseJustBeforeTheInterruptionIsReportedWins) {
-  auto const [import, timeout, line] = GetParam();
+// The layer has given up on the event (time ran out or the thread was
+// interrupted), but the driver has not yet looked at its waiter: the release
+// hands the unit over all the same, and it is neither lost nor counted twice.
+TEST_P(ReleaseWhileAWaitEnds, HandsTheUnitToTheWaiter) {
+  auto const [import, timeout, interruptible] = GetParam();
   tStatus status;
   tSemaphore semaphore(0, status);
   sim::setWaitEndHook([&] { semaphore.release(); });
   sim::failNthCall(import, 1);
   tLongStatus waitStatus;
-  EXPECT_TRUE(semaphore.waitWithTimeout(timeout, true, waitStatus));
+  EXPECT_TRUE(semaphore.waitWithTimeout(timeout, interruptible, waitStatus));
   EXPECT_EQ(waitStatus.head.code, 0);
   EXPECT_EQ(semaphore.count(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    WaitKinds, InterruptedWait,
+    WaitKinds, ReleaseWhileAWaitEnds,
     ::testing::Values(
-        InterruptCase{"nQVZOR100_waitForSingleUseEventInterruptible", kWaitForever, 2107},
-        InterruptCase{"nQVZOR100_waitForSingleUseEventTimeoutInterruptible", 1000, 2170}));
-
-TEST_F(Synchronization, ReleaseAfterTheTimeRanOutButBeforeTheAbortWins) {
-  tStatus status;
-  tSemaphore semaphore(0, status);
-  sim::setWaitEndHook([&] { semaphore.release(); });
-  sim::failNthCall("nQVZOR100_waitForSingleUseEventTimeout", 1);
-  tLongStatus waitStatus;
-  EXPECT_TRUE(semaphore.waitWithTimeout(20, false, waitStatus));
-  EXPECT_EQ(waitStatus.head.code, 0);
-  EXPECT_EQ(semaphore.count(), 0u);
-}
+        EndingWait{"nQVZOR100_waitForSingleUseEventTimeout", 20, false},
+        EndingWait{"nQVZOR100_waitForSingleUseEventInterruptible", kWaitForever, true},
+        EndingWait{"nQVZOR100_waitForSingleUseEventTimeoutInterruptible", 1000, true}));
 
 }  // namespace
 }  // namespace qvrm7_driver::nQVWEND000

@@ -1,58 +1,56 @@
 // Time units, time bases, deadlines and the two time wasters, all on the
 // stand-in's virtual clock.
 
+#include "platform/timing.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "host/layer/syncControl.h"
-#include "platform/timing.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 namespace {
 
 constexpr u64 kMax = UINT64_MAX;
+constexpr auto ns = kTimeUnitNanoseconds, us = kTimeUnitMicroseconds, ms = kTimeUnitMilliseconds,
+               s = kTimeUnitSeconds, min = kTimeUnitMinutes, h = kTimeUnitHours;
 
-// ---- Unit conversion ---------------------------------------------------------
-
-struct ConversionCase {
+struct Conversion {
   u64 value;
-  nQVWEND200_tTimeUnit from;
-  nQVWEND200_tTimeUnit to;
+  nQVWEND200_tTimeUnit from, to;
   u64 expected;
 };
 
+void expectConversion(Conversion const& c) {
+  EXPECT_EQ(convertTimeUnits(c.value, c.from, c.to), c.expected)
+      << c.value << " from unit " << c.from << " to unit " << c.to;
+}
+
 TEST(TimeUnits, ConvertsBetweenNeighboursAndAcrossTheScale) {
-  ConversionCase const cases[] = {
-      {1, kTimeUnitSeconds, kTimeUnitMicroseconds, 1000000},
-      {90, kTimeUnitMinutes, kTimeUnitHours, 1},
-      {999, kTimeUnitMicroseconds, kTimeUnitMilliseconds, 0},
-      {1000, kTimeUnitMicroseconds, kTimeUnitMilliseconds, 1},
-      {2, kTimeUnitHours, kTimeUnitNanoseconds, 7200000000000ull},
-      {7199999999999ull, kTimeUnitNanoseconds, kTimeUnitHours, 1},
-      {59, kTimeUnitSeconds, kTimeUnitMinutes, 0},
-      {42, kTimeUnitMilliseconds, kTimeUnitMilliseconds, 42},
-      {kMax, kTimeUnitNanoseconds, kTimeUnitNanoseconds, kMax},
-      // Units above hours keep stepping by 60.
-      {1, static_cast<nQVWEND200_tTimeUnit>(7), kTimeUnitHours, 60},
-      {3600, kTimeUnitHours, static_cast<nQVWEND200_tTimeUnit>(8), 1},
+  // Units above hours keep stepping by 60.
+  constexpr auto u7 = static_cast<nQVWEND200_tTimeUnit>(7),
+                 u8 = static_cast<nQVWEND200_tTimeUnit>(8);
+  Conversion const cases[] = {
+      {1, s, us, 1000000}, {90, min, h, 1},           {999, us, ms, 0},          {1000, us, ms, 1},
+      {59, s, min, 0},     {42, ms, ms, 42},          {kMax, ns, ns, kMax},      {1, u7, h, 60},
+      {3600, h, u8, 1},    {2, h, ns, 7200000000000}, {7199999999999, ns, h, 1},
   };
-  for (ConversionCase const& c : cases) {
-    EXPECT_EQ(convertTimeUnits(c.value, c.from, c.to), c.expected)
-        << c.value << " from unit " << c.from << " to unit " << c.to;
-  }
+  for (Conversion const& c : cases) expectConversion(c);
 }
 
 TEST(TimeUnits, FinerUnitsSaturateInsteadOfWrapping) {
   // 2e16 us is 2e19 ns, past 2^64: wrapped it would be about 1.55e18 ns, a
   // deadline some 600 years too early.
-  EXPECT_EQ(convertTimeUnits(20000000000000000ull, kTimeUnitMicroseconds, kTimeUnitNanoseconds), kMax);
-  EXPECT_EQ(convertTimeUnits(kMax / 1000, kTimeUnitMicroseconds, kTimeUnitNanoseconds),
-            kMax / 1000 * 1000);
-  EXPECT_EQ(convertTimeUnits(kMax / 1000 + 1, kTimeUnitMicroseconds, kTimeUnitNanoseconds), kMax);
-  EXPECT_EQ(convertTimeUnits(1ull << 40, kTimeUnitHours, kTimeUnitNanoseconds), kMax);
-  EXPECT_EQ(convertTimeUnits(0, static_cast<nQVWEND200_tTimeUnit>(0xFFFFFFFFu), kTimeUnitNanoseconds), 0u);
+  Conversion const cases[] = {
+      {20000000000000000ull, us, ns, kMax},
+      {kMax / 1000, us, ns, kMax / 1000 * 1000},
+      {kMax / 1000 + 1, us, ns, kMax},
+      {1ull << 40, h, ns, kMax},
+      {0, static_cast<nQVWEND200_tTimeUnit>(0xFFFFFFFFu), ns, 0},
+  };
+  for (Conversion const& c : cases) expectConversion(c);
 }
 
 // ---- Clock fixture -----------------------------------------------------------
@@ -68,38 +66,22 @@ class VirtualClock : public ::testing::Test {
   void TearDown() override { sim::resetSyncControls(); }
 };
 
-// ---- Time bases ----------------------------------------------------------------
-
-TEST_F(VirtualClock, TimebasesReadTheCounterAndTheTimerInTheirUnits) {
-  EXPECT_EQ(initializeTimebase(), nQVZOR100_getTimerInterval());
-  EXPECT_EQ(tTimebasePrecise::unit(), kTimeUnitNanoseconds);
-  EXPECT_EQ(tTimebasePrecise::tickLength(), 1u);
-  EXPECT_EQ(tTimebaseEfficient::unit(), kTimeUnitMicroseconds);
-  u64 const tick = tTimebaseEfficient::tickLength();
-  EXPECT_EQ(tick, nQVZOR100_getTimerInterval());
-
-  EXPECT_EQ(tTimebasePrecise::now(), kStart);
-  // Whole ticks only: the efficient base moves in steps of one interval.
-  EXPECT_EQ(tTimebaseEfficient::now(), kStart / 1000 / tick * tick);
-  sim::advanceClock(tick * 1000 - 1);
-  EXPECT_EQ(tTimebaseEfficient::now(), (kStart / 1000 + tick - 1) / tick * tick);
-  EXPECT_EQ(efficientTimerCount(), nQVZOR110_getTimerCount());
-}
-
 // ---- tTimeout --------------------------------------------------------------------
 
 using PreciseSpin = tTimeout<tTimeWasterSpin, tTimebasePrecise>;
 using PreciseSleep = tTimeout<tTimeWasterSleep, tTimebasePrecise>;
 using EfficientSleep = tTimeout<tTimeWasterSleep, tTimebaseEfficient>;
 
-TEST_F(VirtualClock, PreciseTimeoutSpansTheDurationPlusOneNanosecond) {
+TEST_F(VirtualClock, PreciseTimeoutSpansTheDurationPlusOneNanosecondWhenArmed) {
   PreciseSpin const timeout(10, true);
+  PreciseSpin const unarmed(10, false);
   EXPECT_EQ(timeout.span(), 10001u);
-  EXPECT_EQ(timeout.start(), kStart);
   sim::advanceClock(10000);
   EXPECT_FALSE(timeout.expired());
   sim::advanceClock(1);
   EXPECT_TRUE(timeout.expired());
+  sim::advanceClock(kMax - kStart - 10002);
+  EXPECT_FALSE(unarmed.expired());
 }
 
 TEST_F(VirtualClock, ZeroTimeoutOnTheEfficientBaseStillLastsOneTick) {
@@ -107,7 +89,6 @@ TEST_F(VirtualClock, ZeroTimeoutOnTheEfficientBaseStillLastsOneTick) {
   sim::useVirtualClock(kStart / tickNs * tickNs);  // on a tick boundary
   EfficientSleep const timeout(0, true);
   EXPECT_EQ(timeout.span(), tTimebaseEfficient::tickLength());
-  EXPECT_FALSE(timeout.expired());
   sim::advanceClock(tickNs - 1);
   EXPECT_FALSE(timeout.expired());
   sim::advanceClock(1);
@@ -120,12 +101,6 @@ TEST_F(VirtualClock, SpanThatWouldOverflowIsTheConvertedDurationAlone) {
   PreciseSpin const timeout(20000000000000000ull, true);
   EXPECT_EQ(timeout.span(), kMax);
   sim::advanceClock(2000000000000000000ull);  // about 63 years
-  EXPECT_FALSE(timeout.expired());
-}
-
-TEST_F(VirtualClock, UnarmedTimeoutNeverExpires) {
-  PreciseSpin const timeout(0, false);
-  sim::advanceClock(kMax - kStart - 1);
   EXPECT_FALSE(timeout.expired());
 }
 
@@ -150,16 +125,10 @@ TEST_F(VirtualClock, SleepWasterSleepsWholeMillisecondsThenZeroLengthSleeps) {
   EXPECT_GE(sim::virtualNow() - before, 2000001u);
 }
 
-TEST(SleepRemainder, NeverWrapsTheLayersMicrosecondCount) {
-  sim::resetSyncControls();
-  sim::useVirtualClock(0);
+TEST_F(VirtualClock, SleepRemainderNeverWrapsTheLayersMicrosecondCount) {
   sleepRemainder(0, 5000000000000ull);  // 5000 s left
   sleepRemainder(1500000, 2000000);     // half a millisecond left
-  std::vector<uint32_t> const log = sim::sleepLog();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], 4294967000u);
-  EXPECT_EQ(log[1], 0u);
-  sim::resetSyncControls();
+  EXPECT_EQ(sim::sleepLog(), (std::vector<uint32_t>{4294967000u, 0}));
 }
 
 // ---- Time of day ---------------------------------------------------------------------
@@ -170,8 +139,6 @@ TEST_F(VirtualClock, TimeOfDayCountsFrom1904InBinaryFractions) {
   readTimeOfDay(stamp);
   EXPECT_EQ(stamp.seconds, 2082844800u);
   EXPECT_EQ(stamp.fraction, 500000u * 18446744073709ull);
-  EXPECT_LT(stamp.fraction, 1ull << 63);
-  EXPECT_GT(stamp.fraction, (1ull << 63) - 1000000000ull);
 }
 
 }  // namespace
