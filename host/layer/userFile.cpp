@@ -1,0 +1,104 @@
+#include "host/layer/userFile.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "host/layer/driverHost.h"
+#include "host/layer/registration.h"
+#include "host/layer/user.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int32_t kNoSuchInterface = -51256;
+constexpr int32_t kNotOpen = -51009;
+
+// The request header as it lies in the caller's memory.
+struct RequestHeader {
+  uint64_t input;
+  uint64_t output;
+  uint32_t inputSize;
+  uint32_t outputSize;
+  uint32_t bytesReturned;
+  uint32_t unused;
+};
+static_assert(sizeof(RequestHeader) == 32);
+
+nQVZOR200_tDriverRecord& driver() {
+  nQVZOR200_tDriverRecord* record = registeredDriver();
+  if (record == nullptr) {
+    std::fprintf(stderr, "layer: a file is used while no driver is registered\n");
+    std::abort();
+  }
+  return *record;
+}
+
+// Makes a caller's buffer user memory for one call, unless it already is.
+class CallRange {
+ public:
+  CallRange(void const* start, uint64_t size)
+      : start_(start != nullptr && size != 0 && !isUserRange(start, size) ? start : nullptr) {
+    if (start_ != nullptr) addUserRange(start_, size);
+  }
+  ~CallRange() {
+    if (start_ != nullptr) removeUserRange(start_);
+  }
+  CallRange(CallRange const&) = delete;
+  CallRange& operator=(CallRange const&) = delete;
+
+ private:
+  void const* start_;  // null when the caller's range was already user memory
+};
+
+}  // namespace
+
+UserFile::~UserFile() { close(); }
+
+int32_t UserFile::open(std::string const& interfaceName) {
+  if (open_) return kNoSuchInterface;
+  for (InterfaceRegistration const& registration : interfaceRegistrations()) {
+    if (!registration.live || registration.name != interfaceName) continue;
+    void* context = registration.object;
+    int32_t const result = driver().open(nullptr, &context);
+    if (result >= 0) {
+      context_ = context;
+      open_ = true;
+    }
+    return result;
+  }
+  return kNoSuchInterface;
+}
+
+int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
+                        uint32_t outputSize, uint32_t* bytesReturned) {
+  if (!open_) return kNotOpen;
+  RequestHeader header{reinterpret_cast<uintptr_t>(input), reinterpret_cast<uintptr_t>(output),
+                       inputSize, outputSize, 0, 0};
+  int32_t result;
+  {
+    CallRange inputRange(input, inputSize);
+    CallRange outputRange(output, outputSize);
+    CallRange headerRange(&header, sizeof header);
+    result = driver().ioctl(context_, code, reinterpret_cast<uintptr_t>(&header));
+  }
+  if (bytesReturned != nullptr) *bytesReturned = header.bytesReturned;
+  return result;
+}
+
+int32_t UserFile::mmap(uint64_t userMap, uint64_t offset, uint64_t* mapObject) {
+  if (!open_) return kNotOpen;
+  uint32_t made = 0;
+  return driver().mmap(context_, offset, userMap, &made, mapObject);
+}
+
+void UserFile::unmap(uint64_t mapObject) { driver().unmap(mapObject); }
+
+void UserFile::close() {
+  if (!open_) return;
+  open_ = false;
+  driver().close(context_);
+  context_ = nullptr;
+}
+
+}  // namespace sim
