@@ -62,16 +62,33 @@ char const* pnpStateName(i32 state) {
 
 // ---- Device events ---------------------------------------------------------
 
+namespace {
+
+void signalEventLocked(tWaitableRecord& event) {
+  if (event.countLocked() != 0) return;
+  if (event.autoConsume() != 0) {
+    if (!event.wakeFirstLocked()) event.setCountLocked(1);
+  } else {
+    event.setCountLocked(1);
+    event.wakeAllLocked();
+  }
+}
+
+// The count drops, and the event is signalled when it reaches 0, both under
+// the event's own lock. Whoever waits for that 0 and then frees the count's
+// owner (close destroying a session, remove destroying a device) signals the
+// same event first, so it cannot go on while this thread still uses them.
+void releaseCount(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event) {
+  event.lock();
+  if (count.decrement() == 0) signalEventLocked(event);
+  event.unlock();
+}
+
+}  // namespace
+
 void signalEvent(tWaitableRecord& event) {
   event.lock();
-  if (event.countLocked() == 0) {
-    if (event.autoConsume() != 0) {
-      if (!event.wakeFirstLocked()) event.setCountLocked(1);
-    } else {
-      event.setCountLocked(1);
-      event.wakeAllLocked();
-    }
-  }
+  signalEventLocked(event);
   event.unlock();
 }
 
@@ -294,7 +311,7 @@ bool tDeviceCore::tryPass(tSession* session, i32& state) {
     if (session != nullptr) session->inFlight().increment();
     return true;
   }
-  if (activeIO_.decrement() == 0) signalEvent(drainEvent_);
+  releaseCount(activeIO_, drainEvent_);
   return false;
 }
 
@@ -326,8 +343,8 @@ bool tDeviceCore::tryEnterIOGate(tSession* session, tStatus& status) {
 }
 
 void tDeviceCore::releaseIOGate(tSession* session) {
-  if (session != nullptr && session->inFlight().decrement() == 0) signalEvent(session->event());
-  if (activeIO_.decrement() == 0) signalEvent(drainEvent_);
+  if (session != nullptr) releaseCount(session->inFlight(), session->event());
+  releaseCount(activeIO_, drainEvent_);
 }
 
 void tDeviceCore::drainIO(bool interruptible, tStatus& status, u32 timeout) {

@@ -18,6 +18,11 @@ void failEveryCall(std::string const& import);
 void setFailureCode(std::string const& import, int32_t code);
 void clearFaults();
 
+// Runs at the start of every import call, on the calling thread, before the
+// import does anything; a test may use it to hold one thread at one import.
+using ImportHook = std::function<void(char const* import)>;
+void setImportHook(ImportHook hook);  // an empty hook removes it
+
 // ---- Observation -------------------------------------------------------
 uint64_t liveAllocations();       // blocks from malloc not yet freed
 uint64_t liveAllocationBytes();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -41,6 +42,7 @@ struct State {
   bool echo = false;
   HaltHandler haltHandler;
   std::vector<HaltRecord> halts;
+  std::shared_ptr<ImportHook const> importHook;
   std::unordered_map<void*, uint64_t> blocks;
   uint64_t liveBytes = 0;
   uint64_t totalBlocks = 0;
@@ -57,7 +59,9 @@ State& state() {
 // Fast path: no rule and no log means no lock on an import call.
 std::atomic<bool> gWatching{false};
 
-void updateWatching(State& s) { gWatching.store(s.logging || !s.faults.empty()); }
+void updateWatching(State& s) {
+  gWatching.store(s.logging || !s.faults.empty() || s.importHook != nullptr);
+}
 
 }  // namespace
 
@@ -66,16 +70,27 @@ namespace detail {
 bool enterImport(char const* import) {
   if (!gWatching.load(std::memory_order_relaxed)) return false;
   State& s = state();
-  std::lock_guard lock(s.mutex);
-  if (s.logging) {
-    s.log.emplace_back(import);
-    ++s.counts[import];
+  std::shared_ptr<ImportHook const> hook;
+  bool fail = false;
+  {
+    std::lock_guard lock(s.mutex);
+    if (s.logging) {
+      s.log.emplace_back(import);
+      ++s.counts[import];
+    }
+    hook = s.importHook;
+    auto rule = s.faults.find(std::string_view(import));
+    if (rule != s.faults.end()) {
+      if (rule->second.always) {
+        fail = true;
+      } else if (rule->second.callsUntilFailure != 0) {
+        fail = --rule->second.callsUntilFailure == 0;
+      }
+    }
   }
-  auto rule = s.faults.find(std::string_view(import));
-  if (rule == s.faults.end()) return false;
-  if (rule->second.always) return true;
-  if (rule->second.callsUntilFailure == 0) return false;
-  return --rule->second.callsUntilFailure == 0;
+  // Outside the layer's lock: a hook may block its thread.
+  if (hook) (*hook)(import);
+  return fail;
 }
 
 int32_t failureCode(char const* import) {
@@ -105,6 +120,13 @@ void setFailureCode(std::string const& import, int32_t code) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   s.faults[import].code = code;
+  updateWatching(s);
+}
+
+void setImportHook(ImportHook hook) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.importHook = hook ? std::make_shared<ImportHook const>(std::move(hook)) : nullptr;
   updateWatching(s);
 }
 
@@ -201,6 +223,7 @@ void reset() {
   s.echo = false;
   s.haltHandler = nullptr;
   s.halts.clear();
+  s.importHook = nullptr;
   updateWatching(s);
 }
 

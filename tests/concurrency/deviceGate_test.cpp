@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -131,6 +132,39 @@ TEST_F(DeviceGate, CloseWaitsForTheLastRequestBeforeDestroyingTheSession) {
   EXPECT_EQ(journal.take(), Calls{"destroySession"});
   EXPECT_EQ(device.openSessionCount(), 0u);
   EXPECT_EQ(device.activeIOCount(), 0u);
+}
+
+// The last release drops the count and signals under the session event's
+// lock; close, which destroys the session once the count is 0, takes that
+// lock first, so it cannot free the session while the release still uses it.
+TEST_F(DeviceGate, ALastReleaseIsDoneWithTheSessionBeforeCloseDestroysIt) {
+  tStatus status;
+  tSession* session = device.openSessionCounted(kNoSession, &device.deviceInterface(0), status);
+  ASSERT_NE(session, nullptr);
+  ASSERT_TRUE(device.acquireIOGate(session, status, kWaitForever));
+  journal.take();
+
+  static thread_local bool holdThisThread = false;
+  std::atomic<bool> held{false}, go{false};
+  sim::setImportHook([&](char const* import) {
+    if (!holdThisThread || held || std::strcmp(import, "nQVZOR110_acquireSpinLockInterrupt") != 0)
+      return;
+    held = true;
+    while (!go) std::this_thread::yield();
+  });
+  std::thread release([&] {
+    holdThisThread = true;
+    device.releaseIOGate(session);
+  });
+  while (!held) std::this_thread::yield();
+
+  std::thread close([session] { driverClose(session); });
+  EXPECT_TRUE(sim::waitUntilBlocked(1, 2000)) << "close went on while the release was under way";
+  go = true;
+  release.join();
+  close.join();
+  sim::setImportHook(nullptr);
+  EXPECT_EQ(journal.take(), Calls{"destroySession"});
 }
 
 TEST_F(DeviceGate, NoRequestIsLeftInsideOnceClosedAndDrained) {
