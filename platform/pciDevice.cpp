@@ -219,6 +219,9 @@ tInterruptSpinLock* tPCIDevice::reserveInterruptLocked(iPrimaryInterruptHandler*
     setStatus(status, kStatusNotSupported, kPCIDeviceFile, kLineNoInterrupt);
     return nullptr;
   }
+  // A locked reservation given back with the plain relinquish leaves its lock
+  // behind; no trampoline can use it any more.
+  destroySpinLock(interruptLock_.handle);
   interruptLock_.handle = createSpinLock(status, kLineInterruptLockCreateFailed);
   if (status.isFatal()) return nullptr;
   reserveCore(handler, interruptTrampolineLocked, status, flags);

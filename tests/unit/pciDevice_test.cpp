@@ -386,6 +386,14 @@ TEST_F(InterruptTest, TheLockedVariantRunsTheHandlerUnderTheInterruptLock) {
   device_->releaseInterruptLocked(lock);
   EXPECT_TRUE(sim::interruptReservations().empty());
   EXPECT_EQ(sim::liveSpinLocks(), locks_);
+
+  // Given back with the plain relinquish, its lock is not lost to the next one.
+  ASSERT_NE(device_->reserveInterruptLocked(&handler_, status, 0), nullptr);
+  device_->relinquishInterrupt();
+  lock = device_->reserveInterruptLocked(&handler_, status, 0);
+  ASSERT_NE(lock, nullptr);
+  EXPECT_EQ(sim::liveSpinLocks(), locks_ + 1);
+  device_->releaseInterruptLocked(lock);
 }
 
 TEST_F(InterruptTest, ARefusedReservationLeavesNothingToRelinquishAndNoLock) {
