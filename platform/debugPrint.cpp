@@ -111,7 +111,7 @@ void debugLineVPrintf(tLineContext const* context, char const* format, va_list a
   u64 const terminatorLength = textLength(terminator);
   // A terminator that could never fit reserves nothing: the prefix and the
   // message keep their place and the terminator is cut like any text.
-  u64 const cut = terminatorLength < kLineBufferSize - 1 ? kLineBufferSize - 1 - terminatorLength
+  u64 const cut = terminatorLength <= kLineBufferSize - 1 ? kLineBufferSize - 1 - terminatorLength
                                                          : kLineBufferSize - 1;
 
   char* cursor = buffer;

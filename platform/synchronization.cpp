@@ -183,6 +183,10 @@ bool tWaitableRecord::wait(u32 timeout, bool interruptible, tStatus& status) {
   append(waiter);
   unlock();
 
+  // The abort function may still run on another context while this wait is
+  // returning, so what it is handed lives as long as the waiter.
+  tAbortContext abort{this, &waiter};
+  nQVZOR100_tTimeoutCallback callback{&tWaitableRecord::abortWait, &abort};
   if (timeout == kWaitForever) {
     if (!interruptible) {
       nQVZOR100_waitForSingleUseEvent(waiter.event);
@@ -197,8 +201,6 @@ bool tWaitableRecord::wait(u32 timeout, bool interruptible, tStatus& status) {
       if (status.isFatal()) return false;
     }
   } else {
-    tAbortContext abort{this, &waiter};
-    nQVZOR100_tTimeoutCallback callback{&tWaitableRecord::abortWait, &abort};
     if (!interruptible) {
       (void)nQVZOR100_waitForSingleUseEventTimeout(waiter.event, timeout, &callback);
     } else if (nQVZOR100_waitForSingleUseEventTimeoutInterruptible(waiter.event, timeout,

@@ -75,36 +75,31 @@ tTrace::tTrace(iTraceDestination* destination)
 
 tTrace::~tTrace() {
   clearEnabled();
-  if (threadSafe()) disableThreadSafety();
+  disableThreadSafety();
+  if (mutex_ != 0) nQVZOR150_destroyMutex(mutex_);
+  mutex_ = 0;
 }
 
 // ---- Thread safety ---------------------------------------------------------
 
 void tTrace::enableThreadSafety() {
   if (threadSafe()) return;
-  u64 const mutex = nQVZOR150_createMutex();
-  if (mutex == 0) {
-    tStatus failure;
-    setStatus(failure, kStatusMemoryFull, kMutexFile, kMutexCreateLine);
-    return;
+  if (mutex_ == 0) {
+    u64 const mutex = nQVZOR150_createMutex();
+    if (mutex == 0) {
+      tStatus failure;
+      setStatus(failure, kStatusMemoryFull, kMutexFile, kMutexCreateLine);
+      return;
+    }
+    mutex_ = mutex;
   }
-  mutex_ = mutex;
   options_[kThreadSafe] = 1;
 }
 
 void tTrace::disableThreadSafety() {
-  if (!threadSafe()) return;
-  // The mutex is destroyed only in the hands of this thread: a line that
-  // another thread is writing under it ends first.
-  if (loadRelaxed(&lineLockOwner_) == nQVZOR100_getThreadHandle()) {
-    storeRelaxed(&lineLockOwner_, 0);
-  } else {
-    nQVZOR150_acquireMutex(mutex_);
-  }
+  // The mutex outlives the flag until the trace ends: a writer that saw the
+  // flag set may be on its way to the mutex, and must find it there.
   options_[kThreadSafe] = 0;
-  nQVZOR150_releaseMutex(mutex_);
-  nQVZOR150_destroyMutex(mutex_);
-  mutex_ = 0;
 }
 
 void tTrace::takeLineLock() {
@@ -129,12 +124,15 @@ void tTrace::releaseLineLock() {
 // ---- Character output ------------------------------------------------------
 
 void tTrace::emit() {
+  // Writers without the mutex may have stepped past the end together.
+  if (cursor_ > line_ + kLineCapacity) cursor_ = line_ + kLineCapacity;
   *cursor_ = '\0';
   if (destination_ != nullptr) destination_->print(line_);
   cursor_ = line_;
 }
 
 void tTrace::append(char c, bool& newlineSeen) {
+  if (cursor_ >= line_ + kLineCapacity) emit();
   *cursor_++ = c;
   if (c == '\n') newlineSeen = true;
   if (cursor_ >= line_ + kLineCapacity) {
@@ -406,12 +404,17 @@ iTraceDestination* tTrace::setDestination(iTraceDestination* destination) {
   iTraceDestination* const previous = destination_;
   // There is nothing to name, announce or switch to.
   if (destination == nullptr) return previous;
+  // A line this thread already holds stays held: the announcement ends it
+  // but does not give back a mutex it did not take.
+  bool const lineWasHeld = loadRelaxed(&lineLockOwner_) == nQVZOR100_getThreadHandle();
   takeLineLock();
-  write("Switching trace destination to ").write(destination->getName()).endLine();
+  write("Switching trace destination to ").write(destination->getName()).write("\n");
+  lineSuppressed_ = 0;
   if (destination != previous && destination->activate()) {
     destination_ = destination;
     if (previous != nullptr) previous->deactivate();
   }
+  if (!lineWasHeld) releaseLineLock();
   return previous;
 }
 

@@ -124,10 +124,13 @@ void nQVZOR250_sleepTimeout(uint32_t microseconds) {
     std::lock_guard<std::mutex> guard(sim::gSleepLogMutex);
     if (sim::gSleepLog.size() < sim::kSleepLogLimit) sim::gSleepLog.push_back(microseconds);
   }
-  if (microseconds == 0) {
+  if (sim::gVirtual.load()) {
+    // Even a zero-length sleep lets some time pass, as it does on a real
+    // clock; otherwise a caller sleeping off a sub-millisecond remainder
+    // would wait on a clock that never moves.
+    sim::advanceClock(microseconds == 0 ? 1000u : uint64_t{microseconds} * 1000u);
+  } else if (microseconds == 0) {
     std::this_thread::yield();
-  } else if (sim::gVirtual.load()) {
-    sim::advanceClock(uint64_t{microseconds} * 1000u);
   } else {
     timespec pause{static_cast<time_t>(microseconds / 1000000u),
                    static_cast<long>(microseconds % 1000000u) * 1000};

@@ -256,16 +256,30 @@ TEST_F(Trace, OnlyTheLineThatTookTheMutexGivesItBack) {
   EXPECT_EQ(releases(), 1u);
 
   line("c", 1, "f");
-  trace.disableThreadSafety();  // gives the line's hold back first
+  trace.disableThreadSafety();  // the line keeps its hold until it ends
   trace.endLine();
   EXPECT_EQ(acquires(), 2u);
   EXPECT_EQ(releases(), 2u);
-  EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 1u);
+  // Kept for writers that saw the flag and are on their way to the mutex.
+  EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 0u);
 
   line("c", 1, "f");
-  trace.enableThreadSafety();  // after this line's prefix
+  trace.enableThreadSafety();  // after this line's prefix; the kept mutex again
   trace.endLine();
   EXPECT_EQ(releases(), 2u);
+  EXPECT_EQ(sim::callCount("nQVZOR150_createMutex"), 2u);
+
+  // A switch announced inside this thread's held line leaves the hold to
+  // the line; on its own it takes and gives back the mutex.
+  Recorder next("next");
+  line("c", 1, "f");
+  trace.setDestination(&next);
+  EXPECT_EQ(releases(), 2u);
+  trace.endLine();
+  EXPECT_EQ(releases(), 3u);
+  trace.setDestination(&recorder);
+  EXPECT_EQ(acquires(), 4u);
+  EXPECT_EQ(releases(), 4u);
 }
 
 }  // namespace
