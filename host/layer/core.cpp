@@ -14,10 +14,11 @@
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
+#include "host/layer/lockedState.h"
+#include "host/layer/pci.h"
 #include "host/layer/registration.h"
 #include "host/layer/syncControl.h"
 #include "host/layer/user.h"
-#include "host/layer/pci.h"
 #include "platform/kernelServices.h"
 
 namespace sim {
@@ -138,21 +139,15 @@ void clearFaults() {
 }
 
 uint64_t liveAllocations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.blocks.size();
+  return readLocked(state(), [&](State& s) { return s.blocks.size(); });
 }
 
 uint64_t liveAllocationBytes() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.liveBytes;
+  return readLocked(state(), [&](State& s) { return s.liveBytes; });
 }
 
 uint64_t totalAllocations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.totalBlocks;
+  return readLocked(state(), [&](State& s) { return s.totalBlocks; });
 }
 
 void enableCallLog(bool on) {
@@ -163,9 +158,7 @@ void enableCallLog(bool on) {
 }
 
 std::vector<std::string> callLog() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.log;
+  return readLocked(state(), [&](State& s) { return s.log; });
 }
 
 uint64_t callCount(std::string const& import) {
@@ -176,9 +169,7 @@ uint64_t callCount(std::string const& import) {
 }
 
 std::string debugOutput() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.debugText;
+  return readLocked(state(), [&](State& s) { return s.debugText; });
 }
 
 void clearDebugOutput() {
@@ -204,9 +195,7 @@ void throwOnHalt() {
 }
 
 std::vector<HaltRecord> halts() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.halts;
+  return readLocked(state(), [&](State& s) { return s.halts; });
 }
 
 void reset() {
@@ -230,7 +219,8 @@ void reset() {
 // ---- Driver loading -------------------------------------------------------
 
 LoadedDriver::LoadedDriver(DriverEntry entry)
-    : entry_(entry), record_(static_cast<nQVZOR200_tDriverRecord*>(std::malloc(sizeof(nQVZOR200_tDriverRecord)))) {
+    : entry_(entry),
+      record_(static_cast<nQVZOR200_tDriverRecord*>(std::malloc(sizeof(nQVZOR200_tDriverRecord)))) {
   std::memset(record_, kLayerRecordPattern, sizeof *record_);
 }
 
@@ -252,21 +242,15 @@ void LoadedDriver::unload() {
 }
 
 nQVZOR200_tDriverRecord* registeredDriver() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.driver;
+  return readLocked(state(), [&](State& s) { return s.driver; });
 }
 
 uint64_t driverRegistrations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.registrations;
+  return readLocked(state(), [&](State& s) { return s.registrations; });
 }
 
 uint64_t driverUnregistrations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.unregistrations;
+  return readLocked(state(), [&](State& s) { return s.unregistrations; });
 }
 
 }  // namespace sim

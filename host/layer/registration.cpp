@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "host/layer/control.h"
+#include "host/layer/lockedState.h"
 
 namespace sim {
 
@@ -54,51 +55,35 @@ std::vector<uint64_t> live(std::vector<Registration> const& registrations) {
 }  // namespace
 
 std::vector<InterfaceRegistration> interfaceRegistrations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.interfaces;
+  return readLocked(state(), [&](State& s) { return s.interfaces; });
 }
 
 std::vector<PropertyRegistration> propertyRegistrations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.properties;
+  return readLocked(state(), [&](State& s) { return s.properties; });
 }
 
 std::vector<uint64_t> liveInterfaces() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return live(s.interfaces);
+  return readLocked(state(), [&](State& s) { return live(s.interfaces); });
 }
 
 std::vector<uint64_t> liveProperties() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return live(s.properties);
+  return readLocked(state(), [&](State& s) { return live(s.properties); });
 }
 
 std::vector<uint64_t> interfaceUnregistrations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.interfaceUnregistrations;
+  return readLocked(state(), [&](State& s) { return s.interfaceUnregistrations; });
 }
 
 std::vector<uint64_t> propertyUnregistrations() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.propertyUnregistrations;
+  return readLocked(state(), [&](State& s) { return s.propertyUnregistrations; });
 }
 
 std::vector<uint64_t> userspaceAddEvents() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.addEvents;
+  return readLocked(state(), [&](State& s) { return s.addEvents; });
 }
 
 std::vector<DeferredCall> scheduledDeferredCalls() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.deferredCalls;
+  return readLocked(state(), [&](State& s) { return s.deferredCalls; });
 }
 
 void clearRegistrations() {

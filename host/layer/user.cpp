@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "host/layer/control.h"
+#include "host/layer/lockedState.h"
 #include "platform/kernelServices.h"
 
 namespace sim {
@@ -101,15 +102,13 @@ void removeUserRange(void const* start) {
 }
 
 bool isUserRange(void const* start, uint64_t size) {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return insideOneRange(s, reinterpret_cast<uintptr_t>(start), size);
+  return readLocked(state(), [&](State& s) {
+    return insideOneRange(s, reinterpret_cast<uintptr_t>(start), size);
+  });
 }
 
 std::vector<UserCopy> userCopies() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.copies;
+  return readLocked(state(), [&](State& s) { return s.copies; });
 }
 
 void clearUserCopies() {
@@ -133,15 +132,11 @@ void destroyUserMap(uint64_t map) {
 }
 
 uint64_t liveUserMaps() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.maps.size();
+  return readLocked(state(), [&](State& s) { return s.maps.size(); });
 }
 
 std::vector<UserMapping> userMappings(uint64_t map) {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return findMap(s, map).mappings;
+  return readLocked(state(), [&](State& s) { return findMap(s, map).mappings; });
 }
 
 }  // namespace sim
