@@ -21,6 +21,16 @@ class Integer {
   // Both return the new value.
   T increment() volatile { return __atomic_add_fetch(&value_, T{1}, __ATOMIC_SEQ_CST); }
   T decrement() volatile { return __atomic_sub_fetch(&value_, T{1}, __ATOMIC_SEQ_CST); }
+  // Decrements only a value above 1; false, changing nothing, otherwise.
+  bool decrementAboveOne() volatile {
+    T value = __atomic_load_n(&value_, __ATOMIC_SEQ_CST);
+    while (value > 1) {
+      if (__atomic_compare_exchange_n(&value_, &value, value - 1, false, __ATOMIC_SEQ_CST,
+                                      __ATOMIC_SEQ_CST))
+        return true;
+    }
+    return false;
+  }
 
  private:
   T value_;

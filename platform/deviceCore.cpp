@@ -79,6 +79,8 @@ void signalEventLocked(tWaitableRecord& event) {
 // owner (close destroying a session, remove destroying a device) signals the
 // same event first, so it cannot go on while this thread still uses them.
 void releaseCount(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event) {
+  // A release that cannot be the last one needs no lock.
+  if (count.decrementAboveOne()) return;
   event.lock();
   if (count.decrement() == 0) signalEventLocked(event);
   event.unlock();
