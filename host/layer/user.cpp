@@ -83,6 +83,16 @@ UserMap& findMap(State& s, uint64_t map) {
   return found->second;
 }
 
+// A mapping into a caller's area, recorded for the test; 0 or the injected
+// failure.
+int32_t recordMapping(char const* import, uint64_t map, UserMapping const& mapping) {
+  if (detail::enterImport(import)) return detail::failureCode(import);
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  findMap(s, map).mappings.push_back(mapping);
+  return 0;
+}
+
 }  // namespace
 
 void addUserRange(void const* start, uint64_t size) {
@@ -157,51 +167,38 @@ int32_t nQVZOR100_replicateOutboundIOControlBuffer(void* userDestination, void c
 
 uint64_t nQVZOR220_tUserMemMap_getSize(uint64_t userMap) {
   sim::detail::enterImport("nQVZOR220_tUserMemMap_getSize");
-  sim::State& s = sim::state();
-  std::lock_guard lock(s.mutex);
-  return sim::findMap(s, userMap).size;
+  return sim::readLocked(sim::state(),
+                         [&](sim::State& s) { return sim::findMap(s, userMap).size; });
 }
 
 uint32_t nQVZOR220_tUserMemMap_getAccessMode(uint64_t userMap) {
   sim::detail::enterImport("nQVZOR220_tUserMemMap_getAccessMode");
-  sim::State& s = sim::state();
-  std::lock_guard lock(s.mutex);
-  return sim::findMap(s, userMap).accessMode;
+  return sim::readLocked(sim::state(),
+                         [&](sim::State& s) { return sim::findMap(s, userMap).accessMode; });
 }
 
 uint64_t nQVZOR220_tUserMemMap_getVirtualAddress(uint64_t userMap) {
   sim::detail::enterImport("nQVZOR220_tUserMemMap_getVirtualAddress");
-  sim::State& s = sim::state();
-  std::lock_guard lock(s.mutex);
-  return sim::findMap(s, userMap).virtualAddress;
+  return sim::readLocked(sim::state(),
+                         [&](sim::State& s) { return sim::findMap(s, userMap).virtualAddress; });
 }
 
 int32_t nQVZOR220_tUserMemMap_mapPageList(uint64_t userMap, uint64_t pageList, uint64_t firstPage,
                                           uint64_t pageCount) {
-  if (sim::detail::enterImport("nQVZOR220_tUserMemMap_mapPageList"))
-    return sim::detail::failureCode("nQVZOR220_tUserMemMap_mapPageList");
-  sim::State& s = sim::state();
-  std::lock_guard lock(s.mutex);
   sim::UserMapping mapping{sim::UserMapping::kPageList};
   mapping.pageList = pageList;
   mapping.firstPage = firstPage;
   mapping.pageCount = pageCount;
-  sim::findMap(s, userMap).mappings.push_back(mapping);
-  return 0;
+  return sim::recordMapping("nQVZOR220_tUserMemMap_mapPageList", userMap, mapping);
 }
 
 int32_t nQVZOR2280_tUserMemMap_mapPhysicalAddress(uint64_t userMap, uint64_t physicalAddress,
                                                   uint64_t size, uint32_t cached) {
-  if (sim::detail::enterImport("nQVZOR2280_tUserMemMap_mapPhysicalAddress"))
-    return sim::detail::failureCode("nQVZOR2280_tUserMemMap_mapPhysicalAddress");
-  sim::State& s = sim::state();
-  std::lock_guard lock(s.mutex);
   sim::UserMapping mapping{sim::UserMapping::kPhysical};
   mapping.physicalAddress = physicalAddress;
   mapping.size = size;
   mapping.cached = cached;
-  sim::findMap(s, userMap).mappings.push_back(mapping);
-  return 0;
+  return sim::recordMapping("nQVZOR2280_tUserMemMap_mapPhysicalAddress", userMap, mapping);
 }
 
 }  // extern "C"

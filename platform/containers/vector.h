@@ -34,10 +34,39 @@ inline bool checkPosition(u64 position, u64 size, tStatus& status) {
   return false;
 }
 
+// The storage both vectors share, in the order the records lay it out, and
+// their read access.
+template <class T>
+class VectorStorage {
+ public:
+  u64 size() const { return mSize; }
+  u64 capacity() const { return mCapacity; }
+  bool empty() const { return mSize == 0; }
+  T* data() { return mData; }
+  T const* data() const { return mData; }
+  T& operator[](u64 index) { return mData[index]; }
+  T const& operator[](u64 index) const { return mData[index]; }
+  T* begin() { return mData; }
+  T* end() { return mData + mSize; }
+  T const* begin() const { return mData; }
+  T const* end() const { return mData + mSize; }
+
+ protected:
+  VectorStorage() = default;
+  ~VectorStorage() = default;
+
+  u64 mCapacity = 0;
+  u64 mSize = 0;
+  T* mData = nullptr;
+};
+
 }  // namespace detail
 
 template <class T, class Alloc = wend::Allocator<T>>
-class Vector {
+class Vector : public detail::VectorStorage<T> {
+  using detail::VectorStorage<T>::mCapacity;
+  using detail::VectorStorage<T>::mSize;
+  using detail::VectorStorage<T>::mData;
   static_assert(std::is_trivially_copyable_v<T>, "Vector moves its elements as bytes");
 
  public:
@@ -87,18 +116,6 @@ class Vector {
     mSize = size;
   }
 
-  u64 size() const { return mSize; }
-  u64 capacity() const { return mCapacity; }
-  bool empty() const { return mSize == 0; }
-  T* data() { return mData; }
-  T const* data() const { return mData; }
-  T& operator[](u64 index) { return mData[index]; }
-  T const& operator[](u64 index) const { return mData[index]; }
-  T* begin() { return mData; }
-  T* end() { return mData + mSize; }
-  T const* begin() const { return mData; }
-  T const* end() const { return mData + mSize; }
-
  private:
   static constexpr u64 kNotInside = ~u64(0);
 
@@ -130,10 +147,6 @@ class Vector {
       for (u64 i = 0; i < count; ++i, ++first) destination[i] = *first;
     }
   }
-
-  u64 mCapacity = 0;
-  u64 mSize = 0;
-  T* mData = nullptr;
 };
 
 // A pair whose first member can only be copied with a status. A zeroed pair
@@ -158,7 +171,11 @@ struct Pair_sct_pod {
 };
 
 template <class T, class Alloc = wend::Allocator<T>>
-class Vector_sct {
+class Vector_sct : public detail::VectorStorage<T> {
+  using detail::VectorStorage<T>::mCapacity;
+  using detail::VectorStorage<T>::mSize;
+  using detail::VectorStorage<T>::mData;
+
  public:
   Vector_sct() = default;
   Vector_sct(Vector_sct const&) = delete;
@@ -199,16 +216,6 @@ class Vector_sct {
     mData[mSize].~T();
   }
 
-  u64 size() const { return mSize; }
-  u64 capacity() const { return mCapacity; }
-  bool empty() const { return mSize == 0; }
-  T& operator[](u64 index) { return mData[index]; }
-  T const& operator[](u64 index) const { return mData[index]; }
-  T* begin() { return mData; }
-  T* end() { return mData + mSize; }
-  T const* begin() const { return mData; }
-  T const* end() const { return mData + mSize; }
-
  private:
   void reallocate(u64 position, u64 count, u64 capacity, tStatus& status) {
     T* block = Alloc::allocate(capacity, status);
@@ -239,10 +246,6 @@ class Vector_sct {
     mData = block;
     mCapacity = capacity;
   }
-
-  u64 mCapacity = 0;
-  u64 mSize = 0;
-  T* mData = nullptr;
 };
 
 }  // namespace qvhtl
