@@ -51,12 +51,24 @@ using nQVWENDS100::tStatus;
 
 inline constexpr char kComponent[] = "qvrm7_driver";
 
+// The place a status names: the file and line the record carries. Each site
+// is one constant, defined once beside the code (or in the table) that sets
+// it, and named k<What>Site.
+struct StatusSite {
+  char const* file;
+  u64 line;
+};
+
 // Applies the precedence rule; true when the code was replaced.
 bool setStatusCode(tStatus& status, i64 code, char const* component, char const* file, u64 line);
 
 // The usual form: the driver's component with the site's own file and line.
 inline bool setStatus(tStatus& status, i64 code, char const* file, u64 line) {
   return setStatusCode(status, code, kComponent, file, line);
+}
+
+inline bool setStatus(tStatus& status, i64 code, StatusSite site) {
+  return setStatusCode(status, code, kComponent, site.file, site.line);
 }
 
 // Folds a callee's status into the caller's; true when the caller's changed.
