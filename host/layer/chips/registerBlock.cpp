@@ -11,19 +11,12 @@ namespace {
 
 constexpr uint32_t kFloating = 0xFFFFFFFFu;  // what a refused read returns
 
-std::string describe(char const* what, uint64_t at, unsigned width) {
-  char text[96];
-  std::snprintf(text, sizeof text, "%s of %u bits at 0x%llx", what, 8 * width,
-                static_cast<unsigned long long>(at));
-  return text;
-}
-
 }  // namespace
 
 RegisterFile::RegisterFile(std::vector<ChipRegister> const& registers) {
   for (ChipRegister const& spec : registers) {
     if (std::max(spec.readWidth, spec.writeWidth) == 0 ||
-        !entries_.emplace(spec.offset, Entry{spec, spec.resetValue}).second) {
+        !entries_.emplace(spec.offset, Entry{spec, spec.resetValue, 0, {}}).second) {
       std::fprintf(stderr, "layer: chip register at 0x%x is unusable or given twice\n",
                    spec.offset);
       std::abort();
@@ -70,14 +63,23 @@ std::vector<std::pair<uint32_t, uint32_t>> RegisterFile::runs() const {
   return result;
 }
 
-void RegisterFile::fault(std::string text) {
-  if (faults_.size() < kFaultRecords) faults_.push_back(std::move(text));
-  ++faultCount_;
+void RegisterFile::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
+  Entry& entry = at(offset);
+  entry.queued.insert(entry.queued.end(), values.begin(), values.end());
 }
 
-void RegisterFile::clearFaults() {
-  faults_.clear();
-  faultCount_ = 0;
+void RegisterFile::note(ChipAccess const& access, bool stray) {
+  if (log_.size() < kLogCapacity)
+    log_.push_back(access);
+  else
+    ++dropped_;
+  if (stray && strays_.size() < kLogCapacity) strays_.push_back(access);
+}
+
+void RegisterFile::clearLog() {
+  log_.clear();
+  dropped_ = 0;
+  strays_.clear();
 }
 
 RegisterBlock::RegisterBlock(std::shared_ptr<Bar> bar, uint64_t base,
@@ -105,38 +107,33 @@ RegisterBlock::~RegisterBlock() {
 uint32_t RegisterBlock::read(State& state, uint32_t offset, unsigned width) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
-  uint64_t const at = offset;
-  if (entry == nullptr || entry->spec.offset != offset) {
-    state.file.fault(describe("read inside a register", at, width));
-  } else if (entry->spec.readWidth == 0) {
-    state.file.fault(describe("read of a register that is only written", at, width));
-  } else if (entry->spec.readWidth != width) {
-    state.file.fault(describe("read of the wrong width", at, width));
-  } else if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end()) {
-    return behaviour->second(state.file, offset);
-  } else {
-    return entry->readValue;
+  if (entry == nullptr || entry->spec.offset != offset || entry->spec.readWidth != width) {
+    state.file.note({false, offset, width, kFloating}, true);
+    return kFloating;
   }
-  return kFloating;
+  uint32_t value = entry->readValue;
+  if (!entry->queued.empty()) {
+    value = entry->queued.front();
+    entry->queued.pop_front();
+  } else if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end()) {
+    value = behaviour->second(state.file, offset);
+  }
+  state.file.note({false, offset, width, value}, false);
+  return value;
 }
 
 void RegisterBlock::write(State& state, uint32_t offset, unsigned width, uint32_t value) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
-  uint64_t const at = offset;
-  if (entry == nullptr || entry->spec.offset != offset) {
-    state.file.fault(describe("write inside a register", at, width));
-  } else if (entry->spec.writeWidth == 0) {
-    state.file.fault(describe("write of a register that is only read", at, width));
-  } else if (entry->spec.writeWidth != width) {
-    state.file.fault(describe("write of the wrong width", at, width));
-  } else {
-    entry->written = value;
-    ++entry->writes;
-    if (entry->spec.readsBack) entry->readValue = value;
-    if (auto behaviour = state.writes.find(offset); behaviour != state.writes.end())
-      behaviour->second(state.file, offset, value);
+  if (entry == nullptr || entry->spec.offset != offset || entry->spec.writeWidth != width) {
+    state.file.note({true, offset, width, value}, true);
+    return;
   }
+  state.file.note({true, offset, width, value}, false);
+  entry->written = value;
+  if (entry->spec.readsBack) entry->readValue = value;
+  if (auto behaviour = state.writes.find(offset); behaviour != state.writes.end())
+    behaviour->second(state.file, offset, value);
 }
 
 void RegisterBlock::onRead(uint32_t offset, ReadBehaviour behaviour) {
@@ -159,24 +156,28 @@ void RegisterBlock::setReadValue(uint32_t offset, uint32_t value) {
   locked([offset, value](RegisterFile& file) { file.setReadValue(offset, value); });
 }
 
+void RegisterBlock::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
+  locked([&](RegisterFile& file) { file.queueReads(offset, values); });
+}
+
 uint32_t RegisterBlock::lastWritten(uint32_t offset) const {
   return locked([offset](RegisterFile& file) { return file.lastWritten(offset); });
 }
 
-uint64_t RegisterBlock::writeCount(uint32_t offset) const {
-  return locked([offset](RegisterFile& file) { return file.writeCount(offset); });
+std::vector<ChipAccess> RegisterBlock::log() const {
+  return locked([](RegisterFile& file) { return file.log(); });
 }
 
-std::vector<std::string> RegisterBlock::faults() const {
-  return locked([](RegisterFile& file) { return file.faults(); });
+uint64_t RegisterBlock::logDropped() const {
+  return locked([](RegisterFile& file) { return file.logDropped(); });
 }
 
-uint64_t RegisterBlock::faultCount() const {
-  return locked([](RegisterFile& file) { return file.faultCount(); });
+std::vector<ChipAccess> RegisterBlock::strays() const {
+  return locked([](RegisterFile& file) { return file.strays(); });
 }
 
-void RegisterBlock::clearFaults() {
-  locked([](RegisterFile& file) { file.clearFaults(); });
+void RegisterBlock::clearLog() {
+  locked([](RegisterFile& file) { file.clearLog(); });
 }
 
 }  // namespace sim

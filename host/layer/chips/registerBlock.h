@@ -2,19 +2,20 @@
 // reads must have and the width its writes must have (0: that direction does
 // not exist) and reads back what was last written when it is one register
 // for both directions; an offset whose read and write meanings are two
-// registers keeps its read value and its write latch apart. Accesses of the
-// wrong width or direction, or into the middle of a register, are recorded as
-// faults for the test to see: they change nothing, and such a read returns
-// all ones. Offsets without a register stay plain memory, so a block never
-// hides another model's registers that lie between its own.
+// registers keeps its read value and its write latch apart. Every access is
+// logged; accesses of the wrong width or direction, or into the middle of a
+// register, are strays as well, which no driver may make: they change
+// nothing, and such a read returns all ones. Offsets without a register stay
+// plain memory, so a block never hides another model's registers that lie
+// between its own.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "host/layer/pci.h"
@@ -29,14 +30,24 @@ struct ChipRegister {
   uint32_t resetValue = 0;  // what a read returns before anything is set
 };
 
-// The registers' values; only ever used under the block's lock.
+// One access as the block saw it; offsets are block offsets.
+struct ChipAccess {
+  bool write;
+  uint32_t offset;
+  unsigned width;  // bytes
+  uint32_t value;  // read, or written
+
+  bool operator==(ChipAccess const&) const = default;
+};
+
+// The registers' values and the log; only ever used under the block's lock.
 class RegisterFile {
  public:
   struct Entry {
     ChipRegister spec;
     uint32_t readValue = 0;
     uint32_t written = 0;
-    uint64_t writes = 0;
+    std::deque<uint32_t> queued;  // given one per read before the read value
   };
 
   explicit RegisterFile(std::vector<ChipRegister> const& registers);
@@ -47,7 +58,7 @@ class RegisterFile {
   uint32_t readValue(uint32_t offset) const { return at(offset).readValue; }
   void setReadValue(uint32_t offset, uint32_t value) { at(offset).readValue = value; }
   uint32_t lastWritten(uint32_t offset) const { return at(offset).written; }
-  uint64_t writeCount(uint32_t offset) const { return at(offset).writes; }
+  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
 
   // The register whose bytes hold `offset`, or null. A register holds its
   // widest access's bytes, up to where the next register begins.
@@ -55,12 +66,14 @@ class RegisterFile {
   // Runs of adjacent registers' bytes, as [first, end) from the block's base.
   std::vector<std::pair<uint32_t, uint32_t>> runs() const;
 
-  // At most kFaultRecords descriptions are kept; the count goes on.
-  static constexpr size_t kFaultRecords = 64;
-  void fault(std::string text);
-  std::vector<std::string> const& faults() const { return faults_; }
-  uint64_t faultCount() const { return faultCount_; }
-  void clearFaults();
+  // The log keeps this many accesses, the oldest first; later ones are
+  // counted but not kept until the log is cleared. Strays likewise.
+  static constexpr size_t kLogCapacity = 1u << 16;
+  void note(ChipAccess const& access, bool stray);
+  std::vector<ChipAccess> const& log() const { return log_; }
+  uint64_t logDropped() const { return dropped_; }
+  std::vector<ChipAccess> const& strays() const { return strays_; }
+  void clearLog();
 
  private:
   Entry& at(uint32_t offset);
@@ -68,8 +81,9 @@ class RegisterFile {
   uint32_t extent(std::map<uint32_t, Entry>::const_iterator it) const;
 
   std::map<uint32_t, Entry> entries_;  // by offset
-  std::vector<std::string> faults_;
-  uint64_t faultCount_ = 0;
+  std::vector<ChipAccess> log_;
+  uint64_t dropped_ = 0;
+  std::vector<ChipAccess> strays_;
 };
 
 class RegisterBlock {
@@ -100,11 +114,12 @@ class RegisterBlock {
 
   uint32_t readValue(uint32_t offset) const;
   void setReadValue(uint32_t offset, uint32_t value);
+  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
   uint32_t lastWritten(uint32_t offset) const;
-  uint64_t writeCount(uint32_t offset) const;
-  std::vector<std::string> faults() const;
-  uint64_t faultCount() const;
-  void clearFaults();
+  std::vector<ChipAccess> log() const;
+  uint64_t logDropped() const;
+  std::vector<ChipAccess> strays() const;
+  void clearLog();  // and the strays
 
  private:
   struct State {
