@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/layer/registration.h"
@@ -99,7 +100,11 @@ class TestDevice : public drv::tDevice {
                            drv::tUserBuffer& output, drv::tStatus& status) override {
     journal_.note("deviceIOControl");
     if (!script_.ioControl) return tDevice::deviceIOControl(context, code, input, output, status);
-    return script_.ioControl(input, output, status);
+    // As a real device, only through the gate: a removed device refuses.
+    if (!tryEnterIOGate(context.session, status)) return 0;
+    uint32_t const written = script_.ioControl(input, output, status);
+    releaseIOGate(context.session);
+    return written;
   }
   void mapMemory(Context, drv::tUserMemoryMap&, drv::tStatus& status) override {
     step("mapMemory", script_.refuseMap, status);
