@@ -433,8 +433,14 @@ void tDeviceCore::cancelSessionRequests(tSession& session) {
 tSession* tDeviceCore::openSessionCounted(tEventDescriptor const& context,
                                           tDeviceInterface* deviceInterface, tStatus& status) {
   tSession* const session = openSession(context, deviceInterface, status);
-  if (status.isNotFatal()) openSessions_.increment();
-  return session;
+  if (status.isNotFatal()) {
+    openSessions_.increment();
+    return session;
+  }
+  // A device that fails may still hand back what it had built; nobody else
+  // will ever see it, so it goes back to the device here.
+  if (session != nullptr) destroySession(context, session);
+  return nullptr;
 }
 
 void tDeviceCore::finishCloseSession(tEventDescriptor const& context, tSession* session) {

@@ -54,8 +54,9 @@ using IoControlScript = std::function<uint32_t(drv::tUserBuffer& input, drv::tUs
 
 struct DeviceScript {
   bool failInitialize = false, failStart = false, failOpen = false, refuseMap = false;
-  int interfaceCount = 1;       // 0 to 2
-  IoControlScript ioControl{};  // empty: the default slot
+  bool returnFailedSession = false;  // open hands back a session it failed to build
+  int interfaceCount = 1;            // 0 to 2
+  IoControlScript ioControl{};       // empty: the default slot
 };
 
 class TestDevice : public drv::tDevice {
@@ -83,7 +84,9 @@ class TestDevice : public drv::tDevice {
   drv::tSession* openSession(Context, drv::tDeviceInterface* deviceInterface,
                              drv::tStatus& status) override {
     if (step("openSession", script_.failOpen, status)) return nullptr;
-    return drv::createObject<drv::tSession>(status, deviceInterface, status);
+    drv::tSession* session = drv::createObject<drv::tSession>(status, deviceInterface, status);
+    if (status.isFatal() && !script_.returnFailedSession) delete std::exchange(session, nullptr);
+    return session;
   }
   void destroySession(Context, drv::tSession* session) override {
     journal_.note("destroySession");
