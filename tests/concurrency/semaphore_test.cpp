@@ -140,7 +140,11 @@ TEST_P(InterruptedWaitThreads, FailsAndLeavesTheCount) {
 
 INSTANTIATE_TEST_SUITE_P(WaitKinds, InterruptedWaitThreads,
                          ::testing::Values(std::make_pair(kWaitForever, u64{2107}),
-                                           std::make_pair(u32{1000}, u64{2170})));
+                                           std::make_pair(u32{1000}, u64{2170})),
+                         [](auto const& wait) {
+                           return std::string(wait.param.first == kWaitForever ? "Unbounded"
+                                                                               : "Bounded");
+                         });
 
 TEST_F(SemaphoreThreads, PlainWaitIsNotInterrupted) {
   Waiter waiter;

@@ -138,7 +138,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EndingWait{"nQVZOR100_waitForSingleUseEventTimeout", 20, false},
         EndingWait{"nQVZOR100_waitForSingleUseEventInterruptible", kWaitForever, true},
-        EndingWait{"nQVZOR100_waitForSingleUseEventTimeoutInterruptible", 1000, true}));
+        EndingWait{"nQVZOR100_waitForSingleUseEventTimeoutInterruptible", 1000, true}),
+    [](auto const& wait) {
+      // The import's name past its common head: Timeout, Interruptible, ...
+      return std::string(std::get<0>(wait.param) + sizeof "nQVZOR100_waitForSingleUseEvent" - 1);
+    });
 
 }  // namespace
 }  // namespace qvrm7_driver::nQVWEND000
