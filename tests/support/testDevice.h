@@ -26,9 +26,9 @@ namespace drv = qvrm7_driver::nQVWEND000;
 // -51101 at the layer.
 inline constexpr int64_t kScriptedFailure = drv::kStatusNotAvailable;
 
-inline void fail(drv::tStatus& status) {
-  drv::setStatus(status, kScriptedFailure, "testDevice", 1);
-}
+inline constexpr drv::StatusSite kScriptedSite{"testDevice", 1};
+
+inline void fail(drv::tStatus& status) { drv::setStatus(status, kScriptedFailure, kScriptedSite); }
 
 struct DeviceJournal {
   std::mutex mutex;

@@ -12,17 +12,14 @@
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
+#include "support/expectSite.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 namespace {
 
 using nQVWENDS100::tLongStatus;
 
-void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
+using testing_support::expectSite;
 
 class Synchronization : public ::testing::Test {
  protected:
