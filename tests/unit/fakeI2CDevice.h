@@ -39,9 +39,10 @@ class FakeI2CDevice final : public atut::I2CDevice {
   }
 
  private:
+  static constexpr qvrm7_driver::nQVWEND000::StatusSite kFailureSite{"fake i2c", 1};
   bool fail(atut::tStatus& status) {
     if (failWith == 0) return false;
-    qvrm7_driver::nQVWEND000::setStatus(status, failWith, "fake i2c", 1);
+    qvrm7_driver::nQVWEND000::setStatus(status, failWith, kFailureSite);
     return true;
   }
 };

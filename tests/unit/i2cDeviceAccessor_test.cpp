@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "fakeI2CDevice.h"
+#include "support/expectSite.h"
 #include "platform/statusCodes.h"
 #include "storage/vexusI2CDevice.h"
 
@@ -51,9 +52,8 @@ TEST(I2CDeviceAccessorTest, TheBridgesDeviceReportsEveryTransferAsNotSupported) 
       accessor.writeRegister8(0x01, 0x60, status);
     else
       accessor.readRegister16(0x00, status);
-    EXPECT_EQ(status.head.code, qvrm7_driver::nQVWEND000::kStatusNotSupported);
-    EXPECT_STREQ(status.file, "vexustools/vexusI2CDevice/VexusI2CDevice");
-    EXPECT_EQ(status.line, 38u);
+    testing_support::expectSite(status, qvrm7_driver::nQVWEND000::kStatusNotSupported,
+                                "vexustools/vexusI2CDevice/VexusI2CDevice", 38);
   }
 }
 
