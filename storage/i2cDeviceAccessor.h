@@ -9,6 +9,7 @@
 namespace atut {
 
 using qvrm7_driver::u16;
+using qvrm7_driver::u64;
 using qvrm7_driver::u32;
 using qvrm7_driver::u8;
 using tStatus = nQVWENDS100::tStatus;

@@ -136,6 +136,14 @@ void RegisterBlock::write(State& state, uint32_t offset, unsigned width, uint32_
     behaviour->second(state.file, offset, value);
 }
 
+// The store has reached memory already; the block only sees it.
+void RegisterBlock::store(State& state, uint32_t offset, uint64_t value) {
+  std::lock_guard lock(state.mutex);
+  RegisterFile::Entry* entry = state.file.holding(offset);
+  bool const taken = entry != nullptr && entry->spec.offset == offset && entry->spec.plainStores;
+  state.file.note({true, offset, 8, value}, !taken);
+}
+
 void RegisterBlock::onRead(uint32_t offset, ReadBehaviour behaviour) {
   std::lock_guard lock(state_->mutex);
   state_->file.readValue(offset);  // the register must exist

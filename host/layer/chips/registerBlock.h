@@ -23,19 +23,20 @@
 namespace sim {
 
 struct ChipRegister {
-  uint32_t offset;          // from the block's base
-  unsigned readWidth;       // bytes: 1, 2 or 4; 0 when it is never read
-  unsigned writeWidth;      // bytes; 0 when it is never written
-  bool readsBack;           // a write changes what a read returns
-  uint32_t resetValue = 0;  // what a read returns before anything is set
+  uint32_t offset;           // from the block's base
+  unsigned readWidth;        // bytes: 1, 2 or 4; 0 when it is never read
+  unsigned writeWidth;       // bytes; 0 when it is never written
+  bool readsBack;            // a write changes what a read returns
+  uint32_t resetValue = 0;   // what a read returns before anything is set
+  bool plainStores = false;  // takes the driver's plain 64-bit stores as well
 };
 
 // One access as the block saw it; offsets are block offsets.
 struct ChipAccess {
   bool write;
   uint32_t offset;
-  unsigned width;  // bytes
-  uint32_t value;  // read, or written
+  unsigned width;  // bytes; 8 for a plain 64-bit store
+  uint64_t value;  // read, or written
 
   bool operator==(ChipAccess const&) const = default;
 };
@@ -131,6 +132,7 @@ class RegisterBlock {
   };
   static uint32_t read(State& state, uint32_t offset, unsigned width);
   static void write(State& state, uint32_t offset, unsigned width, uint32_t value);
+  static void store(State& state, uint32_t offset, uint64_t value);
 
   std::shared_ptr<Bar> bar_;
   uint64_t base_;

@@ -29,7 +29,7 @@ std::vector<ChipRegister> vexusRegisters() {
           r(0x448),
           rw(0x450),
           rw(0x458),
-          {VexusChip::kLoadingData, 0, 1, false},
+          {VexusChip::kLoadingData, 0, 1, false, 0, true},
           rw(VexusChip::kActivePort),
           rw(VexusChip::kPortsMode),
           // I2C master.
@@ -56,6 +56,8 @@ std::vector<ChipRegister> vexusRegisters() {
 
 }  // namespace
 
+// The control register's bit 2 is kept in its read value, so that what a
+// test sets there is what reads give.
 struct VexusChip::Remote {
   std::map<uint8_t, uint32_t> isolation{{0x00, 0},
                                         {kIsolationControlStatus, kIsolationControlStatusReset},
@@ -63,22 +65,26 @@ struct VexusChip::Remote {
                                         {kIsolationTxPhaseControl, 0}};
   std::optional<unsigned> completionReads = 0;
   bool readPending = false;
-  bool done = false;
   uint8_t address = 0;
   unsigned readsLeft = 0;
   uint64_t writes = 0;
   uint64_t reads = 0;
 
+  static void setDone(RegisterFile& file, bool done) {
+    uint32_t const control = file.readValue(kConfigControl) & ~kDoneBit;
+    file.setReadValue(kConfigControl, control | (done ? kDoneBit : 0));
+  }
+
   void completeRead(RegisterFile& file) {
     file.setReadValue(kRemoteData, isolation[address]);
     readPending = false;
-    done = true;
+    setDone(file, true);
     ++reads;
   }
 
   void start(RegisterFile& file, uint32_t control) {
     readPending = false;
-    done = false;
+    setDone(file, false);
     bool const reachesIsolation =
         ((control >> 8) & 7) == kIsolationMode && ((control >> 20) & 0xF) == kIsolationPort;
     address = static_cast<uint8_t>(control >> 24);
@@ -90,7 +96,7 @@ struct VexusChip::Remote {
         isolation[address] = value;
       }
       ++writes;
-      done = true;
+      setDone(file, true);
     } else if ((control & kReadBit) != 0 && (control & kWriteBit) == 0) {
       readPending = true;
       readsLeft = completionReads.value_or(0);
@@ -104,7 +110,7 @@ struct VexusChip::Remote {
       else
         --readsLeft;
     }
-    return (file.readValue(kConfigControl) & ~kDoneBit) | (done ? kDoneBit : 0);
+    return file.readValue(kConfigControl);
   }
 };
 
