@@ -4,6 +4,7 @@
 // driver never runs these constructors itself.
 #include "platform/runtime.h"
 #include "platform/trace.h"
+#include "registers/version.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
@@ -11,16 +12,18 @@ namespace {
 
 struct tConstructorTable {
   u64 startMarker;
-  tStaticConstructor entries[2];
+  tStaticConstructor entries[3];
   u64 endMarker;
 };
 
 // Run from the last entry to the first.
-__attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const gConstructorTable = {
+__attribute__((section(".qvrm7_ctors"),
+               used)) constinit tConstructorTable const gConstructorTable = {
     0x5354415254435452ull,  // start marker
     {
         constructTrace,
         constructConsoleTraceDestination,
+        qvregitools::constructNoneVersion,
     },
     0x454e444354524c53ull,  // end marker
 };
@@ -30,7 +33,8 @@ __attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const
 tStaticConstructor const* constructorTableFirst() { return gConstructorTable.entries; }
 
 tStaticConstructor const* constructorTableEnd() {
-  return gConstructorTable.entries + sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
+  return gConstructorTable.entries +
+         sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
 }
 
 }  // namespace qvrm7_driver::nQVWEND000
