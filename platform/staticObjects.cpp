@@ -17,8 +17,7 @@ struct tConstructorTable {
 };
 
 // Run from the last entry to the first.
-__attribute__((section(".qvrm7_ctors"),
-               used)) constinit tConstructorTable const gConstructorTable = {
+__attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const gConstructorTable = {
     0x5354415254435452ull,  // start marker
     {
         constructTrace,
@@ -33,8 +32,7 @@ __attribute__((section(".qvrm7_ctors"),
 tStaticConstructor const* constructorTableFirst() { return gConstructorTable.entries; }
 
 tStaticConstructor const* constructorTableEnd() {
-  return gConstructorTable.entries +
-         sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
+  return gConstructorTable.entries + sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
 }
 
 }  // namespace qvrm7_driver::nQVWEND000

@@ -38,7 +38,6 @@ class RegistryCore {
   u64 count() const { return entries_.size(); }
   // The first entry of exactly that name, or count().
   u64 find(char const* name) const;
-  Registration* registrationAt(u64 index) const { return entries_[index].second; }
 
   // Appends, even under a name already present (which is then never found).
   void append(char const* name, Registration& registration, tStatus& status);
