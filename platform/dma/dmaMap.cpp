@@ -103,7 +103,10 @@ void tStandardDMAMap::load(tPageList& list, u64 offset, u64 size, tDMADirection 
   tDMAMapCore::load(list, offset, size, direction, status);
   reserve(size, status);
   // Without the object there is nothing to map into.
-  if (status.isFatal()) return;
+  if (status.isFatal()) {
+    unload();
+    return;
+  }
   i32 const result = nQVZOR220_tSGL_map(sgl_, list.handle, offset + list.firstPageOffset, size,
                                         direction != kDMAHostToDevice);
   iterator_ = 0;
