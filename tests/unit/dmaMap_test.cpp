@@ -1,16 +1,19 @@
-// DMA buffers and the two DMA maps over page lists placed in simulated
-// physical memory: what a device reaches at the segments, bounce buffering
-// for devices of 32 bits, and every refusal of the layer.
+// DMA buffers and maps over page lists placed in simulated physical memory:
+// what a device reaches at the segments, bounce buffering for devices of 32
+// bits, and every refusal of the layer by the objects that allocate from it.
 #include "platform/dma/dmaMap.h"
 
 #include "dmaTestSupport.h"
+#include "platform/dma/vexusInterruptManager.h"
+#include "platform/dma/vexusSGL.h"
+#include "platform/memory.h"
 #include "platform/statusCodes.h"
 
 namespace {
 
 using namespace dmatest;
 
-constexpr uint32_t kNoNode = 0xFFFFFFFF;
+constexpr uint64_t kNoNode = 0xFFFFFFFF;
 constexpr uint64_t kPage = sim::kLayerPageSize;
 
 class DmaMapTest : public DmaTest {};
@@ -18,15 +21,11 @@ class DmaMapTest : public DmaTest {};
 TEST_F(DmaMapTest, BuffersFollowTheDeviceTypeItsNodeAndTheAlignment) {
   struct Case {
     char const* name;
-    uint32_t type, node;
-    uint64_t size;
-    uint32_t flags;
-    uint64_t alignment;
+    uint64_t type, node, size, flags, alignment;
     char const* fault;
     int64_t code;
     char const* file;
-    uint64_t line, bytes;
-    uint32_t listFlags;
+    uint64_t line, bytes, listFlags;
   };
   Case const cases[] = {
       {"not configured", 0, kNoNode, kPage, 0, 8, nullptr, -52002, "tDMAConfiguration", 69, 0, 0},
@@ -41,7 +40,7 @@ TEST_F(DmaMapTest, BuffersFollowTheDeviceTypeItsNodeAndTheAlignment) {
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.name);
-    description_.numaNode = c.node;
+    description_.numaNode = static_cast<uint32_t>(c.node);
     configuration_.configure(c.type, &description_);
     if (c.fault != nullptr) sim::failNthCall(c.fault, 1);
     tLongStatus status;
@@ -50,14 +49,13 @@ TEST_F(DmaMapTest, BuffersFollowTheDeviceTypeItsNodeAndTheAlignment) {
               c.bytes);
     expectSite(status, c.code, c.file, c.line);
     EXPECT_EQ(list.size, c.bytes);
-    EXPECT_EQ(sim::livePageLists(), before_.lists + (c.bytes != 0 ? 1 : 0));
+    EXPECT_EQ(sim::livePageLists(), before_[1] + (c.bytes != 0 ? 1 : 0));
     if (auto info = sim::pageList(list.handle)) {
       EXPECT_EQ(info->flags, c.listFlags);
       EXPECT_EQ(info->physical.size() * kPage, c.bytes);
-      EXPECT_EQ(info->node, c.node == kNoNode ? std::nullopt : std::optional(c.node));
+      EXPECT_EQ(info->node, c.node == kNoNode ? std::nullopt : std::optional(uint32_t(c.node)));
     }
     configuration_.freeDMABuffer(list);
-    EXPECT_EQ(list.handle, 0u);
     // A cleared record has nothing to give back.
     sim::enableCallLog(true);
     configuration_.freeDMABuffer(list);
@@ -71,106 +69,34 @@ TEST_F(DmaMapTest, StandardMapSegmentsAreThePagesRunsAsTheDeviceReachesThem) {
     char const* name;
     uint64_t runPages, offset, size, segments;
   };
-  Case const cases[] = {
-      {"one run", 0, 100, 10000, 1},
-      {"runs of two pages", 2, 100, 10000, 2},
-      {"page by page", 1, 100, 10000, 3},
-      {"inside one page", 1, 5000, 100, 1},
-      {"every page whole", 1, 0, 4 * kPage, 4},
-  };
+  Case const cases[] = {{"one run", 0, 100, 10000, 1},
+                        {"runs of two pages", 2, 100, 10000, 2},
+                        {"page by page", 1, 100, 10000, 3},
+                        {"inside one page", 1, 5000, 100, 1},
+                        {"every page whole", 1, 0, 4 * kPage, 4}};
   for (Case const& c : cases) {
     SCOPED_TRACE(c.name);
-    sim::setPagePlacement(placement(c.runPages));
+    sim::setPagePlacement({.runPages = c.runPages});
     Buffer& b = buffer(4);
-    {
-      tStandardDMAMap map(&configuration_);
-      tStatus status;
-      map.load(b.list, c.offset, c.size, kDMADeviceToHost, status);
-      EXPECT_EQ(status.code, 0);
-      EXPECT_EQ(map.numSGLSegments(), c.segments);
-      EXPECT_EQ(map.capacity(), (c.size + kPage - 1) / kPage + 1);
-      EXPECT_EQ(deviceView(map),
-                std::vector<uint8_t>(b.bytes + c.offset, b.bytes + c.offset + c.size));
-      auto const sgl = sim::scatterGather(map.handle());
-      EXPECT_EQ(sgl->device, function_->handle());
-      EXPECT_TRUE(sgl->fromDevice);
-      map.unload();
-      EXPECT_FALSE(sim::scatterGather(map.handle())->mapped);
-      EXPECT_EQ(map.nextSGLSegment().size, 0u);
-    }
-    freeBuffers();
-  }
-}
-
-TEST_F(DmaMapTest, StandardMapMakesANewObjectOnlyForALargerRange) {
-  Buffer& b = buffer(4);
-  tStandardDMAMap map(&configuration_);
-  tStatus status;
-  map.load(b.list, 0, kPage, kDMAHostToDevice, status);
-  uint64_t const first = map.handle();
-  map.unload();
-  map.load(b.list, 0, 100, kDMAHostToDevice, status);
-  EXPECT_EQ(map.handle(), first);
-  map.unload();
-  map.load(b.list, 0, 3 * kPage, kDMAHostToDevice, status);
-  EXPECT_EQ(status.code, 0);
-  EXPECT_NE(map.handle(), first);
-  EXPECT_FALSE(sim::scatterGather(first));
-  EXPECT_EQ(map.capacity(), 4u);
-  EXPECT_EQ(sim::liveScatterGathers(), before_.sgls + 1);
-}
-
-TEST_F(DmaMapTest, StandardMapRefusalsLeaveItUnloaded) {
-  struct Case {
-    char const* name;
-    char const* fault;
-    int32_t layerCode;
-    bool described;
-    uint64_t offset;
-    int64_t code;
-    uint64_t line;
-  };
-  Case const cases[] = {
-      {"no scatter-gather object", "nQVZOR220_tSGL_createForPCI", 0, true, 0, -52000, 40},
-      {"no device to map for", nullptr, 0, false, 0, -52000, 40},
-      {"the layer is out of memory", "nQVZOR220_tSGL_map", -51352, true, 0, -52000, 79},
-      {"a range beyond the list", nullptr, 0, true, 3 * kPage, -52005, 79},
-  };
-  Buffer& b = buffer(4);
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
-    configuration_.configure(tDMAConfiguration::kDMA64Bit, c.described ? &description_ : nullptr);
-    sim::enableCallLog(true);
-    if (c.fault != nullptr) {
-      sim::failNthCall(c.fault, 1);
-      sim::setFailureCode(c.fault, c.layerCode);
-    }
     tStandardDMAMap map(&configuration_);
-    tLongStatus status;
-    map.load(b.list, c.offset, 2 * kPage, kDMAHostToDevice, status);
-    expectSite(status, c.code, "tStandardDMAMap", c.line);
-    // Without an object nothing is mapped.
-    if (c.line == 40) {
-      EXPECT_EQ(sim::callCount("nQVZOR220_tSGL_map"), 0u);
-    }
-    EXPECT_EQ(map.size(), 0u);
-    EXPECT_FALSE(map.moreSGLSegments());
-    sim::reset();
+    tStatus status;
+    map.load(b.list, 0, kPage, kDMAHostToDevice, status);
+    uint64_t const smaller = map.handle();
+    map.unload();
+    map.load(b.list, c.offset, c.size, kDMADeviceToHost, status);
+    EXPECT_EQ(status.code, 0);
+    // A larger range takes a new object; the old one is gone.
+    EXPECT_EQ(map.handle() == smaller, c.size <= kPage);
+    EXPECT_EQ(sim::liveScatterGathers(), before_[2] + 1);
+    EXPECT_EQ(map.numSGLSegments(), c.segments);
+    EXPECT_EQ(deviceView(map),
+              std::vector<uint8_t>(b.bytes + c.offset, b.bytes + c.offset + c.size));
+    auto const sgl = sim::scatterGather(map.handle());
+    EXPECT_EQ(sgl->device, function_->handle());
+    EXPECT_TRUE(sgl->fromDevice);
+    map.unload();
+    EXPECT_FALSE(sim::scatterGather(map.handle())->mapped);
   }
-}
-
-// The device writes its view; the caller's pages see it once the DMA is complete.
-template <class tMap>
-std::vector<uint8_t> deviceWrites(tMap& map) {
-  std::vector<uint8_t> written;
-  map.resetSGLIterator();
-  while (map.moreSGLSegments()) {
-    tDMASegment const s = map.nextSGLSegment();
-    uint8_t* host = sim::physicalToHost(s.busAddress, s.size);
-    for (uint64_t i = 0; i < s.size; ++i)
-      written.push_back(host[i] = uint8_t(0xA0 + written.size() % 50));
-  }
-  return written;
 }
 
 bool bounced(tDirectDMAMap const& map, uint64_t position) {
@@ -190,21 +116,20 @@ TEST_F(DmaMapTest, DirectMapBouncesWhatADeviceOf32BitsCannotReach) {
     tDMADirection direction;
     uint64_t offset, size, records, completed;
   };
+  sim::PagePlacement const low{.runPages = 1}, high{.runPages = 1, .high = true},
+      alternating{.runPages = 1, .high = true, .alternate = true},
+      across{.nextLow = sim::k4GiB - kPage};
+  tDMADirection const out = kDMAHostToDevice, in = kDMADeviceToHost;
   Case const cases[] = {
-      {"64-bit device, high pages", placement(1, true), 2, true, kDMAHostToDevice, 100, 10000, 0,
-       0},
-      {"32-bit device, low pages", placement(1), 1, true, kDMAHostToDevice, 100, 10000, 0, 0},
-      {"32-bit device, no memory above 4 GiB", placement(1, true), 1, false, kDMAHostToDevice, 100,
-       10000, 0, 0},
-      {"high pages join into one stretch", placement(1, true), 1, true, kDMAHostToDevice, 100,
-       10000, 1, 0},
-      {"alternating runs", placement(1, true, true), 1, true, kDMAHostToDevice, 100, 14000, 2, 0},
-      {"alternating runs, written back in part", placement(1, true, true), 1, true,
-       kDMADeviceToHost, 100, 14000, 2, 9000},
-      {"a run across 4 GiB", placement(0, false, false, sim::k4GiB - kPage), 1, true,
-       kDMADeviceToHost, 0, 2 * kPage, 1, 2 * kPage},
+      {"64-bit device, high pages", high, 2, true, out, 100, 10000, 0, 0},
+      {"32-bit device, low pages", low, 1, true, out, 100, 10000, 0, 0},
+      {"no memory above 4 GiB", high, 1, false, out, 100, 10000, 0, 0},
+      {"high pages join", high, 1, true, out, 100, 10000, 1, 0},
+      {"alternating runs", alternating, 1, true, out, 100, 14000, 2, 0},
+      {"alternating runs, written back in part", alternating, 1, true, in, 100, 14000, 2, 9000},
+      {"a run across 4 GiB", across, 1, true, in, 0, 2 * kPage, 1, 2 * kPage},
   };
-  uint64_t low = 0x30000000;
+  uint64_t bounceAt = 0x30000000;
   for (Case const& c : cases) {
     SCOPED_TRACE(c.name);
     sim::setPagePlacement(c.placement);
@@ -213,75 +138,113 @@ TEST_F(DmaMapTest, DirectMapBouncesWhatADeviceOf32BitsCannotReach) {
     Buffer& b = buffer(4);
     std::vector<uint8_t> const original(b.bytes + c.offset, b.bytes + c.offset + c.size);
     // Bounce pages come low and page by page.
-    sim::setPagePlacement(placement(1, false, false, low += 0x100000));
-    {
-      tDirectDMAMap map(&configuration_);
-      tStatus status;
-      map.load(b.list, c.offset, c.size, c.direction, status);
-      ASSERT_EQ(status.code, 0);
-      EXPECT_EQ(map.bounceCount(), c.records);
-      for (map.resetSGLIterator(); map.moreSGLSegments();) {
-        tDMASegment const s = map.nextSGLSegment();
-        if (c.type == 1 && c.over4G) {
-          EXPECT_LE(s.busAddress + s.size, sim::k4GiB);
-        }
-      }
-      if (c.direction == kDMAHostToDevice) {
-        map.prepareForDMA();
-        EXPECT_EQ(deviceView(map), original);
-      } else {
-        std::vector<uint8_t> const written = deviceWrites(map);
-        map.completeDMA(c.completed);
-        for (uint64_t i = 0; i < c.size; ++i) {
-          uint8_t const expected = !bounced(map, i) || i < c.completed ? written[i] : original[i];
-          ASSERT_EQ(b.bytes[c.offset + i], expected) << "at " << i;
-        }
-      }
-      EXPECT_EQ(sim::pageList(b.list.handle)->pageMappings, 0u);
+    sim::setPagePlacement({.runPages = 1, .nextLow = bounceAt += 0x100000});
+    tDirectDMAMap map(&configuration_);
+    tStatus status;
+    map.load(b.list, c.offset, c.size, c.direction, status);
+    ASSERT_EQ(status.code, 0);
+    EXPECT_EQ(map.bounceCount(), c.records);
+    for (map.resetSGLIterator(); map.moreSGLSegments();) {
+      tDMASegment const s = map.nextSGLSegment();
+      EXPECT_TRUE(c.type != 1 || !c.over4G || s.busAddress + s.size <= sim::k4GiB);
     }
-    freeBuffers();
+    if (c.direction == kDMAHostToDevice) {
+      map.prepareForDMA();
+      EXPECT_EQ(deviceView(map), original);
+      continue;
+    }
+    std::vector<uint8_t> const written = deviceView(map, true);
+    map.completeDMA(c.completed);
+    for (uint64_t i = 0; i < c.size; ++i)
+      ASSERT_EQ(b.bytes[c.offset + i],
+                !bounced(map, i) || i < c.completed ? written[i] : original[i])
+          << "at " << i;
   }
 }
 
-TEST_F(DmaMapTest, DirectMapRefusalsAreReportedAndLeaveItUnloaded) {
+// Link memory whose first segment is shorter than a link.
+class ShortMemorySGL : public tVexusSGL {
+ public:
+  tLinkMemory* allocateLinkMemory(tStatus& status) override {
+    tLinkMemory* memory = createObject<tLinkMemory>(status);
+    if (memory != nullptr) memory->size = 32;
+    return memory;
+  }
+};
+
+TEST_F(DmaMapTest, EveryRefusalOfTheLayerIsReportedAndLeavesNothingBehind) {
+  enum Object { kStandard, kUndescribed, kDirect, kLinks, kShortLinks, kRing };
   struct Case {
     char const* name;
-    uint32_t type;
+    Object object;
     char const* fault;
-    uint64_t nth, offset, size;
+    uint64_t nth;
     int64_t code;
     char const* file;
-    uint64_t line;
+    uint64_t line, offset = 0;
   };
   Case const cases[] = {
-      {"no segment array", 2, "nQVZOR100_malloc", 1, 0, 3 * kPage, -52000, "memory", 520},
-      {"no bounce records", 1, "nQVZOR100_malloc", 2, 0, 3 * kPage, -52000, "memory", 520},
-      {"a range beyond the list", 2, nullptr, 0, 2 * kPage, 3 * kPage, -52017, "tDirectDMAMap",
-       212},
-      {"no physical address", 2, "nQVZOR220_tPageList_getPhysicalAddress", 2, 0, 3 * kPage, -52017,
-       "tDirectDMAMap", 212},
-      {"no bounce buffer", 1, "nQVZOR220_tPageList_createFromAllocation", 1, 0, 3 * kPage, -52000,
-       "memory", 767},
-      {"bounce buffer not mapped", 1, "nQVZOR220_tPageList_mapToKernel", 1, 0, 3 * kPage, -52000,
+      {"map: no object", kStandard, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap",
+       40},
+      {"map: no device", kUndescribed, nullptr, 0, -52000, "tStandardDMAMap", 40},
+      {"map: refused", kStandard, "nQVZOR220_tSGL_map", 1, -52005, "tStandardDMAMap", 79},
+      {"map: beyond the list", kStandard, nullptr, 0, -52005, "tStandardDMAMap", 79, 3 * kPage},
+      {"direct: no segment array", kDirect, "nQVZOR100_malloc", 1, -52000, "memory", 520},
+      {"direct: no bounce records", kDirect, "nQVZOR100_malloc", 2, -52000, "memory", 520},
+      {"direct: beyond the list", kDirect, nullptr, 0, -52017, "tDirectDMAMap", 212, 2 * kPage},
+      {"direct: bounce buffer unmapped", kDirect, "nQVZOR220_tPageList_mapToKernel", 1, -52000,
        "memory", 1079},
+      {"links: no memory object", kLinks, "nQVZOR100_malloc", 1, -52000, "memory", 520},
+      {"links: no link record", kLinks, "nQVZOR100_malloc", 2, -52000, "memory", 520},
+      {"links: unmapped", kLinks, "nQVZOR220_tPageList_mapToKernel", 1, -52000, "memory", 1079},
+      {"links: no object", kLinks, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap", 40},
+      {"links: memory shorter than a link", kShortLinks, nullptr, 0, -52017, "tVexusSGL", 610},
+      {"ring: unmapped", kRing, "nQVZOR220_tPageList_mapToKernel", 1, -52000, "memory", 1079},
+      {"ring: no object", kRing, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap", 40},
+      {"ring: fewer than no extra words", kRing, nullptr, 0, -52005, "tVexusInterruptManagerISP",
+       52},
   };
-  sim::setPagePlacement(placement(1, true));
-  sim::setAddressableMemOver4G(true);
+  sim::setPagePlacement({.runPages = 1, .high = true});
   Buffer& b = buffer(4);
+  auto const base = counts();
   for (Case const& c : cases) {
     SCOPED_TRACE(c.name);
-    configuration_.configure(c.type, &description_);
-    tDirectDMAMap map(&configuration_);
-    tLongStatus status;
+    configuration_.configure(c.object == kDirect ? 1 : 2,
+                             c.object == kUndescribed ? nullptr : &description_);
+    tDirectDMAMap direct(&configuration_);
+    tStatus ok;
     // Arrays of a smaller load stay through a failed larger one.
-    map.load(b.list, 0, 100, kDMAHostToDevice, status.head);
-    map.unload();
+    direct.load(b.list, 0, 100, kDMAHostToDevice, ok);
+    direct.unload();
+    sim::enableCallLog(true);
     if (c.fault != nullptr) sim::failNthCall(c.fault, c.nth);
-    map.load(b.list, c.offset, c.size, kDMAHostToDevice, status);
+    tLongStatus status;
+    if (c.object == kStandard || c.object == kUndescribed) {
+      tStandardDMAMap map(&configuration_);
+      map.load(b.list, c.offset, 2 * kPage, kDMAHostToDevice, status);
+      EXPECT_FALSE(map.moreSGLSegments());
+      EXPECT_EQ(sim::callCount("nQVZOR220_tSGL_map"), c.line == 40 ? 0u : 1u);
+    } else if (c.object == kDirect) {
+      direct.load(b.list, c.offset, 3 * kPage, kDMAHostToDevice, status);
+      EXPECT_EQ(direct.numSGLSegments() + direct.bounceCount(), 0u);
+    } else if (c.object == kRing) {
+      tVexusInterruptManagerISP ring(&record_, &configuration_, c.line == 52 ? -1 : 2, 4, 0,
+                                     status);
+      ring.reactivate();
+      EXPECT_FALSE(ring.ringEnabled());
+      EXPECT_EQ(ring.dequeueInterrupt(), 0u);
+      EXPECT_EQ(bar().load(tVexusInterruptManager::kRingControl, 4), 0u);
+    } else {
+      ShortMemorySGL shortLinks;
+      tVexusSGL links;
+      tVexusSGL& sgl = c.object == kLinks ? links : shortLinks;
+      sgl.initialize(&configuration_, 64, status);
+      EXPECT_EQ(sgl.firstLink(), nullptr);
+    }
     expectSite(status, c.code, c.file, c.line);
-    EXPECT_EQ(map.numSGLSegments(), 0u);
-    EXPECT_EQ(map.bounceCount(), 0u);
-    sim::clearFaults();
+    sim::reset();
+    direct.release();
+    EXPECT_EQ(counts(), base);
   }
 }
 

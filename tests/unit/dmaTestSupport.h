@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "host/layer/control.h"
@@ -15,26 +13,11 @@
 #include "host/layer/pci.h"
 #include "pciTestDevice.h"
 #include "platform/dma/dmaMap.h"
+#include "platform/dma/vexusRegisters.h"
 
 namespace dmatest {
 
 using namespace pcitest;
-
-inline sim::PagePlacement placement(uint64_t runPages, bool high = false, bool alternate = false,
-                                    std::optional<uint64_t> nextLow = std::nullopt) {
-  sim::PagePlacement p;
-  p.runPages = runPages;
-  p.high = high;
-  p.alternate = alternate;
-  p.nextLow = nextLow;
-  return p;
-}
-
-struct Counts {
-  uint64_t allocations = sim::liveAllocations();
-  uint64_t lists = sim::livePageLists();
-  uint64_t sgls = sim::liveScatterGathers();
-};
 
 class DmaTest : public ::testing::Test {
  protected:
@@ -47,32 +30,33 @@ class DmaTest : public ::testing::Test {
     description_ = describe(*function_);
     description_.numaNode = 0xFFFFFFFF;
     configuration_.configure(tDMAConfiguration::kDMA64Bit, &description_);
-    before_ = Counts{};
+    record_.mappedAddress = nQVZOR230_mapPhysicalToKernel(bar().physicalAddress(), 0x1000, 0);
+    ASSERT_NE(record_.mappedAddress, 0u);
+    before_ = counts();
   }
   void TearDown() override {
     freeBuffers();
     expectNothingLeft();
+    nQVZOR230_unmapPhysicalFromKernel(record_.mappedAddress, 0);
     sim::unplug(*function_);
     sim::enablePciAccessLog(false);
     sim::clearPciAccessLog();
     sim::reset();
   }
-  void expectNothingLeft() const {
-    Counts const now;
-    EXPECT_EQ(now.allocations, before_.allocations);
-    EXPECT_EQ(now.lists, before_.lists);
-    EXPECT_EQ(now.sgls, before_.sgls);
+  sim::Bar& bar() { return function_->bar(0); }
+  static std::vector<uint64_t> counts() {
+    return {sim::liveAllocations(), sim::livePageLists(), sim::liveScatterGathers()};
   }
+  void expectNothingLeft() const { EXPECT_EQ(counts(), before_); }
 
-  // A buffer of whole pages holding a byte pattern, freed with the fixture.
+  // Pages holding a byte pattern, given back with the fixture.
   struct Buffer {
     tPageList list{};
     uint8_t* bytes = nullptr;
   };
-  Buffer& buffer(uint64_t pages, uint32_t flags = 0) {
+  Buffer& buffer(uint64_t pages) {
     auto& b = *buffers_.emplace_back(std::make_unique<Buffer>());
-    b.list.handle = nQVZOR220_tPageList_createFromAllocation(pages, flags);
-    b.list.size = pages * sim::kLayerPageSize;
+    b.list = {pages * sim::kLayerPageSize, 0, nQVZOR220_tPageList_createFromAllocation(pages, 0)};
     b.bytes = sim::pageList(b.list.handle)->memory;
     for (uint64_t i = 0; i < b.list.size; ++i) b.bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
     return b;
@@ -82,16 +66,18 @@ class DmaTest : public ::testing::Test {
     buffers_.clear();
   }
 
-  // What a device reads at the segments, one after the other.
-  template <class tMap>
-  static std::vector<uint8_t> deviceView(tMap& map) {
+  // The bytes at the map's segments as the device reaches them, one after
+  // the other; with write, the device first fills them.
+  static std::vector<uint8_t> deviceView(tDMAMapCore& map, bool write = false) {
     std::vector<uint8_t> bytes;
-    map.resetSGLIterator();
-    while (map.moreSGLSegments()) {
+    for (map.resetSGLIterator(); map.moreSGLSegments();) {
       tDMASegment const s = map.nextSGLSegment();
-      uint8_t const* host = sim::physicalToHost(s.busAddress, s.size);
-      EXPECT_NE(host, nullptr);
-      if (host != nullptr) bytes.insert(bytes.end(), host, host + s.size);
+      uint8_t* host = sim::physicalToHost(s.busAddress, s.size);
+      if (host == nullptr) ADD_FAILURE() << "a segment outside DMA memory";
+      for (uint64_t i = 0; host != nullptr && i < s.size; ++i) {
+        if (write) host[i] = static_cast<uint8_t>(0xA0 + bytes.size() % 50);
+        bytes.push_back(host[i]);
+      }
     }
     return bytes;
   }
@@ -99,7 +85,8 @@ class DmaTest : public ::testing::Test {
   std::shared_ptr<sim::PciDevice> function_;
   tPCIDescription description_{};
   tDMAConfiguration configuration_;
-  Counts before_;
+  tVexusRegisterRecord record_{};  // the chip's registers: BAR 0 mapped
+  std::vector<uint64_t> before_;
   std::vector<std::unique_ptr<Buffer>> buffers_;
 };
 

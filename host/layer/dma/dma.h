@@ -23,7 +23,7 @@ struct PagePlacement {
   bool alternate = false;  // later runs alternate between above and below
   // Where the next low run starts; one placed close under 4 GiB makes runs
   // that cross it.
-  std::optional<uint64_t> nextLow;
+  std::optional<uint64_t> nextLow = std::nullopt;
 };
 void setPagePlacement(PagePlacement const& placement);
 
