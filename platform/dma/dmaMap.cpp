@@ -111,8 +111,7 @@ void tStandardDMAMap::load(tPageList& list, u64 offset, u64 size, tDMADirection 
                                         direction != kDMAHostToDevice);
   iterator_ = 0;
   if (result != 0) {
-    translateZORStatusToWENDStatusWithErrorDetails(result, status, kSGLMapSite.file,
-                                                   kSGLMapSite.line);
+    translateZORStatusToWENDStatusWithErrorDetails(result, status, kSGLMapSite);
     unload();
   }
 }
