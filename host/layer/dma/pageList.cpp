@@ -28,7 +28,7 @@ struct List {
 
 struct State {
   std::mutex mutex;
-  std::map<uint64_t, List> lists;
+  std::map<uint64_t, List> records;
   PagePlacement placement;
   uint64_t nextLow = kFirstLow;
   uint64_t nextHigh = kFirstHigh;
@@ -77,13 +77,13 @@ uint64_t create(char const* import, uint64_t pages, uint32_t flags, std::optiona
               pages * kLayerPageSize);
   list.info.memory = memory;
   uint64_t const handle = s.nextHandle++;
-  s.lists.emplace(handle, std::move(list));
+  s.records.emplace(handle, std::move(list));
   return handle;
 }
 
 List& find(State& s, uint64_t handle, char const* import) {
-  auto found = s.lists.find(handle);
-  if (found == s.lists.end()) {
+  auto found = s.records.find(handle);
+  if (found == s.records.end()) {
     std::fprintf(stderr, "layer: %s of a page list that does not exist:", import);
     fatal("handle", handle);
   }
@@ -100,20 +100,16 @@ void setPagePlacement(PagePlacement const& placement) {
 }
 
 std::optional<PageListInfo> pageList(uint64_t handle) {
-  return readLocked(state(), [&](State& s) -> std::optional<PageListInfo> {
-    auto found = s.lists.find(handle);
-    if (found == s.lists.end()) return std::nullopt;
-    return found->second.info;
-  });
+  return findLocked(state(), handle, [](List const& list) { return list.info; });
 }
 
 uint64_t livePageLists() {
-  return readLocked(state(), [](State& s) { return s.lists.size(); });
+  return readLocked(state(), [](State& s) { return s.records.size(); });
 }
 
 uint8_t* physicalToHost(uint64_t physical, uint64_t length) {
   return readLocked(state(), [&](State& s) -> uint8_t* {
-    for (auto& [handle, list] : s.lists) {
+    for (auto& [handle, list] : s.records) {
       std::vector<uint64_t> const& pages = list.info.physical;
       for (size_t i = 0; i < pages.size(); ++i) {
         if (physical < pages[i] || physical - pages[i] >= kLayerPageSize) continue;
@@ -133,11 +129,7 @@ void resetDmaControls() { setPagePlacement({}); }
 namespace detail {
 
 std::optional<std::vector<uint64_t>> physicalPages(uint64_t handle) {
-  return readLocked(state(), [&](State& s) -> std::optional<std::vector<uint64_t>> {
-    auto found = s.lists.find(handle);
-    if (found == s.lists.end()) return std::nullopt;
-    return found->second.info.physical;
-  });
+  return findLocked(state(), handle, [](List const& list) { return list.info.physical; });
 }
 
 }  // namespace detail
@@ -165,7 +157,7 @@ void nQVZOR220_tPageList_destroy(uint64_t pageList) {
   if (list.info.kernelMappings != 0 || list.info.pageMappings != 0)
     sim::fatal("destroy of a page list that is still mapped:", pageList);
   std::free(list.info.memory);
-  s.lists.erase(pageList);
+  s.records.erase(pageList);
 }
 
 uint64_t nQVZOR220_tPageList_getPhysicalAddress(uint64_t pageList, uint64_t offset,

@@ -27,7 +27,7 @@ struct Object {
 
 struct State {
   std::mutex mutex;
-  std::map<uint64_t, Object> objects;
+  std::map<uint64_t, Object> records;
   uint64_t nextHandle = 0x5C00000000000001ull;  // not an address
 };
 
@@ -37,8 +37,8 @@ State& state() {
 }
 
 Object& find(State& s, uint64_t handle, char const* import) {
-  auto found = s.objects.find(handle);
-  if (found == s.objects.end()) {
+  auto found = s.records.find(handle);
+  if (found == s.records.end()) {
     std::fprintf(stderr, "layer: %s of a scatter-gather object 0x%llx that does not exist\n",
                  import, static_cast<unsigned long long>(handle));
     std::abort();
@@ -77,15 +77,11 @@ std::vector<Segment> segmentsOf(std::vector<uint64_t> const& pages, uint64_t off
 }  // namespace
 
 std::optional<ScatterGatherInfo> scatterGather(uint64_t handle) {
-  return readLocked(state(), [&](State& s) -> std::optional<ScatterGatherInfo> {
-    auto found = s.objects.find(handle);
-    if (found == s.objects.end()) return std::nullopt;
-    return found->second.info;
-  });
+  return findLocked(state(), handle, [](Object const& object) { return object.info; });
 }
 
 uint64_t liveScatterGathers() {
-  return readLocked(state(), [](State& s) { return s.objects.size(); });
+  return readLocked(state(), [](State& s) { return s.records.size(); });
 }
 
 }  // namespace sim
@@ -98,7 +94,7 @@ uint64_t nQVZOR220_tSGL_createForPCI(uint64_t deviceHandle, uint64_t pageCount) 
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
   uint64_t const handle = s.nextHandle++;
-  sim::Object& object = s.objects[handle];
+  sim::Object& object = s.records[handle];
   object.info.device = deviceHandle;
   object.info.capacity = pageCount;
   return handle;
@@ -109,7 +105,7 @@ void nQVZOR220_tSGL_destroy(uint64_t sgl) {
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
   sim::find(s, sgl, "nQVZOR220_tSGL_destroy");
-  s.objects.erase(sgl);
+  s.records.erase(sgl);
 }
 
 int32_t nQVZOR220_tSGL_map(uint64_t sgl, uint64_t pageList, uint64_t offset, uint64_t size,
