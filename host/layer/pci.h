@@ -82,7 +82,7 @@ uint8_t addMsiCapability(ConfigSpace& config);  // 64-bit message address
 struct RegisterHooks {
   std::function<uint32_t(uint64_t offset, unsigned width)> read;
   std::function<void(uint64_t offset, unsigned width, uint32_t value)> write;
-  std::function<void(uint64_t offset, uint64_t value)> store64;
+  std::function<void(uint64_t offset, uint64_t value)> store64 = {};
 };
 
 // One memory resource: real host memory that every kernel mapping of it

@@ -68,7 +68,7 @@ TEST_F(ChipsTest, TheSwitchedPortReachesTheIsolationPortOnlyWithItsModeAndPort) 
   EXPECT_EQ(read32(VexusChip::kConfigControl) & 4, 4u);
   write32(VexusChip::kConfigControl, 0x00100301);  // port 1: nothing
   write32(VexusChip::kConfigControl, 0x00000201);  // mode 2: nothing
-  EXPECT_EQ(chip.remoteWrites(), 1u);
+  EXPECT_EQ(chip.remoteLog(), (std::vector<sim::ChipAccess>{{true, 0x18, 4, 0xCAFEF00D}}));
   EXPECT_EQ(read32(VexusChip::kConfigControl) & 4, 0u);
 
   chip.setIsolationRegister(0x00, 0x600DBEEF);
@@ -78,6 +78,7 @@ TEST_F(ChipsTest, TheSwitchedPortReachesTheIsolationPortOnlyWithItsModeAndPort) 
   EXPECT_EQ(read32(VexusChip::kConfigControl), 0x00000302u);
   EXPECT_EQ(read32(VexusChip::kConfigControl), 0x00000306u);
   EXPECT_EQ(read32(VexusChip::kRemoteData), 0x600DBEEFu);
+  EXPECT_EQ(chip.remoteLog().back(), (sim::ChipAccess{false, 0x00, 4, 0x600DBEEF}));
 
   chip.setReadCompletion(std::nullopt);
   write32(VexusChip::kRemoteData, 0);

@@ -96,6 +96,9 @@ RegisterBlock::RegisterBlock(std::shared_ptr<Bar> bar, uint64_t base,
       if (auto state = weak.lock())
         write(*state, static_cast<uint32_t>(offset - base), width, value);
     };
+    hooks.store64 = [weak, base](uint64_t offset, uint64_t value) {
+      if (auto state = weak.lock()) store(*state, static_cast<uint32_t>(offset - base), value);
+    };
     claims_.push_back(bar_->attach(base + first, end - first, std::move(hooks)));
   }
 }

@@ -67,8 +67,11 @@ struct VexusChip::Remote {
   bool readPending = false;
   uint8_t address = 0;
   unsigned readsLeft = 0;
-  uint64_t writes = 0;
-  uint64_t reads = 0;
+  std::vector<ChipAccess> log;
+
+  void note(bool write, uint32_t value) {
+    if (log.size() < RegisterFile::kLogCapacity) log.push_back({write, address, 4, value});
+  }
 
   static void setDone(RegisterFile& file, bool done) {
     uint32_t const control = file.readValue(kConfigControl) & ~kDoneBit;
@@ -79,7 +82,7 @@ struct VexusChip::Remote {
     file.setReadValue(kRemoteData, isolation[address]);
     readPending = false;
     setDone(file, true);
-    ++reads;
+    note(false, isolation[address]);
   }
 
   void start(RegisterFile& file, uint32_t control) {
@@ -90,12 +93,12 @@ struct VexusChip::Remote {
     address = static_cast<uint8_t>(control >> 24);
     if (!reachesIsolation) return;
     if ((control & kWriteBit) != 0 && (control & kReadBit) == 0) {
-      if (address != kIsolationReadOnly) {
-        uint32_t value = file.readValue(kRemoteData);
-        if (address == kIsolationTxPhaseControl) value &= ~3u;
+      uint32_t const value = file.readValue(kRemoteData);
+      if (address == kIsolationTxPhaseControl)
+        isolation[address] = value & ~3u;
+      else if (address != kIsolationReadOnly)
         isolation[address] = value;
-      }
-      ++writes;
+      note(true, value);
       setDone(file, true);
     } else if ((control & kReadBit) != 0 && (control & kWriteBit) == 0) {
       readPending = true;
@@ -147,12 +150,12 @@ bool VexusChip::completeRead() {
   });
 }
 
-uint64_t VexusChip::remoteWrites() const {
-  return block_.locked([&](RegisterFile&) { return remote_->writes; });
+std::vector<ChipAccess> VexusChip::remoteLog() const {
+  return block_.locked([&](RegisterFile&) { return remote_->log; });
 }
 
-uint64_t VexusChip::remoteReads() const {
-  return block_.locked([&](RegisterFile&) { return remote_->reads; });
+void VexusChip::clearRemoteLog() {
+  block_.locked([&](RegisterFile&) { remote_->log.clear(); });
 }
 
 }  // namespace sim

@@ -54,8 +54,10 @@ class VexusChip {
   void setReadCompletion(std::optional<unsigned> pendingReads);
   // Completes a pending read access now; false when none is pending.
   bool completeRead();
-  uint64_t remoteWrites() const;  // accesses that reached the isolation port
-  uint64_t remoteReads() const;
+  // The accesses that reached the isolation port, at its addresses, as a
+  // register block logs them (at most RegisterFile::kLogCapacity are kept).
+  std::vector<ChipAccess> remoteLog() const;
+  void clearRemoteLog();
 
   struct Remote;
 

@@ -1,0 +1,87 @@
+// The storage-map and device-window registries: what a storage map's version
+// texts make of its registration, and that a window answers only to its bare
+// name or to version 0.0.0d0.
+#include <gtest/gtest.h>
+
+#include "host/layer/control.h"
+#include "platform/statusCodes.h"
+#include "storage/deviceWindowDispatcher.h"
+#include "storage/storageMapDispatcher.h"
+#include "support/expectSite.h"
+
+namespace {
+
+using nQVWENDS100::tLongStatus;
+using namespace qvrm7_driver::nQVWEND000;
+
+class FakeStorageMap final : public storagemap::StorageMapInterface {
+ public:
+  FakeStorageMap(char const* version, char const* oldest) : version_(version), oldest_(oldest) {}
+  char const* getVersion() const override { return version_; }
+  char const* getOldestCompatibleVersion() const override { return oldest_; }
+
+ private:
+  char const* version_;
+  char const* oldest_;
+};
+
+class FakeWindow final : public devicewindow::DeviceWindow {};
+
+constexpr char kRegistration[] = "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/Registration";
+
+TEST(StorageDispatchersTest, VersionTextsDecideHowAStorageMapIsFound) {
+  struct Case {
+    char const* version;
+    char const* oldest;
+    int64_t added;
+    char const* name;
+    int64_t found;
+  };
+  Case const cases[] = {
+      {"", "", 0, "Calibration", 0},
+      {"", "", 0, "Calibration_Ver1.0.0d1", kStatusNotVersioned},
+      {"1.0.0d1", "1.0.0d0", 0, "Calibration", kStatusVersionRequired},
+      {"1.0.0d1", "1.0.0d0", 0, "Calibration_Ver1.0.0d1", 0},
+      {"1.0.0d1", "1.0.0d0", 0, "Calibration_Ver100d0", 0},
+      {"1.0.0d1", "1.0.0d0", 0, "Calibration_Ver1.0.0d2", kStatusVersionNewer},
+      {"1.0.0", "1.0.0d0", kStatusVersionText, "Calibration", kStatusRegistrationNotFound},
+      {"1.0.0d1", "one", kStatusVersionText, "Calibration", kStatusRegistrationNotFound},
+  };
+  sim::reset();
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeStorageMap map(c.version, c.oldest);
+    storagemap::StorageMapDispatcher registry;
+    tLongStatus added;
+    registry.add("Calibration", map, added);
+    EXPECT_EQ(added.head.code, c.added);
+    EXPECT_EQ(registry.getNumberOfRegistrations(), c.added == 0 ? 1u : 0u);
+    tLongStatus found;
+    storagemap::StorageMapInterface* object = nullptr;
+    registry.getRegistration(c.name, &object, found, nullptr);
+    EXPECT_EQ(found.head.code, c.found);
+    EXPECT_EQ(object, found.head.isNotFatal() ? &map : nullptr);
+  }
+  EXPECT_EQ(sim::liveAllocations(), 0u);
+}
+
+TEST(StorageDispatchersTest, AWindowAnswersOnlyToItsBareNameOrVersionNone) {
+  sim::reset();
+  FakeWindow window;
+  devicewindow::DeviceWindowDispatcher registry;
+  tLongStatus status;
+  registry.add("SubCardFlash", window, status);
+  for (char const* name : {"SubCardFlash", "SubCardFlash_Ver0.0.0d0", "SubCardFlash_Ver000d0"}) {
+    devicewindow::DeviceWindow* found = nullptr;
+    registry.getRegistration(name, &found, status, nullptr);
+    EXPECT_EQ(found, &window) << name;
+  }
+  EXPECT_EQ(status.head.code, 0);
+  tLongStatus versioned;
+  devicewindow::DeviceWindow* found = &window;
+  registry.getRegistration("SubCardFlash_Ver1.0.0d1", &found, versioned, nullptr);
+  testing_support::expectSite(versioned, kStatusNotVersioned, kRegistration, 96);
+  EXPECT_EQ(found, nullptr);
+}
+
+}  // namespace
