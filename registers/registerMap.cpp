@@ -23,16 +23,10 @@ constexpr LowBits lowBits() {
 constexpr LowBits kLowBitOfCode = lowBits();
 
 bool locate(MapTables const& tables, bool readView, u32 offset, Target& target) {
-  u32 const view = readView ? 1 : 0;
-  u32 const index = offset >> tables.granularity;
-  if (index >= tables.lookupSize[view]) return false;
-  u8 const row = tables.lookup[view][index];
-  if (row == kNotGiven) return false;
-  CompiledRow const& r = tables.rows[row];
-  u32 const delta = offset - r.offset;
-  u32 const instance = delta >> r.strideShift;
-  if ((instance << r.strideShift) != delta || instance >= r.count) return false;
-  target = {&r, &tables.classes[r.type], instance, kNone, readView};
+  Place const place = findPlace(tables, readView, offset);
+  if (place.row == kNone) return false;
+  CompiledRow const& row = tables.rows[place.row];
+  target = {&row, &tables.classes[row.type], place.instance, kNone, readView};
   return true;
 }
 

@@ -55,8 +55,9 @@
 //     using RegisterMap::RegisterMap;  // (accessor*, base, windowStart, windowSize)
 //     using tControlReg = demo::tControlReg;
 //     using tCountReg = Record<kCountClass>;  // a nested name for a generic record class
-//     tControlReg& control() { return record<0>(); }
+//     tControlReg& control() { return record<0>(); }  // by row
 //     tCountReg& count(u32 n) { return record<1>(n); }
+//     tCountReg& lastCount() { return recordFor<0xC000002C>(); }  // by whole ID
 //   };
 //   }  // namespace demo
 //
@@ -262,6 +263,15 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   template <u32 Row>
   auto& record(u32 instance = 0) {
     return detail::rowOf<Row>(records_)[instance];
+  }
+  // The record a whole-register ID names, found when the program is built.
+  template <u32 Id>
+  auto& recordFor() {
+    static_assert((Id & arm::kWholeRegisterBit) != 0, "a whole-register ID names a record");
+    constexpr Place kPlace =
+        findPlace(kTables, (Id & arm::kReadViewBit) != 0, Id & arm::kOffsetMask);
+    static_assert(kPlace.row != kNone, "no register of the map has that ID");
+    return record<kPlace.row>(kPlace.instance);
   }
 
  protected:

@@ -241,6 +241,26 @@ struct MapTables {
   u32 granularity;
 };
 
+// The record that answers an offset in a view: its row and its index in the
+// row's array; row kNone when none does.
+struct Place {
+  u32 row;
+  u32 instance;
+};
+
+constexpr Place findPlace(MapTables const& tables, bool readView, u32 offset) {
+  u32 const view = readView ? 1 : 0;
+  u32 const index = offset >> tables.granularity;
+  if (index >= tables.lookupSize[view]) return {kNone, 0};
+  u8 const row = tables.lookup[view][index];
+  if (row == kNotGiven) return {kNone, 0};
+  CompiledRow const& r = tables.rows[row];
+  u32 const delta = offset - r.offset;
+  u32 const instance = delta >> r.strideShift;
+  if ((instance << r.strideShift) != delta || instance >= r.count) return {kNone, 0};
+  return {row, instance};
+}
+
 namespace detail {
 
 struct ProbeMap;

@@ -144,6 +144,7 @@ TEST_F(RegisterMapTest, ALargeMapAcceptsEveryIdOfItsArraysAndNoOther) {
       }
   EXPECT_EQ(got, 1536 * 64 + 512 * 4 + 1024);
   EXPECT_EQ(flushed, 1536 * 128);
+  EXPECT_EQ(&map->recordFor<0x80001FFC>(), &map->record<1>(1023));
   EXPECT_EQ(map->record<1>(1023).address, 0x1FFCu);
   tStatus status;
   map->record<0>(511).writeField<9>(7, status, false);

@@ -76,8 +76,8 @@ class tTestRegMap final : public RegisterMap<tTestRegMap, kTestMap, BarPath, tCo
   using tFifoReg = Record<kFifoClass>;
   using tCountReg = Record<kCountClass>;
   tControlReg& control() { return record<0>(); }
-  tStatusReg& status() { return record<1>(); }
-  tFifoReg& fifo() { return record<5>(); }
+  tStatusReg& status() { return recordFor<0xC0000004>(); }
+  tFifoReg& fifo() { return recordFor<0x8000000C>(); }
   tCountReg& count(u32 index) { return record<7>(index); }
 };
 
