@@ -167,18 +167,22 @@ void formatSlot(MapTables const& tables, u32 id, u32& count, arm::FieldType* typ
 
 namespace {
 
-// Every record of the rows that `wanted` picks, in declaration order, each
-// on a status of its own whose code joins the caller's; none stops the walk.
-template <class Wanted, class Step>
-void eachRecord(MapTables const& tables, u8* records, Wanted wanted, Step step, tStatus& status) {
+// Every record of the rows that `wanted` picks, in declaration order, that
+// `due` finds something to do for; each on a status of its own whose code
+// joins the caller's; none stops the walk.
+template <class Wanted, class Due, class Step>
+void eachRecord(MapTables const& tables, u8* records, Wanted wanted, Due due, Step step,
+                tStatus& status) {
   for (u32 row = 0; row < tables.rowCount; ++row) {
     CompiledRow const& r = tables.rows[row];
     CompiledClass const& type = tables.classes[r.type];
     if (!wanted(type)) continue;
     u8* at = records + r.at;
     for (u32 instance = 0; instance < r.count; ++instance, at += type.size) {
+      RecordView const record{at, type};
+      if (!due(record)) continue;
       tStatus local;
-      step(RecordView{at, type}, local);
+      step(record, local);
       if (local.code != 0) mergeStatus(status, local);
     }
   }
@@ -190,6 +194,7 @@ void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bo
               tStatus& status) {
   eachRecord(
       tables, records, [](CompiledClass const& type) { return type.writable && type.shadow; },
+      [force](RecordView record) { return force || record.dirty(); },
       [&](RecordView record, tStatus& local) {
         flushRecord(record, hardware, tables.map->file, force, local);
       },
@@ -199,6 +204,7 @@ void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bo
 void refreshAll(MapTables const& tables, u8* records, Hardware const& hardware, tStatus& status) {
   eachRecord(
       tables, records, [](CompiledClass const& type) { return type.readable; },
+      [](RecordView) { return true; },
       [&](RecordView record, tStatus& local) {
         refreshRecord(record, hardware, tables.map->file, local);
       },
@@ -209,7 +215,8 @@ void markAllDirty(MapTables const& tables, u8* records) {
   tStatus unused;
   eachRecord(
       tables, records, [](CompiledClass const& type) { return type.shadow; },
-      [](RecordView record, tStatus&) { record.dirty() = true; }, unused);
+      [](RecordView) { return true; }, [](RecordView record, tStatus&) { record.dirty() = true; },
+      unused);
 }
 
 }  // namespace armcore

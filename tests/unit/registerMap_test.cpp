@@ -43,23 +43,18 @@ class RegisterMapTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::reset();
-    sim::PciDeviceOptions options;
-    options.resources = {{0x4000, kQVZORResourceMemory}};
-    device_ = std::make_shared<sim::PciDevice>(options);
-    ASSERT_EQ(sim::plugIn(device_), 0);
-    accessor_.mappedAddress = nQVZOR230_mapPhysicalToKernel(bar().physicalAddress(), 0x4000, 0);
-    accessor_.size = 0x4000;
+    block_ = std::make_unique<RegisterBlock>();
+    accessor_ = block_->accessor;
     ASSERT_NE(accessor_.mappedAddress, 0u);
     sim::enablePciAccessLog(true);
   }
   void TearDown() override {
     sim::enablePciAccessLog(false);
     sim::clearPciAccessLog();
-    nQVZOR230_unmapPhysicalFromKernel(accessor_.mappedAddress, 0);
-    sim::unplug(*device_);
+    block_.reset();
     sim::reset();
   }
-  sim::Bar& bar() { return device_->bar(0); }
+  sim::Bar& bar() { return block_->bar(); }
   std::vector<Access> take() {
     std::vector<Access> accesses;
     for (sim::PciAccess const& a : sim::pciAccessLog()) {
@@ -71,7 +66,7 @@ class RegisterMapTest : public ::testing::Test {
     return accesses;
   }
 
-  std::shared_ptr<sim::PciDevice> device_;
+  std::unique_ptr<RegisterBlock> block_;
   BarPath::tAccessor accessor_{};
 };
 
