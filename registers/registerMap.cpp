@@ -26,7 +26,7 @@ bool locate(MapTables const& tables, bool readView, u32 offset, Target& target) 
   Place const place = findPlace(tables, readView, offset);
   if (place.row == kNone) return false;
   CompiledRow const& row = tables.rows[place.row];
-  target = {&row, &tables.classes[row.type], place.instance, kNone, readView};
+  target = {&row, &tables.classes[place.row], place.instance, kNone, readView};
   return true;
 }
 
@@ -175,7 +175,7 @@ void eachRecord(MapTables const& tables, u8* records, Wanted wanted, Due due, St
                 tStatus& status) {
   for (u32 row = 0; row < tables.rowCount; ++row) {
     CompiledRow const& r = tables.rows[row];
-    CompiledClass const& type = tables.classes[r.type];
+    CompiledClass const& type = tables.classes[row];
     if (!wanted(type)) continue;
     u8* at = records + r.at;
     for (u32 instance = 0; instance < r.count; ++instance, at += type.size) {

@@ -132,19 +132,21 @@ bool resolveKey(MapTables const& tables, u32 id, Target& target);
 
 namespace detail {
 
-template <class Generic, RegisterClass const* C, class... Named>
+template <class Generic, class... Named>
 struct PickRecord {
   using type = Generic;
 };
-template <class Generic, RegisterClass const* C, class First, class... Named>
-struct PickRecord<Generic, C, First, Named...> {
-  using type = std::conditional_t<&First::kClass == C, First,
-                                  typename PickRecord<Generic, C, Named...>::type>;
+// A named class stands for the generic record of the same class: the class
+// is told by type, as addresses of two objects cannot always be compared
+// while the program is built.
+template <class Generic, class First, class... Named>
+struct PickRecord<Generic, First, Named...> {
+  using type = std::conditional_t<std::is_base_of_v<Generic, First>, First,
+                                  typename PickRecord<Generic, Named...>::type>;
 };
 
 template <class Map, MapDescription const& D, u32 Row, class... Named>
-using RecordOfRow = typename PickRecord<Record<Map, D, *D.registers[Row].type>,
-                                        D.registers[Row].type, Named...>::type;
+using RecordOfRow = typename PickRecord<Record<Map, D, *D.registers[Row].type>, Named...>::type;
 
 // One array per row; the rest of the rows behind it.
 template <class Map, MapDescription const& D, u32 Row, bool Last, class... Named>
@@ -180,11 +182,13 @@ void visitRows(Storage& storage, F& f) {
     visitRows<decltype(storage.tail), Row + 1>(storage.tail, f);
 }
 
-template <class Map, MapDescription const& D, class Named>
+template <class Map, MapDescription const& D, class Named, u32 Row = 0, class... All>
 constexpr bool namesARow() {
-  for (u32 row = 0; row < D.registers.size; ++row)
-    if (D.registers[row].type == &Named::kClass) return true;
-  return false;
+  if constexpr (Row == D.registers.size)
+    return false;
+  else
+    return std::is_same_v<RecordOfRow<Map, D, Row, All...>, Named> ||
+           namesARow<Map, D, Named, Row + 1, All...>();
 }
 
 }  // namespace detail
@@ -281,7 +285,7 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   // reset shadow, clean, owned by this map.
   template <class Place>
   void placeRecords(Place place) {
-    Derived* const owner = static_cast<Derived*>(this);
+    tOwner* const owner = this;
     auto visit = [&]<u32 Row>(auto& records) {
       CompiledRow const& row = tCompiled::kData.rows[Row];
       for (u32 instance = 0; instance < row.count; ++instance) {
@@ -306,7 +310,7 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
  private:
   static_assert(std::is_standard_layout_v<tStorage>, "named record classes add no data");
   static_assert(sizeof(tStorage) == tCompiled::kData.storageSize);
-  static_assert((detail::namesARow<Derived, D, Named>() && ...),
+  static_assert((detail::namesARow<Derived, D, Named, 0, Named...>() && ...),
                 "a named record class belongs to no register of the map");
   template <u32 Row = 0>
   static constexpr bool rowsAsCompiled() {

@@ -208,8 +208,8 @@ inline void writeRecord(RecordView record, Hardware const& hardware, char const*
 // ---- The record of a register class --------------------------------------
 
 template <class Map, MapDescription const& D, RegisterClass const& C>
-class Record : public RecordFields<Map, ShadowOf<C.width>, D.window, C.shadow> {
-  static constexpr CompiledClass const& kType = Compiled<D>::classOf(C);
+class Record : public RecordFields<ShadowOf<C.width>, D.window, C.shadow> {
+  static constexpr CompiledClass const& kType = CompiledType<D, C>::kData.type;
   static constexpr bool kReadable = (C.access & kRead) != 0;
   static constexpr bool kWritable = (C.access & kWrite) != 0;
 
@@ -217,17 +217,19 @@ class Record : public RecordFields<Map, ShadowOf<C.width>, D.window, C.shadow> {
   static constexpr CompiledField const& field() {
     static_assert(LowBit < 32 && kType.fieldAtBit[LowBit] != kNotGiven,
                   "no field of this register starts at that bit");
-    return Compiled<D>::kData.fields[kType.firstField + kType.fieldAtBit[LowBit]];
+    return CompiledType<D, C>::kData.fields[kType.fieldAtBit[LowBit]];
   }
   template <u32 LowBit>
   static constexpr u32 kFieldWidth = C.fields[kType.fieldAtBit[LowBit]].high - LowBit + 1;
 
   RecordView view() { return {reinterpret_cast<u8*>(this), kType}; }
-  Hardware hardware() const { return hardwareOf<typename Map::tPath>(this->owner->accessor()); }
+  Hardware hardware() const { return hardwareOf<typename Map::tPath>(map().accessor()); }
 
  public:
   static constexpr RegisterClass const& kClass = C;
   using tValue = ShadowOf<C.width>;
+
+  Map& map() const { return static_cast<Map&>(*this->owner); }
   // A field's value: bool for one bit, else the narrowest unsigned type.
   template <u32 LowBit>
   using tField = std::conditional_t<

@@ -154,34 +154,38 @@ using ShadowOf = std::conditional_t<
     Width == 8, u8,
     std::conditional_t<Width == 16, u16, std::conditional_t<Width == 32, u32, u64>>>;
 
-template <class Map, class Shadow, bool Window, bool Shadowed>
+// The owner is the map, seen as the interface: a record can be placed while
+// the map's own class is still being built.
+using tOwner = arm::DynamicAccessInterfaceBase<nQVWENDS100::tStatus>;
+
+template <class Shadow, bool Window, bool Shadowed>
 struct RecordFields;
 
-template <class Map, class Shadow>
-struct RecordFields<Map, Shadow, true, true> {
+template <class Shadow>
+struct RecordFields<Shadow, true, true> {
   u32 address;
   Shadow shadow;
   bool dirty;
   bool accessible;
-  Map* owner;
+  tOwner* owner;
 };
-template <class Map, class Shadow>
-struct RecordFields<Map, Shadow, false, true> {
+template <class Shadow>
+struct RecordFields<Shadow, false, true> {
   u32 address;
   Shadow shadow;
   bool dirty;
-  Map* owner;
+  tOwner* owner;
 };
-template <class Map, class Shadow>
-struct RecordFields<Map, Shadow, true, false> {
+template <class Shadow>
+struct RecordFields<Shadow, true, false> {
   u32 address;
   bool accessible;
-  Map* owner;
+  tOwner* owner;
 };
-template <class Map, class Shadow>
-struct RecordFields<Map, Shadow, false, false> {
+template <class Shadow>
+struct RecordFields<Shadow, false, false> {
   u32 address;
-  Map* owner;
+  tOwner* owner;
 };
 
 // ---- What the core derives from a description -----------------------------
@@ -195,7 +199,6 @@ struct CompiledField {
 };
 
 struct CompiledClass {
-  RegisterClass const* source;
   u64 valueMask;
   u64 strobe;
   u64 reset;
@@ -208,7 +211,6 @@ struct CompiledClass {
   bool writable;
   bool shadow;
   bool alias;
-  bool hasId;
   bool fieldsInReadView;
   u8 fieldAtBit[32];  // index in the class's fields of the field starting at that bit
   // Record layout: size and where its fields lie (kNotGiven: absent).
@@ -225,7 +227,6 @@ struct CompiledRow {
   u32 formatLine;
   u32 readFormatLine;
   u8 strideShift;
-  u8 type;  // index of the class
 };
 
 // Everything the slots need, by pointer, so that one body of code serves
@@ -234,7 +235,7 @@ struct MapTables {
   MapDescription const* map;
   CompiledRow const* rows;
   u32 rowCount;
-  CompiledClass const* classes;
+  CompiledClass const* classes;  // each row's
   CompiledField const* fields;
   u8 const* lookup[2];  // per view: row at (offset >> granularity), kNotGiven for none
   u32 lookupSize[2];
@@ -263,28 +264,26 @@ constexpr Place findPlace(MapTables const& tables, bool readView, u32 offset) {
 
 namespace detail {
 
-struct ProbeMap;
-
 template <class Shadow>
 constexpr void layout(CompiledClass& c, bool window) {
   if (!c.shadow) {
     if (window) {
-      using R = RecordFields<ProbeMap, Shadow, true, false>;
+      using R = RecordFields<Shadow, true, false>;
       c.size = sizeof(R);
       c.accessibleAt = offsetof(R, accessible);
     } else {
-      c.size = sizeof(RecordFields<ProbeMap, Shadow, false, false>);
+      c.size = sizeof(RecordFields<Shadow, false, false>);
     }
     return;
   }
   if (window) {
-    using R = RecordFields<ProbeMap, Shadow, true, true>;
+    using R = RecordFields<Shadow, true, true>;
     c.size = sizeof(R);
     c.shadowAt = offsetof(R, shadow);
     c.dirtyAt = offsetof(R, dirty);
     c.accessibleAt = offsetof(R, accessible);
   } else {
-    using R = RecordFields<ProbeMap, Shadow, false, true>;
+    using R = RecordFields<Shadow, false, true>;
     c.size = sizeof(R);
     c.shadowAt = offsetof(R, shadow);
     c.dirtyAt = offsetof(R, dirty);
@@ -301,34 +300,9 @@ constexpr bool isViewRead(RegisterClass const& c) { return c.access == kRead; }
 
 constexpr u32 lastOffset(Register const& r) { return r.offset + (r.count - 1) * r.stride; }
 
-constexpr u32 classIndex(MapDescription const& d, RegisterClass const* type) {
-  u32 index = 0;
-  for (u32 row = 0; row < d.registers.size; ++row) {
-    RegisterClass const* seen = d.registers[row].type;
-    bool first = true;
-    for (u32 before = 0; before < row; ++before)
-      if (d.registers[before].type == seen) first = false;
-    if (seen == type) return index;
-    if (first) ++index;
-  }
-  return kNone;
-}
-
-constexpr u32 countClasses(MapDescription const& d) {
-  u32 count = 0;
-  for (u32 row = 0; row < d.registers.size; ++row)
-    if (classIndex(d, d.registers[row].type) == count) ++count;
-  return count;
-}
-
 constexpr u32 countFields(MapDescription const& d) {
-  u32 classes = 0;
   u32 fields = 0;
-  for (u32 row = 0; row < d.registers.size; ++row) {
-    if (classIndex(d, d.registers[row].type) != classes) continue;
-    ++classes;
-    fields += d.registers[row].type->fields.size;
-  }
+  for (u32 row = 0; row < d.registers.size; ++row) fields += d.registers[row].type->fields.size;
   return fields;
 }
 
@@ -428,6 +402,69 @@ constexpr LookupShape lookupShape(MapDescription const& d) {
   return shape;
 }
 
+// A register class as the map's rules make it: layout, flags, lines, and
+// its fields at `fields`, their index by lowest bit.
+constexpr CompiledClass compileClass(MapDescription const& d, RegisterClass const& type,
+                                     CompiledField* fields, u16 firstField) {
+  CompiledClass c{};
+  c.width = type.width;
+  c.valueMask = lowMask(type.width);
+  c.strobe = type.strobe;
+  c.reset = type.reset;
+  c.refreshLine = type.refreshLine;
+  c.flushLine = type.flushLine;
+  c.readable = (type.access & kRead) != 0;
+  c.writable = (type.access & kWrite) != 0;
+  c.shadow = type.shadow;
+  c.alias = type.readViewAlias;
+  c.fieldsInReadView = detail::isViewRead(type);
+  c.firstField = firstField;
+  c.fieldCount = static_cast<u8>(type.fields.size);
+  for (u32 b = 0; b < 32; ++b) c.fieldAtBit[b] = kNotGiven;
+  for (u32 f = 0; f < type.fields.size; ++f) {
+    Field const& in = type.fields[f];
+    u32 const width = in.high - in.low + 1u;
+    CompiledField& out = fields[f];
+    out.mask = static_cast<u32>(lowMask(width) << in.low);
+    out.shift = in.low;
+    out.type = fieldType(width);
+    out.anyNonZero = width == 1 && (d.oneBitFields == OneBitFields::kBoolean || in.anyNonZero);
+    out.strobe = (type.strobe & out.mask) != 0;
+    c.fieldAtBit[in.low] = static_cast<u8>(f);
+  }
+  c.shadowAt = c.dirtyAt = c.accessibleAt = kNotGiven;
+  switch (type.width) {
+    case 8:
+      detail::layout<u8>(c, d.window);
+      break;
+    case 16:
+      detail::layout<u16>(c, d.window);
+      break;
+    case 32:
+      detail::layout<u32>(c, d.window);
+      break;
+    default:
+      detail::layout<u64>(c, d.window);
+      break;
+  }
+  return c;
+}
+
+// One class compiled on its own, for the record type that carries it.
+template <MapDescription const& D, RegisterClass const& C>
+struct CompiledType {
+  struct Data {
+    CompiledField fields[C.fields.size > 0 ? C.fields.size : 1];
+    CompiledClass type;
+  };
+  static constexpr Data build() {
+    Data data{};
+    data.type = compileClass(D, C, data.fields, 0);
+    return data;
+  }
+  static constexpr Data kData = build();
+};
+
 // The compiled form of one description, as constant data.
 template <MapDescription const& D>
 struct Compiled {
@@ -457,7 +494,6 @@ struct Compiled {
                 "a register lacks a format, alias format, refresh or flush line");
 
   static constexpr u32 kRowCount = D.registers.size;
-  static constexpr u32 kClassCount = detail::countClasses(D);
   static constexpr u32 kFieldCount = detail::countFields(D);
   static constexpr LookupShape kShape = lookupShape(D);
   static_assert(kShape.size[0] + kShape.size[1] <= 8192,
@@ -465,7 +501,7 @@ struct Compiled {
 
   struct Data {
     CompiledRow rows[kRowCount];
-    CompiledClass classes[kClassCount];
+    CompiledClass classes[kRowCount];  // each row's
     CompiledField fields[kFieldCount > 0 ? kFieldCount : 1];
     u8 lookup[kShape.size[0] + kShape.size[1] > 0 ? kShape.size[0] + kShape.size[1] : 1];
     u32 storageSize;
@@ -475,54 +511,6 @@ struct Compiled {
   static constexpr Data build() {
     Data data{};
     u32 nextField = 0;
-    for (u32 index = 0; index < kClassCount; ++index) {
-      RegisterClass const* type = nullptr;
-      for (u32 row = 0; row < kRowCount && type == nullptr; ++row)
-        if (detail::classIndex(D, D.registers[row].type) == index) type = D.registers[row].type;
-      CompiledClass& c = data.classes[index];
-      c.source = type;
-      c.width = type->width;
-      c.valueMask = lowMask(type->width);
-      c.strobe = type->strobe;
-      c.reset = type->reset;
-      c.refreshLine = type->refreshLine;
-      c.flushLine = type->flushLine;
-      c.readable = (type->access & kRead) != 0;
-      c.writable = (type->access & kWrite) != 0;
-      c.shadow = type->shadow;
-      c.alias = type->readViewAlias;
-      c.hasId = type->hasId;
-      c.fieldsInReadView = detail::isViewRead(*type);
-      c.firstField = static_cast<u16>(nextField);
-      c.fieldCount = static_cast<u8>(type->fields.size);
-      for (u32 b = 0; b < 32; ++b) c.fieldAtBit[b] = kNotGiven;
-      for (u32 f = 0; f < type->fields.size; ++f) {
-        Field const& in = type->fields[f];
-        u32 const width = in.high - in.low + 1u;
-        CompiledField& out = data.fields[nextField++];
-        out.mask = static_cast<u32>(lowMask(width) << in.low);
-        out.shift = in.low;
-        out.type = fieldType(width);
-        out.anyNonZero = width == 1 && (D.oneBitFields == OneBitFields::kBoolean || in.anyNonZero);
-        out.strobe = (type->strobe & out.mask) != 0;
-        c.fieldAtBit[in.low] = static_cast<u8>(f);
-      }
-      c.shadowAt = c.dirtyAt = c.accessibleAt = kNotGiven;
-      switch (type->width) {
-        case 8:
-          detail::layout<u8>(c, D.window);
-          break;
-        case 16:
-          detail::layout<u16>(c, D.window);
-          break;
-        case 32:
-          detail::layout<u32>(c, D.window);
-          break;
-        default:
-          detail::layout<u64>(c, D.window);
-          break;
-      }
-    }
     for (u32 i = 0; i < kShape.size[0] + kShape.size[1]; ++i) data.lookup[i] = kNotGiven;
     data.sharedOffset = kNone;
     u32 at = 0;
@@ -535,8 +523,9 @@ struct Compiled {
       out.formatLine = r.formatLine;
       out.readFormatLine = r.readFormatLine;
       out.strideShift = static_cast<u8>(r.count > 1 ? detail::lowestSetBit(r.stride) : 0);
-      out.type = static_cast<u8>(detail::classIndex(D, r.type));
-      at += r.count * data.classes[out.type].size;
+      data.classes[row] = compileClass(D, *r.type, data.fields + nextField, nextField);
+      nextField += r.type->fields.size;
+      at += r.count * data.classes[row].size;
       RegisterClass const& c = *r.type;
       if (!c.hasId) continue;
       bool const views[2] = {!detail::isViewRead(c), detail::isViewRead(c) || c.readViewAlias};
@@ -567,10 +556,6 @@ struct Compiled {
       {kShape.size[0], kShape.size[1]},
       kShape.granularity,
   };
-
-  static constexpr CompiledClass const& classOf(RegisterClass const& type) {
-    return kData.classes[detail::classIndex(D, &type)];
-  }
 };
 
 }  // namespace armcore
