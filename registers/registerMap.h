@@ -42,7 +42,7 @@
 //   // A register class with named operations, only where other code names
 //   // them: derive from the core's record, give the map's class as owner.
 //   class tDemoRegMap;
-//   class tControlReg : public Record<tDemoRegMap, kDemoMap, kControlClass> {
+//   class tControlReg : public tRegisterRecord<tDemoRegMap, kDemoMap, kControlClass> {
 //    public:
 //     u8 readMode(tStatus& s) { return readField<0>(s); }  // fields by lowest bit
 //     void writeEnable(bool v, tStatus& s, bool force) { writeField<4>(v, s, force); }
@@ -54,7 +54,7 @@
 //    public:
 //     using RegisterMap::RegisterMap;  // (accessor*, base, windowStart, windowSize)
 //     using tControlReg = demo::tControlReg;
-//     using tCountReg = Record<kCountClass>;  // a nested name for a generic record class
+//     using tCountReg = tRegisterRecord<kCountClass>;  // a nested name for a generic record class
 //     tControlReg& control() { return record<0>(); }  // by row
 //     tCountReg& count(u32 n) { return record<1>(n); }
 //     tCountReg& lastCount() { return recordFor<0xC000002C>(); }  // by whole ID
@@ -146,7 +146,8 @@ struct PickRecord<Generic, First, Named...> {
 };
 
 template <class Map, MapDescription const& D, u32 Row, class... Named>
-using RecordOfRow = typename PickRecord<Record<Map, D, *D.registers[Row].type>, Named...>::type;
+using RecordOfRow =
+    typename PickRecord<tRegisterRecord<Map, D, *D.registers[Row].type>, Named...>::type;
 
 // One array per row; the rest of the rows behind it.
 template <class Map, MapDescription const& D, u32 Row, bool Last, class... Named>
@@ -205,7 +206,7 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   using tPath = Path;
   using tAccessor = typename Path::tAccessor;
   template <RegisterClass const& C>
-  using Record = armcore::Record<Derived, D, C>;
+  using tRegisterRecord = armcore::tRegisterRecord<Derived, D, C>;
   static constexpr MapDescription const& kDescription = D;
 
   MapCore(MapCore const&) = delete;
@@ -283,8 +284,8 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
 
   // Every record to its first state: address and window from `place`,
   // reset shadow, clean, owned by this map.
-  template <class Place>
-  void placeRecords(Place place) {
+  template <class Placer>
+  void placeRecords(Placer place) {
     tOwner* const owner = this;
     auto visit = [&]<u32 Row>(auto& records) {
       CompiledRow const& row = tCompiled::kData.rows[Row];

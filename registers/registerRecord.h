@@ -208,10 +208,11 @@ inline void writeRecord(RecordView record, Hardware const& hardware, char const*
 // ---- The record of a register class --------------------------------------
 
 template <class Map, MapDescription const& D, RegisterClass const& C>
-class Record : public RecordFields<ShadowOf<C.width>, D.window, C.shadow> {
+class tRegisterRecord : public RecordFields<ShadowOf<C.width>, D.window, C.shadow> {
   static constexpr CompiledClass const& kType = CompiledType<D, C>::kData.type;
-  static constexpr bool kReadable = (C.access & kRead) != 0;
   static constexpr bool kWritable = (C.access & kWrite) != 0;
+  static constexpr bool kSettable = C.shadow && kWritable;
+  static constexpr bool kRefreshable = C.shadow && (C.access & kRead) != 0;
 
   template <u32 LowBit>
   static constexpr CompiledField const& field() {
@@ -243,20 +244,20 @@ class Record : public RecordFields<ShadowOf<C.width>, D.window, C.shadow> {
   tField<LowBit> getField() const requires(C.shadow) {
     return static_cast<tField<LowBit>>(fieldOf(this->shadow, field<LowBit>()));
   }
-  void set(tValue value) requires(C.shadow&& kWritable) { storeShadow(view(), value); }
+  void set(tValue value) requires(kSettable) { storeShadow(view(), value); }
   template <u32 LowBit>
-  void setField(tField<LowBit> value) requires(C.shadow&& kWritable) {
+  void setField(tField<LowBit> value) requires(kSettable) {
     storeShadow(view(), withField(this->shadow, field<LowBit>(), value));
   }
 
   // The hardware: the register's own lines and the map's file.
-  void refresh(tStatus& status) requires(C.shadow&& kReadable) {
+  void refresh(tStatus& status) requires(kRefreshable) {
     refreshRecord(view(), hardware(), D.file, status);
   }
   void flush(tStatus& status, bool force) requires(kWritable) {
     flushRecord(view(), hardware(), D.file, force, status);
   }
-  tValue readRegister(tStatus& status) requires(C.shadow&& kReadable) {
+  tValue readRegister(tStatus& status) requires(kRefreshable) {
     refresh(status);
     return this->shadow;
   }
@@ -264,7 +265,7 @@ class Record : public RecordFields<ShadowOf<C.width>, D.window, C.shadow> {
     writeRecord(view(), hardware(), D.file, value, force, status);
   }
   template <u32 LowBit>
-  tField<LowBit> readField(tStatus& status) requires(C.shadow&& kReadable) {
+  tField<LowBit> readField(tStatus& status) requires(kRefreshable) {
     refresh(status);
     return getField<LowBit>();
   }

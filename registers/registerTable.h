@@ -140,13 +140,6 @@ constexpr arm::FieldType fieldType(u32 width) {
 
 constexpr u64 lowMask(u32 width) { return width >= 64 ? ~u64{0} : (u64{1} << width) - 1; }
 
-constexpr u32 fieldId(u32 offset, u32 lowBit, bool readView) {
-  return fieldCode(lowBit) << 24 | offset | (readView ? arm::kReadViewBit : 0u);
-}
-constexpr u32 wholeId(u32 offset, bool readView) {
-  return arm::kWholeRegisterBit | offset | (readView ? arm::kReadViewBit : 0u);
-}
-
 // ---- The record's fields, by map kind -------------------------------------
 
 template <u32 Width>

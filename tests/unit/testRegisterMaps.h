@@ -68,7 +68,7 @@ inline constexpr MapDescription kTestMap{.file = kTestFile,
 // clang-format on
 
 class tTestRegMap;
-class tControlReg : public Record<tTestRegMap, kTestMap, kControlClass> {
+class tControlReg : public tRegisterRecord<tTestRegMap, kTestMap, kControlClass> {
  public:
   u8 readMode(tStatus& status) { return readField<0>(status); }
   void writeMode(u8 mode, tStatus& status, bool force) { writeField<0>(mode, status, force); }
@@ -78,9 +78,9 @@ class tTestRegMap final : public RegisterMap<tTestRegMap, kTestMap, BarPath, tCo
  public:
   using RegisterMap::RegisterMap;
   using tControlReg = testmaps::tControlReg;
-  using tStatusReg = Record<kStatusClass>;
-  using tFifoReg = Record<kFifoClass>;
-  using tCountReg = Record<kCountClass>;
+  using tStatusReg = tRegisterRecord<kStatusClass>;
+  using tFifoReg = tRegisterRecord<kFifoClass>;
+  using tCountReg = tRegisterRecord<kCountClass>;
   tControlReg& control() { return record<0>(); }
   tStatusReg& status() { return recordFor<0xC0000004>(); }
   tFifoReg& fifo() { return recordFor<0x8000000C>(); }
@@ -133,7 +133,7 @@ inline constexpr MapDescription kPlainMap{.file = kPlainFile, .version = "22.8.0
 class tPlainRegMap final : public RegisterMap<tPlainRegMap, kPlainMap, BarPath> {
  public:
   using RegisterMap::RegisterMap;
-  Record<kData64Class>& data64() { return record<2>(); }
+  tRegisterRecord<kData64Class>& data64() { return record<2>(); }
 };
 
 // An accessor that is not a BAR: each access is logged and may fail, as a
