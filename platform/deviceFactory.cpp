@@ -12,7 +12,7 @@ constexpr char kMemoryFile[] = "memory";
 constexpr u64 kLineDeviceMemory = 520;
 
 // Constant-initialised: nothing for a loader to run.
-constinit tDeviceCreator gDeviceCreator = nullptr;
+constinit tDeviceCreator gDeviceCreator = createSwitchDevice;
 
 constexpr u64 supportedIdentity(u16 subsystemID) {
   return u64{kSupportedVendorID} | u64{kSupportedDeviceID} << 16 |
