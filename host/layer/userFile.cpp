@@ -73,8 +73,12 @@ int32_t UserFile::open(std::string const& interfaceName) {
 int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                         uint32_t outputSize, uint32_t* bytesReturned) {
   if (!open_) return kNotOpen;
-  RequestHeader header{reinterpret_cast<uintptr_t>(input), reinterpret_cast<uintptr_t>(output),
-                       inputSize, outputSize, 0, 0};
+  RequestHeader header{reinterpret_cast<uintptr_t>(input),
+                       reinterpret_cast<uintptr_t>(output),
+                       inputSize,
+                       outputSize,
+                       0,
+                       0};
   int32_t result;
   {
     CallRange inputRange(input, inputSize);
@@ -84,6 +88,24 @@ int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, vo
   }
   if (bytesReturned != nullptr) *bytesReturned = header.bytesReturned;
   return result;
+}
+
+int32_t UserFile::transfer(bool second, void* buffer, uint64_t size, uint64_t* transferred) {
+  if (!open_) return kNotOpen;
+  uint64_t count = 0;
+  CallRange range(buffer, size);
+  auto const callback = second ? driver().transferB : driver().transferA;
+  int32_t const result = callback(context_, reinterpret_cast<uintptr_t>(buffer), size, 0, &count);
+  if (transferred != nullptr) *transferred = count;
+  return result;
+}
+
+int32_t UserFile::transferA(void* buffer, uint64_t size, uint64_t* transferred) {
+  return transfer(false, buffer, size, transferred);
+}
+
+int32_t UserFile::transferB(void* buffer, uint64_t size, uint64_t* transferred) {
+  return transfer(true, buffer, size, transferred);
 }
 
 int32_t UserFile::mmap(uint64_t userMap, uint64_t offset, uint64_t* mapObject) {
