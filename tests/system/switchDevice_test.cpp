@@ -15,7 +15,7 @@
 #include "host/layer/syncControl.h"
 #include "host/layer/user.h"
 #include "host/layer/userFile.h"
-#include "support/removeDuringRequest.h"
+#include "support/heldRequest.h"
 
 namespace {
 
