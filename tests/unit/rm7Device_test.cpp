@@ -12,6 +12,7 @@
 #include "host/layer/driverHost.h"
 #include "host/layer/rm7Module.h"
 #include "host/layer/user.h"
+#include "pciTestDevice.h"
 #include "platform/driverEntry.h"
 #include "platform/userBuffer.h"
 #include "source/qvrm7_driver/driverCodes.h"
@@ -22,14 +23,9 @@ namespace {
 
 using namespace nQVWEND000;
 using nQVWENDS100::tLongStatus;
+using pcitest::expectSite;
 
 constexpr tEventDescriptor kNoSession{nullptr};
-
-void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
 
 class SwitchDeviceSlots : public ::testing::Test {
  protected:
