@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "host/layer/control.h"
@@ -13,7 +12,6 @@
 #include "host/layer/rm7Module.h"
 #include "host/layer/user.h"
 #include "pciTestDevice.h"
-#include "platform/driverEntry.h"
 #include "platform/userBuffer.h"
 #include "source/qvrm7_driver/driverCodes.h"
 #include "source/qvrm7_driver/switchstate/KernelSession.h"
@@ -25,8 +23,6 @@ using namespace nQVWEND000;
 using nQVWENDS100::tLongStatus;
 using pcitest::expectSite;
 
-constexpr tEventDescriptor kNoSession{nullptr};
-
 class SwitchDeviceSlots : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,6 +32,10 @@ class SwitchDeviceSlots : public ::testing::Test {
     device = static_cast<RM7Device*>(static_cast<tDevice*>(module.device()->driverContext()));
   }
   void TearDown() override {
+    for (tSession* session : sessions) {
+      device->closeSession(tEventDescriptor{session});
+      device->finishCloseSession(tEventDescriptor{session}, session);
+    }
     sim::unplug(*module.device());
     driver.unload();
     EXPECT_EQ(sim::liveAllocations(), 0u);
@@ -43,114 +43,91 @@ class SwitchDeviceSlots : public ::testing::Test {
 
   sass::KernelSession* open() {
     tStatus status;
-    tSession* const session =
-        device->openSessionCounted(kNoSession, device->getDeviceInterfaces()[0], status);
+    sessions.push_back(device->openSessionCounted({}, device->getDeviceInterfaces()[0], status));
     EXPECT_EQ(status.code, 0);
-    return static_cast<sass::KernelSession*>(session);
+    return static_cast<sass::KernelSession*>(sessions.back());
   }
-  void close(tSession* session) {
-    tEventDescriptor const context{session};
-    device->closeSession(context);
-    device->finishCloseSession(context, session);
-  }
-  // Suspends (holding requests) and resumes: the helper is made anew.
+  // Suspended, holding requests, and resumed: the helper is made anew.
   void setUpAgain() {
     tStatus status;
-    ASSERT_TRUE(
-        device->transitionPnPState(kNoSession, kPnPStateIOSuspended, kSuspendHold, 0, status));
-    ASSERT_TRUE(device->transitionPnPState(kNoSession, kPnPStateReady, 0, 0, status));
+    ASSERT_TRUE(device->transitionPnPState({}, kPnPStateIOSuspended, kSuspendHold, 0, status));
+    ASSERT_TRUE(device->transitionPnPState({}, kPnPStateReady, 0, 0, status));
   }
   tLongStatus transfer(tSession* session) {
     tLongStatus status;
-    tUserBuffer buffer(tEventDescriptor{session}, 0, 0);
-    EXPECT_EQ(device->transferA(tEventDescriptor{session}, buffer, status), 0u);
+    tUserBuffer buffer({session}, 0, 0);
+    EXPECT_EQ(device->transferB({session}, buffer, status), 0u);
     return status;
   }
 
   sim::LoadedDriver driver{nQVWEND200_driverEntry};
   sim::Rm7Module module;
   RM7Device* device = nullptr;
+  std::vector<tSession*> sessions;
 };
 
 TEST_F(SwitchDeviceSlots, GateAdmitsOnlyTheCurrentSetupAtItsLevel) {
   sass::KernelSession* const first = open();
-  EXPECT_EQ(device->setupLevel(), kSetupLevelComplete);
   EXPECT_EQ(transfer(first).head.code, 0);
-
   setUpAgain();
-  EXPECT_EQ(device->setupLevel(), kSetupLevelComplete);
   expectSite(transfer(first), kStatusStaleSession, "sass/AutoIOGate", 104);
-  sass::KernelSession* const second = open();
-  EXPECT_EQ(transfer(second).head.code, 0);
+  EXPECT_EQ(transfer(open()).head.code, 0);
 
-  // A setup that cannot map its registers stops at None; a session still
-  // opens, and every request that needs the device is refused and reported.
+  // Without its registers the setup stops at None: a session still opens,
+  // and what needs the device is refused and reported in three lines.
   sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
   setUpAgain();
-  EXPECT_EQ(device->setupLevel(), kSetupLevelNone);
   EXPECT_EQ(device->setupStatus().code, kStatusMemoryFull);
   sass::KernelSession* const third = open();
   sim::clearDebugOutput();
   expectSite(transfer(third), kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
-  std::istringstream lines(sim::debugOutput());
-  std::vector<std::string> report;
-  for (std::string line; std::getline(lines, line);) report.push_back(line);
-  ASSERT_EQ(report.size(), 3u);
-  for (std::string const& line : report) EXPECT_NE(line.find("sass/AutoIOGate"), std::string::npos);
-  EXPECT_NE(report[1].find("Complete needed, None reached"), std::string::npos);
+  std::string const report = sim::debugOutput();
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3);
+  EXPECT_NE(report.find("AutoIOGate|0121]   setup level Complete needed, None reached\n"),
+            std::string::npos);
   tUserMemoryMap map(third, sim::createUserMap(4096, 2, 0x7000000), 1);
   tLongStatus mapped;
-  device->mapMemory(tEventDescriptor{third}, map, mapped);
+  device->mapMemory({third}, map, mapped);
   expectSite(mapped, kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
   sim::destroyUserMap(map.kernelMap());
 
   setUpAgain();
-  sass::KernelSession* const fourth = open();
-  EXPECT_EQ(transfer(fourth).head.code, 0) << "set up again, the device serves";
+  EXPECT_EQ(transfer(open()).head.code, 0);
   EXPECT_EQ(device->activeIOCount(), 0u) << "every refusal left the IO gate";
-  for (tSession* session : std::initializer_list<tSession*>{first, second, third, fourth})
-    close(session);
 }
 
 TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerHolds) {
   u64 const page = nQVZOR100_getPageSize();
-  constexpr u64 kPageList = 0x5A5A0000;
-  struct Case {
-    char const* name;
+  struct {
     bool allocated;
     u32 selector;
     u64 mapSize;
     i64 code;
-    u64 line;
-    u64 pages;
+    u64 lineOrPages;
   } const cases[] = {
-      {"unallocated before anything", false, 2, 9 * page, kStatusSwitchStateBufferMissing, 212, 0},
-      {"selector before size", true, 2, 9 * page, kStatusSwitchStateMapSelector, 217, 0},
-      {"larger than the buffer", true, 1, 4 * page + 1, kStatusSwitchStateMapTooLarge, 222, 0},
-      {"the whole buffer", true, 1, 4 * page, 0, 0, 4},
-      {"a smaller area", true, 1, page, 0, 0, 1},
+      {false, 2, 9 * page, kStatusSwitchStateBufferMissing, 212},
+      {true, 2, 9 * page, kStatusSwitchStateMapSelector, 217},
+      {true, 1, 4 * page + 1, kStatusSwitchStateMapTooLarge, 222},
+      {true, 1, 4 * page, 0, 4},
+      {true, 1, page, 0, 1},
   };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.mapSize);
     sass::KernelSession* const session = open();
-    if (c.allocated)
-      session->switchStateBuffer().adoptPages({4 * page, 0, kPageList}, 3 * page + 100);
+    if (c.allocated) session->switchStateBuffer().adoptPages({4 * page, 0, 0x5A000}, 3 * page + 1);
     tUserMemoryMap map(session, sim::createUserMap(c.mapSize, 2, 0x7000000), c.selector);
     tLongStatus status;
-    device->mapMemory(tEventDescriptor{session}, map, status);
+    device->mapMemory({session}, map, status);
+    std::vector<sim::UserMapping> const mappings = sim::userMappings(map.kernelMap());
     if (c.code != 0) {
-      expectSite(status, c.code, "sass/SwitchStateBuffer", c.line);
-      EXPECT_TRUE(sim::userMappings(map.kernelMap()).empty());
+      expectSite(status, c.code, "sass/SwitchStateBuffer", c.lineOrPages);
+      EXPECT_TRUE(mappings.empty());
     } else {
-      EXPECT_EQ(status.head.code, 0);
-      std::vector<sim::UserMapping> const mappings = sim::userMappings(map.kernelMap());
       ASSERT_EQ(mappings.size(), 1u);
-      EXPECT_EQ(mappings[0].pageList, kPageList);
-      EXPECT_EQ(mappings[0].firstPage, 0u);
-      EXPECT_EQ(mappings[0].pageCount, c.pages);
+      EXPECT_EQ(std::tuple(mappings[0].pageList, mappings[0].firstPage, mappings[0].pageCount),
+                std::tuple(0x5A000u, 0u, c.lineOrPages));
     }
     sim::destroyUserMap(map.kernelMap());
-    close(session);
   }
 }
 
