@@ -145,7 +145,8 @@ u32 RM7Device::readGeographicAddress() {
   tQVCapabilityPCIAccessor<tVexus> accessor(this, status);
   tGeographicAddress<tVexus> address;
   accessor.getCapability(address, status);
-  unmapBAR(0, accessor.mappedAddress(), 0);
+  // The accessor mapped the register BAR for itself.
+  unmapBAR(RM7Helper::kRegisterBAR, accessor.mappedAddress(), RM7Helper::kRegisterBARMode);
   return status.isFatal() ? tGeographicAddress<tVexus>::kUnknown : address.geographicAddress;
 }
 

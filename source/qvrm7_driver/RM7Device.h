@@ -65,8 +65,6 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   // Moves on each time a helper is ended. Under the device mutex.
   u32 resetCount() const { return resetCount_; }
   nQVWEND000::tMutex& deviceMutex() { return mutex_; }
-  // What the latest setup left.
-  tStatus const& setupStatus() const { return status_; }
 
  private:
   // Under the device mutex.
@@ -81,6 +79,7 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   nQVWEND000::tPropertyRecord attributes_[kAttributeCount];
   nQVWEND000::tPropertyRecord* attributeList_[kAttributeCount + 1];
   nQVWEND000::tMutex mutex_;
+  // What the latest setup left.
   tStatus status_;
   u32 setupLevel_;
   u32 resetCount_;

