@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
 #include "host/layer/registration.h"
 #include "host/layer/user.h"
 
@@ -59,12 +61,18 @@ int32_t UserFile::open(std::string const& interfaceName) {
   if (open_) return kNoSuchInterface;
   for (InterfaceRegistration const& registration : interfaceRegistrations()) {
     if (!registration.live || registration.name != interfaceName) continue;
+    // Held before the open so that an unplug meanwhile cannot destroy the
+    // device under it.
+    if (!detail::holdDevice(registration.parent)) return kNoSuchInterface;
     void* context = registration.object;
     int32_t const result = driver().open(nullptr, &context);
-    if (result >= 0) {
-      context_ = context;
-      open_ = true;
+    if (result < 0) {
+      detail::releaseDevice(registration.parent);
+      return result;
     }
+    context_ = context;
+    device_ = registration.parent;
+    open_ = true;
     return result;
   }
   return kNoSuchInterface;
@@ -121,6 +129,7 @@ void UserFile::close() {
   open_ = false;
   driver().close(context_);
   context_ = nullptr;
+  detail::releaseDevice(std::exchange(device_, 0));
 }
 
 }  // namespace sim

@@ -62,7 +62,8 @@ inline void removeWhileARequestIsInside() {
     heldResult = files[0].transferA(nullptr, 0);
   });
   inside.get_future().wait();
-  std::thread remover([&] { driver.record().removeDevice(module.device()->driverContext()); });
+  sim::UnplugReport removal;
+  std::thread remover([&] { removal = sim::unplug(*module.device()); });
   ASSERT_TRUE(sim::waitUntilBlocked(1)) << "the removal waits for the request inside";
   EXPECT_EQ(files[1].transferB(nullptr, 0), kLayerGateRefused);
   proceed.set_value();
@@ -78,8 +79,8 @@ inline void removeWhileARequestIsInside() {
   }
   sim::setImportHook({});
   EXPECT_EQ(heldResult, 0) << "the request inside finishes as it began";
+  EXPECT_EQ(removal.filesOpen, 2u);
   for (sim::UserFile& file : files) file.close();
-  sim::unplug(*module.device());
   EXPECT_EQ(layerHoldings(), loaded);
 }
 

@@ -12,17 +12,17 @@
 #include "host/layer/driverHost.h"
 #include "host/layer/rm7Module.h"
 #include "host/layer/user.h"
-#include "pciTestDevice.h"
 #include "platform/userBuffer.h"
 #include "source/qvrm7_driver/driverCodes.h"
 #include "source/qvrm7_driver/switchstate/KernelSession.h"
+#include "support/expectSite.h"
 
 namespace qvrm7_driver {
 namespace {
 
 using namespace nQVWEND000;
 using nQVWENDS100::tLongStatus;
-using pcitest::expectSite;
+using testing_support::expectSite;
 
 class SwitchDeviceSlots : public ::testing::Test {
  protected:
