@@ -96,8 +96,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
 // The device attributes the layer received for a function, as one line.
 std::string attributesOf(sim::PciDevice const& function) {
   std::string line;
-  for (sim::PropertyRegistration const& p : sim::propertyRegistrations()) {
-    if (!p.live || p.scope != 0 || p.parent != function.kernelParent()) continue;
+  for (sim::PropertyRegistration const& p : sim::livePropertiesOf(0, function.kernelParent())) {
     char value[64];
     if (p.name == "pxiGeographicAddress" && p.value.size() == 4) {
       uint32_t slot = 0;

@@ -22,9 +22,8 @@ std::string word(uint32_t value) { return std::string(reinterpret_cast<char*>(&v
 // The device attributes of a function, as the layer received them.
 Values attributesOf(sim::PciDevice const& function) {
   Values values;
-  for (sim::PropertyRegistration const& p : sim::propertyRegistrations())
-    if (p.live && p.scope == 0 && p.parent == function.kernelParent())
-      values[p.name] = std::string(p.value.begin(), p.value.end());
+  for (sim::PropertyRegistration const& p : sim::livePropertiesOf(0, function.kernelParent()))
+    values[p.name] = std::string(p.value.begin(), p.value.end());
   return values;
 }
 
