@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/layer/control.h"
+#include "host/layer/dma/dma.h"
 #include "host/layer/driverHost.h"
 #include "host/layer/lockedState.h"
 #include "host/layer/pci.h"
@@ -68,7 +69,14 @@ void updateWatching(State& s) {
 
 namespace detail {
 
+namespace {
+thread_local uint64_t tImportsOfThisThread = 0;
+}  // namespace
+
+uint64_t importsOfThisThread() { return tImportsOfThisThread; }
+
 bool enterImport(char const* import) {
+  ++tImportsOfThisThread;
   if (!gWatching.load(std::memory_order_relaxed)) return false;
   State& s = state();
   std::shared_ptr<ImportHook const> hook;
@@ -202,6 +210,7 @@ void reset() {
   resetSyncControls();
   clearRegistrations();
   clearUserCopies();
+  resetDmaControls();
   State& s = state();
   std::lock_guard lock(s.mutex);
   s.faults.clear();

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
 #include "host/layer/registration.h"
 #include "host/layer/user.h"
 
@@ -59,12 +61,18 @@ int32_t UserFile::open(std::string const& interfaceName) {
   if (open_) return kNoSuchInterface;
   for (InterfaceRegistration const& registration : interfaceRegistrations()) {
     if (!registration.live || registration.name != interfaceName) continue;
+    // Held before the open so that an unplug meanwhile cannot destroy the
+    // device under it.
+    if (!detail::holdDevice(registration.parent)) return kNoSuchInterface;
     void* context = registration.object;
     int32_t const result = driver().open(nullptr, &context);
-    if (result >= 0) {
-      context_ = context;
-      open_ = true;
+    if (result < 0) {
+      detail::releaseDevice(registration.parent);
+      return result;
     }
+    context_ = context;
+    device_ = registration.parent;
+    open_ = true;
     return result;
   }
   return kNoSuchInterface;
@@ -86,6 +94,24 @@ int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, vo
   return result;
 }
 
+int32_t UserFile::transfer(bool second, void* buffer, uint64_t size, uint64_t* transferred) {
+  if (!open_) return kNotOpen;
+  uint64_t count = 0;
+  CallRange range(buffer, size);
+  auto const callback = second ? driver().transferB : driver().transferA;
+  int32_t const result = callback(context_, reinterpret_cast<uintptr_t>(buffer), size, 0, &count);
+  if (transferred != nullptr) *transferred = count;
+  return result;
+}
+
+int32_t UserFile::transferA(void* buffer, uint64_t size, uint64_t* transferred) {
+  return transfer(false, buffer, size, transferred);
+}
+
+int32_t UserFile::transferB(void* buffer, uint64_t size, uint64_t* transferred) {
+  return transfer(true, buffer, size, transferred);
+}
+
 int32_t UserFile::mmap(uint64_t userMap, uint64_t offset, uint64_t* mapObject) {
   if (!open_) return kNotOpen;
   uint32_t made = 0;
@@ -99,6 +125,7 @@ void UserFile::close() {
   open_ = false;
   driver().close(context_);
   context_ = nullptr;
+  detail::releaseDevice(std::exchange(device_, 0));
 }
 
 }  // namespace sim

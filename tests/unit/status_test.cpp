@@ -57,7 +57,7 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
   tLongStatus record = dirtyRecord();
   record.extra[0] = 11;
   record.extra[1] = 22;
-  ASSERT_TRUE(setStatus(record, kStatusNotSupported, "tDeviceCore", 82));
+  ASSERT_TRUE(setStatus(record, kStatusNotSupported, {"tDeviceCore", 82}));
   EXPECT_EQ(record.head.code, kStatusNotSupported);
   EXPECT_EQ(0, std::memcmp(record.component, "qvrm7_dri", 10));
   std::string const file(record.file, sizeof record.file);
@@ -75,7 +75,7 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
 
 std::string fileFieldAfterWriting(std::string const& file) {
   tLongStatus record;
-  setStatus(record, -1, file.c_str(), 1);
+  setStatus(record, -1, {file.c_str(), 1});
   return field(record.file, sizeof record.file);
 }
 
@@ -99,11 +99,11 @@ TEST(StatusLongForm, NullTextsCountAsEmpty) {
 
 TEST(StatusLongForm, UnreplacedCodeWritesNothingBySetOrByMerge) {
   tLongStatus record;
-  setStatus(record, kStatusNotSupported, "first", 1);
+  setStatus(record, kStatusNotSupported, {"first", 1});
   record.extra[0] = 5;
-  EXPECT_FALSE(setStatus(record, kStatusBadArgument, "second", 2));
+  EXPECT_FALSE(setStatus(record, kStatusBadArgument, {"second", 2}));
   tLongStatus source;
-  setStatus(source, kStatusBadArgument, "theirs", 4);
+  setStatus(source, kStatusBadArgument, {"theirs", 4});
   source.extra[0] = 2;
   EXPECT_FALSE(mergeStatus(record, source));
   EXPECT_FALSE(mergeStatus(record, tStatus{}));
@@ -117,7 +117,7 @@ TEST(StatusShortForm, WritesNothingPastItsSixteenBytes) {
   alignas(tLongStatus) unsigned char bytes[sizeof(tLongStatus)];
   std::memset(bytes, 0xA5, sizeof bytes);
   auto* status = new (bytes) tStatus{};
-  EXPECT_TRUE(setStatus(*status, -5, "memory", 393));
+  EXPECT_TRUE(setStatus(*status, -5, {"memory", 393}));
   EXPECT_EQ(status->code, -5);
   for (size_t i = sizeof(tStatus); i < sizeof bytes; ++i) ASSERT_EQ(bytes[i], 0xA5) << i;
 }
@@ -133,7 +133,7 @@ TEST(StatusMerge, OriginComesOnlyFromALongSource) {
   EXPECT_EQ(fromShort.line, 0u);
 
   tLongStatus source;
-  setStatus(source, -52007, "synchronization", 186);
+  setStatus(source, -52007, {"synchronization", 186});
   tLongStatus fromLong;
   EXPECT_TRUE(mergeStatus(fromLong, source));
   EXPECT_EQ(fromLong.head.code, -52007);
@@ -212,30 +212,22 @@ constexpr CodePair kBothWays[] = {
     {-51300, -52020}, {-51405, -52023}, {-51401, -52024}, {-51106, -52031},
 };
 
-TEST(StatusTables, InboundTableAndLayerFailureForEveryOtherResult) {
+TEST(StatusTables, BothTablesAndTheFailureForEveryOtherResultOrCode) {
   for (int32_t result = -51600; result <= 51600; ++result) {
     int64_t expected = result == 0 ? 0 : result == -51400 ? -52007 : -52008;
     for (auto const& pair : kBothWays) expected = pair.layer == result ? pair.platform : expected;
     ASSERT_EQ(fromKernelLayerStatus(result), expected) << result;
   }
-  EXPECT_EQ(fromKernelLayerStatus(INT32_MIN), -52008);
-  EXPECT_EQ(fromKernelLayerStatus(INT32_MAX), -52008);
-}
-
-TEST(StatusTables, OutboundTableAndUnknownFailureForEveryOtherCode) {
   for (int64_t code = -52100; code <= 100; ++code) {
     int64_t expected = code == 0 ? 0 : code == -52007 ? -51550 : code == -52008 ? -51202 : -51001;
     for (auto const& pair : kBothWays) expected = pair.platform == code ? pair.layer : expected;
     ASSERT_EQ(toKernelLayerStatus(code), expected) << code;
   }
-  int64_t const others[] = {240000,
-                            -240023,
-                            driverCode(0xBFFA5012),
-                            INT64_MIN,
-                            INT64_MAX,
-                            -51352,
-                            int64_t{-52000} - (int64_t{1} << 32)};
-  for (int64_t code : others) EXPECT_EQ(toKernelLayerStatus(code), -51001) << code;
+  EXPECT_EQ(fromKernelLayerStatus(INT32_MIN), -52008);
+  EXPECT_EQ(fromKernelLayerStatus(INT32_MAX), -52008);
+  for (int64_t code : {int64_t{240000}, int64_t{-240023}, driverCode(0xBFFA5012), INT64_MIN,
+                       INT64_MAX, int64_t{-51352}, int64_t{-52000} - (int64_t{1} << 32)})
+    EXPECT_EQ(toKernelLayerStatus(code), -51001) << code;
 }
 
 }  // namespace
