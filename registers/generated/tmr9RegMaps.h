@@ -78,22 +78,16 @@ inline constexpr RegisterClass kOutput_Control_Register{.access = kWrite,
                                                         .fields = kOutput_Control_RegisterFields,
                                                         .reset = 0x1,
                                                         .flushLine = 4229};
-inline constexpr Field kInterrupt1_RegisterFields[] = {
+inline constexpr Field kInterruptFields[] = {
     anyNonZeroBit(0, 0x00),  anyNonZeroBit(1, 0x20),  anyNonZeroBit(2, 0x10),
     anyNonZeroBit(5, 0x28),  anyNonZeroBit(6, 0x18),  anyNonZeroBit(8, 0x04),
     anyNonZeroBit(9, 0x24),  anyNonZeroBit(16, 0x02), anyNonZeroBit(19, 0x32),
     anyNonZeroBit(20, 0x0A), anyNonZeroBit(23, 0x3A), anyNonZeroBit(24, 0x06),
     anyNonZeroBit(25, 0x26), anyNonZeroBit(26, 0x16), anyNonZeroBit(29, 0x2E)};
 inline constexpr RegisterClass kInterrupt1_Register{
-    .access = kWrite, .fields = kInterrupt1_RegisterFields, .shadow = false, .flushLine = 4345};
-inline constexpr Field kInterrupt2_RegisterFields[] = {
-    anyNonZeroBit(0, 0x00),  anyNonZeroBit(1, 0x20),  anyNonZeroBit(2, 0x10),
-    anyNonZeroBit(5, 0x28),  anyNonZeroBit(6, 0x18),  anyNonZeroBit(8, 0x04),
-    anyNonZeroBit(9, 0x24),  anyNonZeroBit(16, 0x02), anyNonZeroBit(19, 0x32),
-    anyNonZeroBit(20, 0x0A), anyNonZeroBit(23, 0x3A), anyNonZeroBit(24, 0x06),
-    anyNonZeroBit(25, 0x26), anyNonZeroBit(26, 0x16), anyNonZeroBit(29, 0x2E)};
+    .access = kWrite, .fields = kInterruptFields, .shadow = false, .flushLine = 4345};
 inline constexpr RegisterClass kInterrupt2_Register{
-    .access = kWrite, .fields = kInterrupt2_RegisterFields, .shadow = false, .flushLine = 4560};
+    .access = kWrite, .fields = kInterruptFields, .shadow = false, .flushLine = 4560};
 inline constexpr Field kStatusPushingEnable_RegisterFields[] = {
     bits(0, 1, 0x00, 1),   bits(2, 3, 0x10, 1),   bits(4, 5, 0x08, 1),  bits(10, 11, 0x14, 1),
     bits(12, 13, 0x0C, 1), bits(16, 17, 0x02, 1), bits(18, 19, 0x12, 1)};
@@ -179,20 +173,15 @@ inline constexpr RegisterClass kDO_MOVR_DirectDataRegister{
     .access = kWrite, .fields = kWordFields, .shadow = false, .flushLine = 3309};
 inline constexpr RegisterClass kDO_WDT_SafeStateRegister{
     .access = kWrite, .fields = kWordFields, .flushLine = 3396};
-inline constexpr Field kDO_WDT_ModeSelect1_RegisterFields[] = {
+inline constexpr Field kWatchdogModeFields[] = {
     bits(0, 1, 0x00, 1),   bits(2, 3, 0x10, 1),   bits(4, 5, 0x08, 1),   bits(6, 7, 0x18, 1),
     bits(8, 9, 0x04, 1),   bits(10, 11, 0x14, 1), bits(12, 13, 0x0C, 1), bits(14, 15, 0x1C, 1),
     bits(16, 17, 0x02, 1), bits(18, 19, 0x12, 1), bits(20, 21, 0x0A, 1), bits(22, 23, 0x1A, 1),
     bits(24, 25, 0x06, 1), bits(26, 27, 0x16, 1), bits(28, 29, 0x0E, 1), bits(30, 31, 0x1E, 1)};
 inline constexpr RegisterClass kDO_WDT_ModeSelect1_Register{
-    .access = kWrite, .fields = kDO_WDT_ModeSelect1_RegisterFields, .flushLine = 3514};
-inline constexpr Field kDO_WDT_ModeSelect2_RegisterFields[] = {
-    bits(0, 1, 0x00, 1),   bits(2, 3, 0x10, 1),   bits(4, 5, 0x08, 1),   bits(6, 7, 0x18, 1),
-    bits(8, 9, 0x04, 1),   bits(10, 11, 0x14, 1), bits(12, 13, 0x0C, 1), bits(14, 15, 0x1C, 1),
-    bits(16, 17, 0x02, 1), bits(18, 19, 0x12, 1), bits(20, 21, 0x0A, 1), bits(22, 23, 0x1A, 1),
-    bits(24, 25, 0x06, 1), bits(26, 27, 0x16, 1), bits(28, 29, 0x0E, 1), bits(30, 31, 0x1E, 1)};
+    .access = kWrite, .fields = kWatchdogModeFields, .flushLine = 3514};
 inline constexpr RegisterClass kDO_WDT_ModeSelect2_Register{
-    .access = kWrite, .fields = kDO_WDT_ModeSelect2_RegisterFields, .flushLine = 3992};
+    .access = kWrite, .fields = kWatchdogModeFields, .flushLine = 3992};
 inline constexpr Field kDO_ProgFIFO_Flag_RegisterFields[] = {bits(0, 11, 0x00, 2)};
 inline constexpr RegisterClass kDO_ProgFIFO_Flag_Register{
     .access = kWrite,

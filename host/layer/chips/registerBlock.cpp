@@ -191,4 +191,12 @@ void RegisterBlock::clearLog() {
   locked([](RegisterFile& file) { file.clearLog(); });
 }
 
+std::vector<ChipAccess> RegisterBlock::takeLog() {
+  return locked([](RegisterFile& file) {
+    std::vector<ChipAccess> log = file.log();
+    file.clearLog();
+    return log;
+  });
+}
+
 }  // namespace sim

@@ -120,7 +120,8 @@ class RegisterBlock {
   std::vector<ChipAccess> log() const;
   uint64_t logDropped() const;
   std::vector<ChipAccess> strays() const;
-  void clearLog();  // and the strays
+  void clearLog();                    // and the strays
+  std::vector<ChipAccess> takeLog();  // the log, then clearLog
 
  private:
   struct State {
