@@ -37,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -152,6 +153,12 @@ constexpr u32 fieldCode(unsigned bit) {
   u32 code = 0;
   for (unsigned i = 0; i < 6; ++i) code |= ((bit >> i) & 1u) << (5 - i);
   return code;
+}
+
+inline std::string hex(u64 value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
 }
 
 // A value per offset that a read of another offset would not give.

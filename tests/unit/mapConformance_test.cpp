@@ -50,8 +50,8 @@ bool MapConformance::attempt(Op op, u32 id, Misses& misses) {
   bool const cleared = op == kGet || op == kReadOp ? value == 0 : op != kFormat || count == 0;
   if (status.head.code != code || std::strcmp(status.file, sites[op].file) != 0 ||
       status.line != sites[op].line || !cleared)
-    misses.add() << "op " << op << " refused 0x" << std::hex << id << std::dec << " with "
-                 << status.head.code << " at " << status.file << ":" << status.line;
+    misses.add() << "op " << op << " refused " << hex(id) << " with " << status.head.code << " at "
+                 << status.file << ":" << status.line;
   return false;
 }
 
@@ -75,7 +75,8 @@ TEST_P(MapConformance, EachOperationAcceptsItsIDsInAnyFormAndRefusesTheRestAtIts
       for (int op = 0; op < kOps; ++op) {
         u32 const same = op < kFlush ? whole : key;
         if (took[op][high] != took[op][same])
-          misses.add() << "op " << op << " 0x" << std::hex << (high << 24 | offset);
+          misses.add() << "op " << op << " takes " << hex(high << 24 | offset) << " unlike "
+                       << hex(same << 24 | offset);
         accepted[op] += high == same && took[op][high];
       }
     }

@@ -1,0 +1,280 @@
+// The slot RAM map: its sheet for the conformance harness, and what the
+// harness cannot say: the exact ID set with the word and field each ID
+// names, the relay-state field arithmetic, the write state table and the
+// window lines of the record primitives.
+#include <map>
+#include <optional>
+
+#include "registers/slotram/RM7SlotRamRegisterMap.h"
+#include "support/fpgaMapBuild.h"
+#include "support/mapConformance.h"
+
+namespace conformance {
+namespace {
+
+using qvrm7_driver::tRM7SlotRamRegisterMap;
+
+constexpr int64_t kNotAvailable = -52006;
+constexpr int64_t kUnknown = -52005;
+
+constexpr char kFile[] = "armgen/RM7SlotRamRegisterMap";
+constexpr char kCacheFile[] = "objects/codegen/qvrm7_driver_codegen/armgen/RM7SlotRamRegisterMap";
+
+// 512 relay-state words of four 3-bit fields, then 1,024 relay-count words.
+Sheet const kSlotRam = {
+    "RM7SlotRamRegisterMap",
+    sim::Rm7Fpga::kSlotRamBlock,
+    sim::Rm7Fpga::kSlotRamSize,
+    buildFpgaMap<tRM7SlotRamRegisterMap>(sim::Rm7Fpga::kSlotRamSize),
+    [](sim::Rm7Module& m) { return fpgaProbe(m.fpga().slotRam()); },
+    "22.8.0f141",
+    "22.8.0f141",
+    {kCacheFile, 14543},
+    {kCacheFile, 28381},
+    {kFile, 42218},
+    {kFile, 56057},
+    {kFile, 56093},
+    {kFile, 56129},
+    {kFile, 56201},
+    kFile,
+    {4608, 4608, 4608, 4608, 1536, 1536, 1536},
+    [] {
+      std::vector<Register> r;
+      for (u32 offset = 0; offset < 0x800; offset += 4)
+        r.push_back({offset, kReadWritten, 0x80000000 | offset, 379, 355, 56165, 4});
+      for (u32 offset = 0x1000; offset < 0x2000; offset += 4)
+        r.push_back({offset, kReadWritten, 0x80000000 | offset, 620, 596, 56183, 1});
+      return r;
+    }};
+
+INSTANTIATE_TEST_SUITE_P(SlotRam, MapConformance, ::testing::Values(&kSlotRam), sheetName);
+
+// The word each ID names, and the bits of it.
+struct Named {
+  u32 word;  // whole-register ID of the word
+  u32 shift;
+  u64 mask;  // of the value, before the shift
+};
+
+// The ID table as documented: whole words, the four relay states by their
+// codes, the relay count with code 0.
+std::map<u32, Named> documentedIDs() {
+  std::map<u32, Named> ids;
+  for (u32 offset = 0; offset < 0x800; offset += 4) {
+    u32 const word = 0x80000000 | offset;
+    ids[word] = {word, 0, 0xFFFFFFFF};
+    u32 const codes[] = {0x00, 0x30, 0x18, 0x24};
+    for (u32 field = 0; field < 4; ++field) ids[codes[field] << 24 | offset] = {word, 3 * field, 7};
+  }
+  for (u32 offset = 0x1000; offset < 0x2000; offset += 4) {
+    ids[0x80000000 | offset] = {0x80000000 | offset, 0, 0xFFFFFFFF};
+    ids[offset] = {0x80000000 | offset, 0, 0xFFFFFFFF};
+  }
+  return ids;
+}
+
+class SlotRamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    module_.emplace();
+    ASSERT_EQ(sim::plugIn(module_->device()), 0);
+    bar0_ = nQVZOR230_mapPhysicalToKernel(module_->bar0().physicalAddress(),
+                                          sim::Rm7Module::kBar0Size, 0);
+    accessor_ = {bar0_ + sim::Rm7Fpga::kSlotRamBlock, sim::Rm7Fpga::kSlotRamSize};
+    build(0xFFFFFFFF);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(ram().strays().empty());
+    map_.reset();
+    nQVZOR230_unmapPhysicalFromKernel(bar0_, 0);
+    sim::unplug(*module_->device());
+    module_.reset();
+    sim::reset();
+  }
+  void build(u32 windowSize) {
+    map_.reset();
+    map_.emplace(&accessor_, 0, 0, windowSize);
+    ram().clearLog();
+  }
+  sim::FpgaBlock& ram() { return module_->fpga().slotRam(); }
+  tRM7SlotRamRegisterMap& map() { return *map_; }
+  u64 get(u32 id, u32 index = 0) {
+    tLongStatus status;
+    u64 value = 0xBAD;
+    map().get(id, value, status, index);
+    EXPECT_EQ(status.head.code, 0) << std::hex << id;
+    return value;
+  }
+  // The words the block received since the last look.
+  std::vector<u64> writes() {
+    std::vector<u64> words;
+    for (auto const& a : ram().log())
+      if (a.write) words.push_back(a.value);
+    ram().clearLog();
+    return words;
+  }
+
+  std::optional<sim::Rm7Module> module_;
+  u64 bar0_ = 0;
+  tRM7SlotRamRegisterMap::tAccessor accessor_{};
+  std::optional<tRM7SlotRamRegisterMap> map_;
+};
+
+TEST_F(SlotRamTest, ExactlyTheDocumentedIDsAreTakenEachNamingItsWordAndBits) {
+  std::map<u32, Named> const ids = documentedIDs();
+  ASSERT_EQ(ids.size(), 4608u);
+  auto check = [&](u32 id, u32& accepted) {
+    u32 const normal = id & 0x80000000 ? id & 0xC0FFFFFF : id;
+    auto const named = ids.find(normal);
+    tLongStatus status;
+    u64 value = 0xBAD;
+    map().get(id, value, status, 0);
+    if ((status.head.code == 0) != (named != ids.end())) ADD_FAILURE() << std::hex << id;
+    if (named == ids.end() || id != normal) return;
+    ++accepted;
+    map().set(id, ~u64{0}, status, 0);  // lands in exactly the named bits of the named word
+    EXPECT_EQ(get(named->second.word), named->second.mask << named->second.shift) << std::hex << id;
+    map().set(named->second.word, 0, status, 0);
+  };
+  u32 accepted = 0;
+  for (u32 offset = 0; offset < 0x2100; ++offset)
+    for (u32 high = 0; high < 256; ++high) check(high << 24 | offset, accepted);
+  EXPECT_EQ(accepted, 4608u);
+  u32 random = 0x12345678;
+  for (int i = 0; i < 200000; ++i) check(random = random * 1664525u + 1013904223u, accepted);
+}
+
+TEST_F(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
+  struct Case {
+    u32 id;
+    u64 value;
+    u32 before;  // of the word at 0x3FC, or of the relay-count word the ID names
+    u32 after;
+  };
+  Case const cases[] = {
+      {0x240003FC, 5, 0, 0xA00},
+      {0x240003FC, 13, 0, 0xA00},
+      {0x300003FC, 0, 0xFFFFFFFF, 0xFFFFFFC7},
+      {0x180003FC, 7, 0, 0x1C0},
+      {0x180003FC, 13, 0, 0x140},
+      {0x000003FC, 8, 0x5, 0},
+      {0x000003FC, 0xFFFFFFFFFFFFFFF9, 0, 1},
+      {0x800003FC, 0xFFFFFFFF, 0, 0xFFFFFFFF},
+      {0xBF0003FC, 0x100000007, 0x10, 7},
+      {0x80001000, 0x1122334455667788, 0, 0x55667788},
+      {0x00001000, 0x1122334455667788, 0, 0x55667788},
+      {0x00001000, 0x100000005, 5, 5},
+      {0x8C001FFC, 9, 0, 9},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.id << " " << c.value);
+    u32 const word = 0x80000000 | (c.id & 0xFFFFFF);
+    for (bool throughWrite : {false, true}) {
+      tLongStatus status;
+      map().write(word, c.before, true, status, 0);
+      writes();
+      if (throughWrite) {
+        map().write(c.id, c.value, false, status, 0);
+      } else {
+        map().set(c.id, c.value, status, 0);
+        map().flush(c.id, false, status, 0);
+      }
+      EXPECT_EQ(status.head.code, 0);
+      EXPECT_EQ(get(word), c.after);
+      EXPECT_EQ(writes(), c.after == c.before ? std::vector<u64>{} : std::vector<u64>{c.after});
+    }
+  }
+  tLongStatus status;
+  map().set(0x800003FC, 0xA5C, status, 0);
+  for (u32 index : {0u, 5u, 0xFFFFFFu}) {
+    EXPECT_EQ(get(0x000003FC, index), 4u);
+    EXPECT_EQ(get(0x300003FC, index), 3u);
+    EXPECT_EQ(get(0x180003FC, index), 1u);
+    EXPECT_EQ(get(0x240003FC, index), 5u);
+  }
+}
+
+// Every combination of a write: dirty before, value changed, forced, inside
+// the window; for a relay-state field and for a relay-count word.
+TEST_F(SlotRamTest, AWriteReachesTheBlockOnlyWhenForcedOrPending) {
+  struct Target {
+    u32 id;
+    u32 word;
+    u32 changedWord;  // after writing 5 to the field or word
+    u32 line;
+  };
+  for (Target const t :
+       {Target{0x300003FC, 0x800003FC, 5 << 3, 355}, Target{0x00001FFC, 0x80001FFC, 5, 596}}) {
+    for (int combination = 0; combination < 16; ++combination) {
+      bool const dirty = combination & 1, changes = combination & 2, force = combination & 4,
+                 inside = combination & 8;
+      SCOPED_TRACE(::testing::Message() << std::hex << t.id << " case " << combination);
+      build(inside ? 0xFFFFFFFF : 0);
+      tLongStatus status;
+      if (dirty) {  // set to something and back: pending, with the same value
+        map().set(t.word, 1, status, 0);
+        map().set(t.word, 0, status, 0);
+      }
+      map().write(t.id, changes ? 5 : 0, force, status, 0);
+      u32 const word = changes ? t.changedWord : 0;
+      bool const due = dirty || changes || force;
+      EXPECT_EQ(writes(), due && inside ? std::vector<u64>{word} : std::vector<u64>{});
+      EXPECT_EQ(status.head.code, due && !inside ? kNotAvailable : 0);
+      EXPECT_EQ(status.line, due && !inside ? t.line : 0);
+      EXPECT_EQ(get(t.word), word);
+      tLongStatus pending;  // a write still owed shows as a flush that has work
+      map().flush(t.word, false, pending, 0);
+      bool const owed = !inside && (dirty || changes);
+      EXPECT_EQ(pending.head.code, owed ? kNotAvailable : 0);
+    }
+  }
+}
+
+TEST_F(SlotRamTest, AReadTakesTheBlocksWordOrKeepsTheShadowOutsideTheWindow) {
+  ram().setReadValue(0x19FC, 0x80000001);
+  ram().setReadValue(0x3FC, 0xA5C);
+  tLongStatus status;
+  map().set(0x800019FC, 7, status, 0);  // pending, and replaced by the read
+  u64 value = 0;
+  map().read(0x000019FC, value, status, 0);
+  EXPECT_EQ(value, 0x80000001u);
+  map().flush(0x800019FC, false, status, 0);
+  EXPECT_TRUE(writes().empty());
+  EXPECT_EQ(map().relayState(255).readRelay3State(status), 5u);
+  EXPECT_EQ(map().relayState(255).readRelay1State(status), 3u);
+  map().read(0x180003FC, value, status, 0);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(status.head.code, 0);
+
+  build(0);
+  for (u32 id : {0x800003FCu, 0x000019FCu, 0x240003FCu}) {
+    tLongStatus outside;
+    map().set(0x800003FC, 0xA5C, outside, 0);
+    value = 0xBAD;
+    map().read(id, value, outside, 0);
+    EXPECT_EQ(outside.head.code, kNotAvailable);
+    EXPECT_EQ(outside.line, id == 0x000019FC ? 620u : 379u);
+    EXPECT_EQ(value, id == 0x800003FC ? 0xA5Cu : id == 0x240003FC ? 5u : 0u);
+  }
+}
+
+TEST_F(SlotRamTest, AWarningStaysUnlessAnIDIsRefused) {
+  for (u32 id : {0x000003FCu, 0x000003FEu}) {
+    bool const refused = id & 2;
+    for (int slot = 0; slot < 4; ++slot) {
+      tLongStatus status;
+      qvrm7_driver::nQVWEND000::setStatus(status, 17, "earlier", 3);
+      u64 value = 9;
+      if (slot == 0) map().get(id, value, status, 0);
+      if (slot == 1) map().set(id, value, status, 0);
+      if (slot == 2) map().read(id, value, status, 0);
+      if (slot == 3) map().write(id, value, true, status, 0);
+      EXPECT_EQ(status.head.code, refused ? kUnknown : 17) << slot;
+      EXPECT_STREQ(status.file, refused ? (slot < 2 ? kCacheFile : kFile) : "earlier");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace conformance
