@@ -22,7 +22,7 @@ BENCHMARK(allocateAndFree)->Arg(16)->Arg(1728);
 void setLongStatus(benchmark::State& state) {
   for (auto _ : state) {
     nQVWENDS100::tLongStatus status;
-    setStatus(status, -52005, "armgen/RM7BaseRegMap", 1667);
+    setStatus(status, -52005, {"armgen/RM7BaseRegMap", 1667});
     benchmark::DoNotOptimize(status);
   }
 }

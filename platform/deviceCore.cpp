@@ -10,16 +10,16 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr char kDeviceCoreFile[] = "tDeviceCore";
-constexpr u64 kLineIOControlUnsupported = 82;
-constexpr u64 kLineOpenUnsupported = 115;
-constexpr u64 kLineTransferAUnsupported = 143;
-constexpr u64 kLineTransferBUnsupported = 157;
-constexpr u64 kLineMapUnsupported = 172;
-constexpr u64 kLineTransitionRefused = 364;
-constexpr u64 kLineGateClosed = 446;
-constexpr u64 kLineGateNotPassing = 501;
-constexpr u64 kLineSessionClosing = 520;
+constexpr StatusSite kIOControlUnsupportedSite{"tDeviceCore", 82};
+constexpr StatusSite kOpenUnsupportedSite{"tDeviceCore", 115};
+constexpr StatusSite kTransferAUnsupportedSite{"tDeviceCore", 143};
+constexpr StatusSite kTransferBUnsupportedSite{"tDeviceCore", 157};
+constexpr StatusSite kMapUnsupportedSite{"tDeviceCore", 172};
+constexpr StatusSite kTransitionRefusedSite{"tDeviceCore", 364};
+constexpr StatusSite kGateClosedSite{"tDeviceCore", 446};
+constexpr StatusSite kGateNotPassingSite{"tDeviceCore", 501};
+constexpr StatusSite kSessionClosingSite{"tDeviceCore", 520};
+constexpr StatusSite kAsyncLockCreateSite{"synchronization", 1083};
 
 void initializeList(tListLinks& head) {
   head.next = &head;
@@ -133,7 +133,7 @@ tDeviceCore::tDeviceCore(tStatus& status)
       activeIO_(0),
       ioGateState_(kIOGateRefuse),
       reserved_(1) {
-  if (status.isNotFatal()) asyncIOLock_.handle = createSpinLock(status, kLineAsyncLockCreateFailed);
+  if (status.isNotFatal()) asyncIOLock_.handle = createSpinLock(status, kAsyncLockCreateSite);
   drainEvent_.initialize(1, 1);
   if (status.isNotFatal()) (void)drainEvent_.createLock(status);
   initializeList(pendingRequests_);
@@ -156,7 +156,7 @@ tDeviceInterface* const* tDeviceCore::getDeviceInterfaces() { return nullptr; }
 tPropertyList tDeviceCore::getDeviceProperties() { return nullptr; }
 
 tSession* tDeviceCore::openSession(tEventDescriptor const&, tDeviceInterface*, tStatus& status) {
-  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineOpenUnsupported);
+  setStatus(status, kStatusNotSupported, kOpenUnsupportedSite);
   return nullptr;
 }
 
@@ -172,23 +172,23 @@ void tDeviceCore::closeSession(tEventDescriptor const& context) {
 void tDeviceCore::destroySession(tEventDescriptor const&, tSession*) {}
 
 u64 tDeviceCore::transferA(tEventDescriptor const&, tUserBuffer&, tStatus& status) {
-  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineTransferAUnsupported);
+  setStatus(status, kStatusNotSupported, kTransferAUnsupportedSite);
   return 0;
 }
 
 u64 tDeviceCore::transferB(tEventDescriptor const&, tUserBuffer&, tStatus& status) {
-  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineTransferBUnsupported);
+  setStatus(status, kStatusNotSupported, kTransferBUnsupportedSite);
   return 0;
 }
 
 u32 tDeviceCore::deviceIOControl(tEventDescriptor const&, u32, tUserBuffer&, tUserBuffer&,
                                  tStatus& status) {
-  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineIOControlUnsupported);
+  setStatus(status, kStatusNotSupported, kIOControlUnsupportedSite);
   return 0;
 }
 
 void tDeviceCore::mapMemory(tEventDescriptor const&, tUserMemoryMap&, tStatus& status) {
-  setStatus(status, kStatusNotSupported, kDeviceCoreFile, kLineMapUnsupported);
+  setStatus(status, kStatusNotSupported, kMapUnsupportedSite);
 }
 
 void tDeviceCore::unmapMemory(tEventDescriptor const&, tUserMemoryMap&) {}
@@ -240,7 +240,7 @@ bool tDeviceCore::transitionPnPState(tEventDescriptor const& context, u32 target
   // state: either request would drive the machine round for ever.
   if (target > kPnPStateNotPresent ||
       (pnpState() == kPnPStateNotPresent && target != kPnPStateNotPresent)) {
-    setStatus(status, kStatusBadArgument, kDeviceCoreFile, kLineTransitionRefused);
+    setStatus(status, kStatusBadArgument, kTransitionRefusedSite);
     return false;
   }
 
@@ -324,7 +324,7 @@ bool tDeviceCore::acquireIOGate(tSession* session, tStatus& status, u32 timeout)
     if (tryPass(session, state)) return true;
     if (state != kIOGateHold) {
       // Refusing, or a word that is no gate state at all.
-      setStatus(status, kStatusDeviceNotStarted, kDeviceCoreFile, kLineGateClosed);
+      setStatus(status, kStatusDeviceNotStarted, kGateClosedSite);
       return false;
     }
     (void)waitDeviceEvent(ioGateEvent_, timeout, true, status);
@@ -340,7 +340,7 @@ bool tDeviceCore::tryEnterIOGate(tSession* session, tStatus& status) {
   if (status.isFatal()) return false;
   i32 state = kIOGateRefuse;
   if (tryPass(session, state)) return true;
-  setStatus(status, kStatusDeviceNotStarted, kDeviceCoreFile, kLineGateNotPassing);
+  setStatus(status, kStatusDeviceNotStarted, kGateNotPassingSite);
   return false;
 }
 
@@ -369,7 +369,7 @@ void tDeviceCore::queuePendingRequest(tPendingRequest& request, tSession* sessio
   acquireAsyncIOLock();
   if (session != nullptr && session->closingLocked()) {
     releaseAsyncIOLock();
-    setStatus(status, kStatusSessionClosing, kDeviceCoreFile, kLineSessionClosing);
+    setStatus(status, kStatusSessionClosing, kSessionClosingSite);
     return;
   }
   if (tryEnterIOGate(session, status)) {
@@ -433,8 +433,14 @@ void tDeviceCore::cancelSessionRequests(tSession& session) {
 tSession* tDeviceCore::openSessionCounted(tEventDescriptor const& context,
                                           tDeviceInterface* deviceInterface, tStatus& status) {
   tSession* const session = openSession(context, deviceInterface, status);
-  if (status.isNotFatal()) openSessions_.increment();
-  return session;
+  if (status.isNotFatal()) {
+    openSessions_.increment();
+    return session;
+  }
+  // A device that fails may still hand back what it had built; nobody else
+  // will ever see it, so it goes back to the device here.
+  if (session != nullptr) destroySession(context, session);
+  return nullptr;
 }
 
 void tDeviceCore::finishCloseSession(tEventDescriptor const& context, tSession* session) {

@@ -164,6 +164,8 @@ class tDeviceCore {
   void cancelSessionRequests(tSession& session);
 
   // Open and close as the driver callbacks run them around slots 4 to 6.
+  // Null when the open failed: a session the device returned with the
+  // failure has gone back through slot 6.
   tSession* openSessionCounted(tEventDescriptor const& context, tDeviceInterface* deviceInterface,
                                tStatus& status);
   void finishCloseSession(tEventDescriptor const& context, tSession* session);

@@ -1,15 +1,14 @@
 #include "platform/deviceFactory.h"
 
 #include "platform/driverEntry.h"
+#include "platform/memory.h"
 #include "platform/statusCodes.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr u64 kLineNoDeviceClass = 252;
-constexpr char kMemoryFile[] = "memory";
-constexpr u64 kLineDeviceMemory = 520;
+constexpr StatusSite kNoDeviceClassSite{"qvrm7_driver_linuxEntry", 252};
 
 // Constant-initialised: nothing for a loader to run.
 constinit tDeviceCreator gDeviceCreator = nullptr;
@@ -72,13 +71,13 @@ tDevice* createDevice(tPCIDescription const& description, tStatus& status) {
   if (status.isFatal()) return nullptr;
   tDeviceCreator const creator = deviceCreator();
   if (creator == nullptr) {
-    setStatus(status, kStatusNotSupported, kLinuxEntryFile, kLineNoDeviceClass);
+    setStatus(status, kStatusNotSupported, kNoDeviceClassSite);
     return nullptr;
   }
   tDevice* const device = creator(description, status);
   if (device == nullptr) {
     // A creator returns null only for want of memory; make sure it says so.
-    setStatus(status, kStatusMemoryFull, kMemoryFile, kLineDeviceMemory);
+    setStatus(status, kStatusMemoryFull, kAllocationFailedSite);
     return nullptr;
   }
   if (status.isNotFatal()) device->initializeDevice(tEventDescriptor{nullptr}, status);

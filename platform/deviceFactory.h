@@ -18,9 +18,6 @@ inline constexpr u32 kSupportedModelCount = 10;
 inline constexpr u16 kSupportedSubsystemIDs[kSupportedModelCount] = {
     0x6BB1, 0x6BB2, 0x6BB3, 0x6BB4, 0x6BB5, 0x6BB6, 0x6BBA, 0x6BB8, 0x6BB9, 0x6BB7};
 
-// The file of the add-device sites.
-inline constexpr char kLinuxEntryFile[] = "qvrm7_driver_linuxEntry";
-
 // Zero-fills the description, then fills it from the record; kernelParent
 // is the word the layer left in the device-context slot.
 void fillPCIDescription(tPCIDescription& description, nQVZOR200_tPCIDeviceRecord const& record,

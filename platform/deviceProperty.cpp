@@ -10,8 +10,7 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr char kDeviceFile[] = "tDevice";
-constexpr u64 kLinePropertyRefused = 89;
+constexpr StatusSite kPropertyRefusedSite{"tDevice", 89};
 
 // What a text property without a text stands for: the layer always gets a
 // byte it may read.
@@ -63,7 +62,7 @@ void registerProperties(u32 scope, u64 parent, tPropertyList list, tStatus& stat
       continue;
     }
     unregisterProperties(list);
-    setStatus(status, kStatusNoMatch, kDeviceFile, kLinePropertyRefused);
+    setStatus(status, kStatusNoMatch, kPropertyRefusedSite);
     return;
   }
 }

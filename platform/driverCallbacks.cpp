@@ -16,8 +16,8 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr u64 kLineNoMatch = 233;
-constexpr u64 kLineInterfaceRefused = 291;
+constexpr StatusSite kNoMatchSite{"qvrm7_driver_linuxEntry", 233};
+constexpr StatusSite kInterfaceRefusedSite{"qvrm7_driver_linuxEntry", 291};
 
 // The offset of the bytes-returned field in the caller's header.
 constexpr u64 kBytesReturnedOffset = offsetof(tIOControlHeader, bytesReturned);
@@ -56,7 +56,7 @@ void registerInterfaces(tDevice& device, u64 parent, tStatus& status) {
     deviceInterface.setKernelHandle(handle);
     if (handle == 0) {
       unregisterInterfaces(interfaces, index);
-      setStatus(status, kStatusMemoryFull, kLinuxEntryFile, kLineInterfaceRefused);
+      setStatus(status, kStatusMemoryFull, kInterfaceRefusedSite);
       return;
     }
   }
@@ -143,7 +143,7 @@ i32 driverAddDevice(void* pciDeviceRecord, u64, void** deviceContext) {
 
   tDevice* device = nullptr;
   if (!isSupportedIdentity(description.identity())) {
-    setStatus(status, kStatusNoMatch, kLinuxEntryFile, kLineNoMatch);
+    setStatus(status, kStatusNoMatch, kNoMatchSite);
   } else {
     device = createDevice(description, status);
   }

@@ -8,9 +8,8 @@ namespace qvrm7_driver::nQVWEND000 {
 namespace {
 
 constexpr u64 kHeaderSize = sizeof(tAllocationHeader);
-constexpr u64 kLineOverflow = 46;
-constexpr u64 kLineFlagSet = 520;
-constexpr u64 kLineFlagClear = 393;
+constexpr StatusSite kSizeOverflowSite{"memoryAllocation", 46};
+constexpr StatusSite kUnflaggedAllocationFailedSite{"memory", 393};
 
 }  // namespace
 
@@ -18,14 +17,15 @@ void* operatorNewFlagged(u64 size, tStatus& status, u8 flag) {
   // The overflow is recorded even on a status that already failed: the
   // precedence rule keeps the earlier error anyway.
   if (size > ~u64{0} - kHeaderSize) {
-    setStatus(status, kStatusMemoryFull, "memoryAllocation", kLineOverflow);
+    setStatus(status, kStatusMemoryFull, kSizeOverflowSite);
     return nullptr;
   }
   if (status.isFatal()) return nullptr;
 
   void* block = nQVZOR100_malloc(size + kHeaderSize);
   if (block == nullptr) {
-    setStatus(status, kStatusMemoryFull, "memory", flag != 0 ? kLineFlagSet : kLineFlagClear);
+    setStatus(status, kStatusMemoryFull,
+              flag != 0 ? kAllocationFailedSite : kUnflaggedAllocationFailedSite);
     return nullptr;
   }
   auto* header = static_cast<tAllocationHeader*>(block);

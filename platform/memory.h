@@ -9,6 +9,11 @@
 
 namespace qvrm7_driver::nQVWEND000 {
 
+// A block the layer did not have, for an allocation that sets the flag:
+// the platform allocator's own failure, and that of every allocation made
+// in its name.
+inline constexpr StatusSite kAllocationFailedSite{"memory", 520};
+
 // Header in front of every block: {requested size + 16, flag}.
 struct tAllocationHeader {
   u64 totalSize;

@@ -7,10 +7,10 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr char kConfigFile[] = "pciconfig";
-constexpr u64 kRead8Line = 313;
-constexpr u64 kRead16Line = 378;
-constexpr u64 kWrite16Line = 554;
+constexpr StatusSite kRead8Site{"pciconfig", 313};
+constexpr StatusSite kRead16Site{"pciconfig", 378};
+constexpr StatusSite kWrite16Site{"pciconfig", 554};
+constexpr StatusSite kCapabilityAbsentSite{"tPCIDevice", 147};
 
 constexpr u32 kStatusRegister = 0x06;
 constexpr u16 kStatusCapabilityList = 0x0010;
@@ -31,7 +31,7 @@ constexpr u32 kLinkStatus = 18;
 u8 configRead8(u64 handle, u32 offset, tStatus& status) {
   u8 value = 0;
   if (nQVZOR100_pciConfigRead8(handle, offset, &value) != 0) {
-    setStatus(status, kStatusLayerFailure, kConfigFile, kRead8Line);
+    setStatus(status, kStatusLayerFailure, kRead8Site);
     return 0;
   }
   return value;
@@ -40,7 +40,7 @@ u8 configRead8(u64 handle, u32 offset, tStatus& status) {
 u16 configRead16(u64 handle, u32 offset, tStatus& status) {
   u16 value = 0;
   if (nQVZOR100_pciConfigRead16(handle, offset, &value) != 0) {
-    setStatus(status, kStatusLayerFailure, kConfigFile, kRead16Line);
+    setStatus(status, kStatusLayerFailure, kRead16Site);
     return 0;
   }
   return value;
@@ -48,7 +48,7 @@ u16 configRead16(u64 handle, u32 offset, tStatus& status) {
 
 void configWrite16(u64 handle, u32 offset, u16 value, tStatus& status) {
   if (nQVZOR100_pciConfigWrite16(handle, offset, value) != 0)
-    setStatus(status, kStatusLayerFailure, kConfigFile, kWrite16Line);
+    setStatus(status, kStatusLayerFailure, kWrite16Site);
 }
 
 // The list walk; 0 when the list does not hold the ID.
@@ -82,7 +82,7 @@ u8 tPCIDevice::findPCICapability(u8 id, tPCIDescription const& description, tSta
       if (probed == kPciExpressID) return offset;
     }
   }
-  setStatus(status, kStatusNotAvailable, kPCIDeviceFile, kLineCapabilityAbsent);
+  setStatus(status, kStatusNotAvailable, kCapabilityAbsentSite);
   return 0;
 }
 

@@ -8,6 +8,17 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
+constexpr StatusSite kInterruptReserveFailedSite{"tPCIDevice", 93};
+constexpr StatusSite kDMAMaskRefusedSite{"tPCIDevice", 192};
+constexpr StatusSite kBARMapFailedSite{"tPCIDevice", 212};
+// A BAR number that names no memory resource of the device.
+constexpr StatusSite kNoSuchBARSite{"tPCIDevice", 206};
+// An interrupt reserved while one is held.
+constexpr StatusSite kInterruptAlreadyReservedSite{"tPCIDevice", 87};
+// An interrupt reserved for a device that has none, or without a handler.
+constexpr StatusSite kNoInterruptSite{"tPCIDevice", 89};
+constexpr StatusSite kInterruptLockCreateSite{"synchronization", 1007};
+
 // Property indices, in publishing order.
 enum : u32 {
   kBusType,
@@ -137,8 +148,7 @@ void tPCIDevice::configureDMA(u32 type, tStatus& status) {
     }
   }
   i32 const result = nQVZOR220_pciSetDMAMask(handle, kDMAMask32);
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, kPCIDeviceFile,
-                                                 kLineDMAMaskRefused);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, kDMAMaskRefusedSite);
   if (result != 0) return;
   // Only 32 bits are in force now, whatever was asked: recording a wider
   // type would let DMA buffers land where the device cannot reach them.
@@ -157,12 +167,12 @@ u64 tPCIDevice::memoryResourceSize(u8 bar) const {
 u64 tPCIDevice::mapBAR(u8 bar, tStatus& status, u32 mode) {
   if (status.isFatal()) return 0;
   if (bar >= description_.memoryCount || bar >= kPCIResourceSlots) {
-    setStatus(status, kStatusBadArgument, kPCIDeviceFile, kLineNoSuchBAR);
+    setStatus(status, kStatusBadArgument, kNoSuchBARSite);
     return 0;
   }
   tPCIResourceEntry const& resource = description_.memoryTable[bar];
   u64 const address = nQVZOR230_mapPhysicalToKernel(resource.address, resource.size, mode == 1);
-  if (address == 0) setStatus(status, kStatusMemoryFull, kPCIDeviceFile, kLineBARMapFailed);
+  if (address == 0) setStatus(status, kStatusMemoryFull, kBARMapFailedSite);
   return address;
 }
 
@@ -186,8 +196,7 @@ void tPCIDevice::reserveCore(iPrimaryInterruptHandler* handler,
       nQVZOR1400_reserveInterrupt(description_.interruptNumber, &description_.interruptRegistration,
                                   description_.driverName, flags | kInterruptFlagsAlways);
   if (result == 0) return;
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, kPCIDeviceFile,
-                                                 kLineInterruptReserveFailed);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, kInterruptReserveFailedSite);
   // Nothing was reserved, so nothing may be relinquished later.
   __atomic_store_n(&interruptHandler_, nullptr, __ATOMIC_RELEASE);
   description_.interruptRegistration.function = nullptr;
@@ -197,11 +206,11 @@ void tPCIDevice::reserveCore(iPrimaryInterruptHandler* handler,
 void tPCIDevice::reserveInterrupt(iPrimaryInterruptHandler* handler, tStatus& status, u32 flags) {
   if (status.isFatal()) return;
   if (currentHandler() != nullptr) {
-    setStatus(status, kStatusNotSupported, kPCIDeviceFile, kLineInterruptAlreadyReserved);
+    setStatus(status, kStatusNotSupported, kInterruptAlreadyReservedSite);
     return;
   }
   if (description_.interruptKind == 0 || handler == nullptr) {
-    setStatus(status, kStatusNotSupported, kPCIDeviceFile, kLineNoInterrupt);
+    setStatus(status, kStatusNotSupported, kNoInterruptSite);
     return;
   }
   reserveCore(handler, interruptTrampoline, status, flags);
@@ -212,17 +221,17 @@ tInterruptSpinLock* tPCIDevice::reserveInterruptLocked(iPrimaryInterruptHandler*
   if (status.isFatal()) return nullptr;
   // The lock of a held reservation is in use by its trampoline.
   if (currentHandler() != nullptr) {
-    setStatus(status, kStatusNotSupported, kPCIDeviceFile, kLineInterruptAlreadyReserved);
+    setStatus(status, kStatusNotSupported, kInterruptAlreadyReservedSite);
     return nullptr;
   }
   if (description_.interruptKind == 0 || handler == nullptr) {
-    setStatus(status, kStatusNotSupported, kPCIDeviceFile, kLineNoInterrupt);
+    setStatus(status, kStatusNotSupported, kNoInterruptSite);
     return nullptr;
   }
   // A locked reservation given back with the plain relinquish leaves its lock
   // behind; no trampoline can use it any more.
   destroySpinLock(interruptLock_.handle);
-  interruptLock_.handle = createSpinLock(status, kLineInterruptLockCreateFailed);
+  interruptLock_.handle = createSpinLock(status, kInterruptLockCreateSite);
   if (status.isFatal()) return nullptr;
   reserveCore(handler, interruptTrampolineLocked, status, flags);
   if (status.isNotFatal()) return &interruptLock_;

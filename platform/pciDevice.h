@@ -15,24 +15,6 @@
 
 namespace qvrm7_driver::nQVWEND000 {
 
-inline constexpr char kPCIDeviceFile[] = "tPCIDevice";
-
-// The sites that report through tPCIDevice.
-enum : u64 {
-  kLineInterruptReserveFailed = 93,
-  kLineCapabilityAbsent = 147,
-  kLineDMAMaskRefused = 192,
-  kLineBARMapFailed = 212,
-  // A BAR number that names no memory resource of the device.
-  kLineNoSuchBAR = 206,
-  // An interrupt reserved while one is held.
-  kLineInterruptAlreadyReserved = 87,
-  // An interrupt reserved for a device that has none, or without a handler.
-  kLineNoInterrupt = 89,
-  // More bridges above the device than the slot path can hold.
-  kLineSlotPathTooDeep = 250,
-};
-
 // What a device that takes its interrupt installs. Called at interrupt
 // level; true when the interrupt was this device's.
 class iPrimaryInterruptHandler {

@@ -10,6 +10,13 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
+// The string only flags a failed allocation; these are where its assign and
+// append report one.
+constexpr StatusSite kStringAssignSite{"tBasicString", 1641};
+constexpr StatusSite kStringAppendSite{"tBasicString", 1634};
+// More bridges above the device than the slot path can hold.
+constexpr tLineContext kSlotPathTooDeepContext{"tPCIDevice", 250, "\n"};
+
 struct tSlotPathSearch {
   u8 targetBus;
   u16 domain;
@@ -60,10 +67,9 @@ void tPCIDevice::buildPCISlotPath(tSlotPathString& path, tPCIDescription const& 
   if (status.isFatal()) return;
   if (search.tooDeep != 0) {
     // The device works without its slot path; the property stays empty.
-    tLineContext const site{kPCIDeviceFile, static_cast<i32>(kLineSlotPathTooDeep), "\n"};
-    debugLinePrintf(&site, "slot path of bus %u has more than %u bridges; left empty",
-                    static_cast<unsigned>(description.bus),
-                    static_cast<unsigned>(kSlotPathCapacity - 1));
+    debugLinePrintf(
+        &kSlotPathTooDeepContext, "slot path of bus %u has more than %u bridges; left empty",
+        static_cast<unsigned>(description.bus), static_cast<unsigned>(kSlotPathCapacity - 1));
     return;
   }
 
@@ -72,14 +78,14 @@ void tPCIDevice::buildPCISlotPath(tSlotPathString& path, tPCIDescription const& 
              static_cast<unsigned>(search.rootIndex));
   path.assign(text, textLength(text));
   if (path.allocationFailed()) {
-    setStatus(status, kStatusMemoryFull, kBasicStringFile, kBasicStringAssignLine);
+    setStatus(status, kStatusMemoryFull, kStringAssignSite);
     return;
   }
   for (u8 byte : search.path) {
     formatText(text, sizeof text, ":%02X", static_cast<unsigned>(byte));
     path.append(text, textLength(text));
     if (path.allocationFailed()) {
-      setStatus(status, kStatusMemoryFull, kBasicStringFile, kBasicStringAppendLine);
+      setStatus(status, kStatusMemoryFull, kStringAppendSite);
       return;
     }
   }

@@ -62,11 +62,7 @@ struct StatusSite {
 // Applies the precedence rule; true when the code was replaced.
 bool setStatusCode(tStatus& status, i64 code, char const* component, char const* file, u64 line);
 
-// The usual form: the driver's component with the site's own file and line.
-inline bool setStatus(tStatus& status, i64 code, char const* file, u64 line) {
-  return setStatusCode(status, code, kComponent, file, line);
-}
-
+// The usual form: the driver's component with the site's file and line.
 inline bool setStatus(tStatus& status, i64 code, StatusSite site) {
   return setStatusCode(status, code, kComponent, site.file, site.line);
 }
@@ -81,6 +77,10 @@ void deleteHeapStatus(tStatus* status);
 // Result of the layer -> status (inbound table). 0 sets nothing.
 void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status, char const* file,
                                                     unsigned long line);
+inline void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status,
+                                                           StatusSite site) {
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, site.file, site.line);
+}
 i64 fromKernelLayerStatus(i32 result);
 
 // Status code -> result for the layer (outbound table).

@@ -6,8 +6,12 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr char kSemaphoreFile[] = "tSemaphore";
-constexpr u64 kLineSemaphoreFormUnsupported = 255;
+constexpr StatusSite kRecordLockCreateSite{"synchronization", 1919};
+constexpr StatusSite kBoundedWaitTimedOutSite{"synchronization", 186};
+constexpr StatusSite kNothingSignalledSite{"synchronization", 2074};
+constexpr StatusSite kWaitInterruptedSite{"synchronization", 2107};
+constexpr StatusSite kBoundedWaitInterruptedSite{"synchronization", 2170};
+constexpr StatusSite kSemaphoreFormUnsupportedSite{"tSemaphore", 255};
 
 // What the bounded wait hands the layer's timeout callback.
 struct tAbortContext {
@@ -17,9 +21,9 @@ struct tAbortContext {
 
 }  // namespace
 
-u64 createSpinLock(tStatus& status, u64 line) {
+u64 createSpinLock(tStatus& status, StatusSite site) {
   u64 const handle = nQVZOR100_createSpinLock();
-  if (handle == 0) setStatus(status, kStatusMemoryFull, kSynchronizationFile, line);
+  if (handle == 0) setStatus(status, kStatusMemoryFull, site);
   return handle;
 }
 
@@ -34,7 +38,7 @@ void destroySpinLock(u64& handle) {
 bool tKernelMutex::create(tStatus& status) {
   handle = nQVZOR150_createMutex();
   if (handle != 0) return true;
-  setStatus(status, kStatusMemoryFull, kSynchronizationFile, kLineMutexCreateFailed);
+  setStatus(status, kStatusMemoryFull, kMutexCreateSite);
   return false;
 }
 
@@ -46,7 +50,7 @@ void tKernelMutex::destroy() {
 
 tMutex::tMutex(tStatus& status) : handle_(0), owner_(0), depth_(0) {
   handle_ = nQVZOR150_createMutex();
-  if (handle_ == 0) setStatus(status, kStatusMemoryFull, kSynchronizationFile, kLineMutexCreateFailed);
+  if (handle_ == 0) setStatus(status, kStatusMemoryFull, kMutexCreateSite);
   __atomic_store_n(&owner_, static_cast<u64>(0), __ATOMIC_RELAXED);
   depth_ = 0;
 }
@@ -78,7 +82,7 @@ void tMutex::release() {
 
 // ---- Waitable record -----------------------------------------------------
 
-tWaiter::tWaiter() : links{&links, &links}, status{}, statusLine(0) {}
+tWaiter::tWaiter() : links{&links, &links}, status{}, site{} {}
 
 tWaitableRecord::tWaitableRecord()
     : autoConsume_(1), count_(0), savedState_(0), spinLock_(0), head_{&head_, &head_} {}
@@ -93,7 +97,7 @@ void tWaitableRecord::initialize(u8 autoConsume, u32 count) {
 }
 
 bool tWaitableRecord::createLock(tStatus& status) {
-  spinLock_ = createSpinLock(status, kLineRecordLockCreateFailed);
+  spinLock_ = createSpinLock(status, kRecordLockCreateSite);
   return spinLock_ != 0;
 }
 
@@ -153,8 +157,8 @@ void tWaitableRecord::abortWait(void* context) {
   record.lock();
   if (waiter.isQueued()) {
     unlink(waiter);
-    setStatus(waiter.status, kStatusTimeout, kSynchronizationFile, kLineBoundedWaitTimedOut);
-    waiter.statusLine = kLineBoundedWaitTimedOut;
+    setStatus(waiter.status, kStatusTimeout, kBoundedWaitTimedOutSite);
+    waiter.site = kBoundedWaitTimedOutSite;
     nQVZOR100_releaseSingleUseEvent(waiter.event);
   }
   record.unlock();
@@ -172,7 +176,7 @@ bool tWaitableRecord::wait(u32 timeout, bool interruptible, tStatus& status) {
   }
   if (timeout == 0) {
     unlock();
-    setStatus(status, kStatusTimeout, kSynchronizationFile, kLineNothingSignalled);
+    setStatus(status, kStatusTimeout, kNothingSignalledSite);
     return false;
   }
 
@@ -193,7 +197,7 @@ bool tWaitableRecord::wait(u32 timeout, bool interruptible, tStatus& status) {
     } else if (nQVZOR100_waitForSingleUseEventInterruptible(waiter.event) < 0) {
       lock();
       if (waiter.isQueued()) {
-        setStatus(status, kStatusInterrupted, kSynchronizationFile, kLineWaitInterrupted);
+        setStatus(status, kStatusInterrupted, kWaitInterruptedSite);
         unlink(waiter);
       }
       unlock();
@@ -207,9 +211,8 @@ bool tWaitableRecord::wait(u32 timeout, bool interruptible, tStatus& status) {
                                                                    &callback) < 0) {
       lock();
       if (waiter.isQueued()) {
-        setStatus(waiter.status, kStatusInterrupted, kSynchronizationFile,
-                  kLineBoundedWaitInterrupted);
-        waiter.statusLine = kLineBoundedWaitInterrupted;
+        setStatus(waiter.status, kStatusInterrupted, kBoundedWaitInterruptedSite);
+        waiter.site = kBoundedWaitInterruptedSite;
         unlink(waiter);
       }
       unlock();
@@ -222,7 +225,7 @@ bool tWaitableRecord::wait(u32 timeout, bool interruptible, tStatus& status) {
   unlock();
 
   if (waiter.status.isFatal()) {
-    setStatus(status, waiter.status.code, kSynchronizationFile, waiter.statusLine);
+    setStatus(status, waiter.status.code, waiter.site);
     return false;
   }
   return true;
@@ -238,7 +241,7 @@ tSemaphore::tSemaphore(u32 initialCount, tStatus& status) {
 tSemaphore::tSemaphore(u32 /*initialCount*/, uintptr_t /*attributes*/, u32 /*maximumCount*/,
                        tStatus& status) {
   record_.initialize(1, 0);
-  setStatus(status, kStatusNotSupported, kSemaphoreFile, kLineSemaphoreFormUnsupported);
+  setStatus(status, kStatusNotSupported, kSemaphoreFormUnsupportedSite);
 }
 
 tSemaphore::~tSemaphore() { record_.destroyLock(); }

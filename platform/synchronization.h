@@ -11,25 +11,14 @@
 
 namespace qvrm7_driver::nQVWEND000 {
 
-inline constexpr char kSynchronizationFile[] = "synchronization";
-
-// The sites that report through this file.
-enum : u64 {
-  kLineMutexCreateFailed = 823,
-  kLineInterruptLockCreateFailed = 1007,
-  kLineAsyncLockCreateFailed = 1083,
-  kLineRecordLockCreateFailed = 1919,
-  kLineBoundedWaitTimedOut = 186,
-  kLineNothingSignalled = 2074,
-  kLineWaitInterrupted = 2107,
-  kLineBoundedWaitInterrupted = 2170,
-};
+// A kernel mutex the layer refused, wherever it was asked for.
+inline constexpr StatusSite kMutexCreateSite{"synchronization", 823};
 
 // A wait that never times out; 0 only tests the record.
 inline constexpr u32 kWaitForever = 0xFFFFFFFFu;
 
 // A spin lock from the layer; a refusal sets -52000 at the caller's site.
-u64 createSpinLock(tStatus& status, u64 line);
+u64 createSpinLock(tStatus& status, StatusSite site);
 
 // ---- Mutexes -------------------------------------------------------------
 
@@ -116,7 +105,7 @@ struct tWaiter {
   tListLinks links;  // first: the record's list holds tWaiter through these
   alignas(8) unsigned char event[kQVZORSingleUseEventSize];
   tStatus status;
-  u64 statusLine;  // site of the code in status, carried to the caller's status
+  StatusSite site;  // of the code in status, carried to the caller's status
 
   tWaiter();
   tWaiter(tWaiter const&) = delete;

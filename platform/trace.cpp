@@ -6,14 +6,11 @@
 #include "platform/kernelServices.h"
 #include "platform/memory.h"
 #include "platform/statusCodes.h"
+#include "platform/synchronization.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
-
-// The plain kernel mutex reports its failed creation from here.
-constexpr char kMutexFile[] = "synchronization";
-constexpr u64 kMutexCreateLine = 823;
 
 constexpr u64 kHexRowBytes = 16;
 // Enough for a u64 in base 2 with its "2#" mark and the NUL.
@@ -88,7 +85,7 @@ void tTrace::enableThreadSafety() {
     u64 const mutex = nQVZOR150_createMutex();
     if (mutex == 0) {
       tStatus failure;
-      setStatus(failure, kStatusMemoryFull, kMutexFile, kMutexCreateLine);
+      setStatus(failure, kStatusMemoryFull, kMutexCreateSite);
       return;
     }
     mutex_ = mutex;

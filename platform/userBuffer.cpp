@@ -7,15 +7,13 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
-constexpr char kBufferFile[] = "tUserBuffer";
-constexpr u64 kReadLine = 44;
-constexpr u64 kWriteLine = 57;
+constexpr StatusSite kReadSite{"tUserBuffer", 44};
+constexpr StatusSite kWriteSite{"tUserBuffer", 57};
 
-constexpr char kMapFile[] = "tUserMemoryMap";
-constexpr u64 kPageListOffsetLine = 50;
-constexpr u64 kPageListLine = 60;
-constexpr u64 kPhysicalAddressLine = 80;
-constexpr u64 kPhysicalLine = 90;
+constexpr StatusSite kPageListOffsetSite{"tUserMemoryMap", 50};
+constexpr StatusSite kPageListSite{"tUserMemoryMap", 60};
+constexpr StatusSite kPhysicalAddressSite{"tUserMemoryMap", 80};
+constexpr StatusSite kPhysicalSite{"tUserMemoryMap", 90};
 
 // The layer's copies count in 32 bits.
 constexpr u64 kLargestCopy = 0xFFFFFFFFu;
@@ -42,23 +40,23 @@ bool tUserBuffer::holds(u64 offset, u64 count) const {
 void tUserBuffer::write(u64 offset, void const* source, u64 count, tStatus& status) {
   if (status.isFatal()) return;
   if (!holds(offset, count)) {
-    setStatus(status, kStatusBadArgument, kBufferFile, kWriteLine);
+    setStatus(status, kStatusBadArgument, kWriteSite);
     return;
   }
   i32 const result = nQVZOR100_replicateOutboundIOControlBuffer(userPointer(address_ + offset),
                                                                 source, static_cast<u32>(count));
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, kBufferFile, kWriteLine);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, kWriteSite);
 }
 
 void tUserBuffer::read(u64 offset, void* destination, u64 count, tStatus& status) {
   if (status.isFatal()) return;
   if (!holds(offset, count)) {
-    setStatus(status, kStatusBadArgument, kBufferFile, kReadLine);
+    setStatus(status, kStatusBadArgument, kReadSite);
     return;
   }
   i32 const result = nQVZOR100_replicateInboundIOControlBuffer(
       destination, userPointer(address_ + offset), static_cast<u32>(count));
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, kBufferFile, kReadLine);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, kReadSite);
 }
 
 tUserMemoryMap::tUserMemoryMap(tSession* session, u64 kernelMap, u32 selector)
@@ -76,7 +74,7 @@ void tUserMemoryMap::mapPageList(void*, tPageList const& pages, u64 offset, u64 
   if (status.isFatal()) return;
   u64 const pageSize = nQVZOR100_getPageSize();
   if (offset % pageSize != 0) {
-    setStatus(status, kStatusBadArgument, kMapFile, kPageListOffsetLine);
+    setStatus(status, kStatusBadArgument, kPageListOffsetSite);
     return;
   }
   // A device may offer more than the caller made room for; pages past the
@@ -86,7 +84,7 @@ void tUserMemoryMap::mapPageList(void*, tPageList const& pages, u64 offset, u64 
   if (pageCount > areaPages) pageCount = areaPages;
   i32 const result =
       nQVZOR220_tUserMemMap_mapPageList(kernelMap_, pages.handle, offset / pageSize, pageCount);
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, kMapFile, kPageListLine);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, kPageListSite);
 }
 
 void tUserMemoryMap::mapPhysicalRange(void*, u64 physicalAddress, u64 size, u32 cacheMode,
@@ -94,14 +92,14 @@ void tUserMemoryMap::mapPhysicalRange(void*, u64 physicalAddress, u64 size, u32 
   if (status.isFatal()) return;
   u64 const pageSize = nQVZOR100_getPageSize();
   if (physicalAddress % pageSize != 0) {
-    setStatus(status, kStatusBadArgument, kMapFile, kPhysicalAddressLine);
+    setStatus(status, kStatusBadArgument, kPhysicalAddressSite);
     return;
   }
   // As for page lists: never more than the caller's area.
   u64 const bytes = size < size_ ? size : size_;
   i32 const result = nQVZOR2280_tUserMemMap_mapPhysicalAddress(kernelMap_, physicalAddress, bytes,
                                                                cacheMode == 1 ? 1u : 0u);
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, kMapFile, kPhysicalLine);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, kPhysicalSite);
 }
 
 }  // namespace qvrm7_driver::nQVWEND000

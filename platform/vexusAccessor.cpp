@@ -8,6 +8,16 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
+constexpr StatusSite kBadAccessModeSite{"tVexus", 75};
+// An access that would fall outside the mapped BAR; it is not made.
+constexpr StatusSite kOutsideBARSite{"tVexus", 88};
+constexpr StatusSite kBadDirectoryPointerSite{"tQVCapabilityVexusAccessor", 51};
+constexpr StatusSite kBadFirstCapabilitySite{"tQVCapabilityVexusAccessor", 60};
+constexpr StatusSite kUnsupportedNextPointerSite{"tQVCapabilityPCIAccessor", 94};
+constexpr StatusSite kCapabilityNotFoundSite{"tQVCapabilityPCIAccessor", 152};
+// A list that did not end within the walk's bound: it loops.
+constexpr StatusSite kCapabilityListLoopsSite{"tQVCapabilityPCIAccessor", 158};
+
 constexpr u32 kRegisterBytes = 4;
 constexpr u32 kWindowOffsetMask = 0xFFFFFF00u;
 constexpr u32 kWindowShiftMask = 31;
@@ -50,7 +60,7 @@ bool tVexus::holds(u64 offset, u64 width) const {
 
 u32 tVexus::readRegister(u32 offset, tStatus& status) {
   if (!holds(offset, kRegisterBytes)) {
-    setStatus(status, kStatusNotAvailable, kVexusFile, kLineOutsideBAR);
+    setStatus(status, kStatusNotAvailable, kOutsideBARSite);
     return 0xFFFFFFFFu;
   }
   return nQVZOR100_memoryRead32(base_ + offset);
@@ -58,7 +68,7 @@ u32 tVexus::readRegister(u32 offset, tStatus& status) {
 
 void tVexus::writeRegister(u32 offset, u32 value, tStatus& status) {
   if (!holds(offset, kRegisterBytes)) {
-    setStatus(status, kStatusNotAvailable, kVexusFile, kLineOutsideBAR);
+    setStatus(status, kStatusNotAvailable, kOutsideBARSite);
     return;
   }
   nQVZOR100_memoryWrite32(base_ + offset, value);
@@ -76,7 +86,7 @@ bool tVexus::readChip(u32 address, u32 width, u32& value, tStatus& status) {
   // Both the window's place and the address come from the chip: refuse
   // before the window moves, so a refused read changes nothing.
   if (!holds(at, width)) {
-    setStatus(status, kStatusNotAvailable, kVexusFile, kLineOutsideBAR);
+    setStatus(status, kStatusNotAvailable, kOutsideBARSite);
     value = 0xFFFFFFFFu;
     return false;
   }
@@ -118,7 +128,7 @@ u8 tVexus::read8(u32 address, tStatus& status) {
 
 bool tVexus::saveContext(tStatus& status) {
   if (!holds(kContextRegister, kRegisterBytes) || !holds(kWindowRegister, kRegisterBytes)) {
-    setStatus(status, kStatusNotAvailable, kVexusFile, kLineOutsideBAR);
+    setStatus(status, kStatusNotAvailable, kOutsideBARSite);
     return false;
   }
   savedContext_ = readRegister(kContextRegister, status);
@@ -140,7 +150,7 @@ void tVexus::restoreContext(tStatus& status) {
 
 void tVexus::openWindow(bool enterWindowedMode, tStatus& status) {
   if (!holds(kContextRegister, kRegisterBytes) || !holds(kWindowRegister, kRegisterBytes)) {
-    setStatus(status, kStatusNotAvailable, kVexusFile, kLineOutsideBAR);
+    setStatus(status, kStatusNotAvailable, kOutsideBARSite);
     return;
   }
   u32 const context = readRegister(kContextRegister, status);
@@ -171,7 +181,7 @@ tQVCapabilityPCIAccessor<tChip>::tQVCapabilityPCIAccessor(tPCIDevice* device, tS
   u32 const directory = this->read32(kCapabilityDirectoryPointer, status);
   if (directory == 0 || directory % 4 != 0) {
     this->putBackContext(status);
-    setStatus(status, kStatusNotSupported, kVexusAccessorFile, kLineBadDirectoryPointer);
+    setStatus(status, kStatusNotSupported, kBadDirectoryPointerSite);
     return;
   }
   u32 const flags = this->read32(directory, status);
@@ -181,8 +191,7 @@ tQVCapabilityPCIAccessor<tChip>::tQVCapabilityPCIAccessor(tPCIDevice* device, tS
   // The window goes back as it was found even when a read above was
   // refused: the chip is shared with the register maps.
   this->putBackContext(status);
-  if (first == 0 || first % 4 != 0)
-    setStatus(status, kStatusNotSupported, kVexusAccessorFile, kLineBadFirstCapability);
+  if (first == 0 || first % 4 != 0) setStatus(status, kStatusNotSupported, kBadFirstCapabilitySite);
 }
 
 template <class tChip>
@@ -198,8 +207,7 @@ u32 tQVCapabilityPCIAccessor<tChip>::_findNextOffset(u32 current, u32 header, tS
     case kNextAbsolute:
       return pointer;
     default:
-      setStatus(status, kStatusUnsupportedAccess, kCapabilityAccessorFile,
-                kLineUnsupportedNextPointer);
+      setStatus(status, kStatusUnsupportedAccess, kUnsupportedNextPointerSite);
       return 0;
   }
 }
@@ -211,7 +219,7 @@ u32 tQVCapabilityPCIAccessor<tChip>::_findCapabilityOffset(u32 id, u32 start, tS
   if (start != 0) current = _findNextOffset(start, this->read32(start, status), status);
   if (id == 0xFFFFFFFFu) return 0;
   if (current == 0) {
-    setStatus(status, kStatusNotAvailable, kCapabilityAccessorFile, kLineCapabilityNotFound);
+    setStatus(status, kStatusNotAvailable, kCapabilityNotFoundSite);
     return kNotFound;
   }
   for (u32 step = 0; step < kMaxWalk; ++step) {
@@ -220,12 +228,12 @@ u32 tQVCapabilityPCIAccessor<tChip>::_findCapabilityOffset(u32 id, u32 start, tS
     if (status.isFatal()) return kNotFound;
     if ((header >> 16) == id) return current;
     if (next == 0) {
-      setStatus(status, kStatusNotAvailable, kCapabilityAccessorFile, kLineCapabilityNotFound);
+      setStatus(status, kStatusNotAvailable, kCapabilityNotFoundSite);
       return kNotFound;
     }
     current = next;
   }
-  setStatus(status, kStatusNotAvailable, kCapabilityAccessorFile, kLineCapabilityListLoops);
+  setStatus(status, kStatusNotAvailable, kCapabilityListLoopsSite);
   return kNotFound;
 }
 
@@ -271,7 +279,7 @@ void tGeographicAddress<tChip>::readCapability(tChip& chip, u32 structure, tStat
       } else if (mode == tChip::kModeWindowed) {
         chip.openWindow(true, status);
       } else {
-        setStatus(status, kStatusBadArgument, kVexusFile, kLineBadAccessMode);
+        setStatus(status, kStatusBadArgument, kBadAccessModeSite);
       }
     }
     u32 const width = (descriptor >> 8) & 7;

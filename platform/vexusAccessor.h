@@ -15,22 +15,6 @@ namespace qvrm7_driver::nQVWEND000 {
 
 class tPCIDevice;
 
-inline constexpr char kVexusFile[] = "tVexus";
-inline constexpr char kVexusAccessorFile[] = "tQVCapabilityVexusAccessor";
-inline constexpr char kCapabilityAccessorFile[] = "tQVCapabilityPCIAccessor";
-
-enum : u64 {
-  kLineBadAccessMode = 75,
-  // An access that would fall outside the mapped BAR; it is not made.
-  kLineOutsideBAR = 88,
-  kLineBadDirectoryPointer = 51,
-  kLineBadFirstCapability = 60,
-  kLineUnsupportedNextPointer = 94,
-  kLineCapabilityNotFound = 152,
-  // A list that did not end within the walk's bound: it loops.
-  kLineCapabilityListLoops = 158,
-};
-
 // The accessor lives for one reading. It maps BAR 0 when it is built; its
 // user unmaps it through the device with mappedAddress().
 class tVexus {

@@ -38,12 +38,24 @@ struct Reservation {
   uint32_t flags;
 };
 
+// A kernel keeps a device while files on it are open: remove happens at
+// once, destroy only after the last close.
+struct DeviceHold {
+  uint64_t files = 0;
+  bool removed = false;
+  nQVZOR200_tDriverRecord* driver = nullptr;  // set once removed
+  void* context = nullptr;
+};
+
 struct Bus {
   std::mutex mutex;
   std::vector<std::shared_ptr<PciDevice>> devices;  // on the bus
   std::vector<PciBridge> bridges;
   std::map<uint64_t, Mapping> mappings;  // by the address the caller got
   std::vector<Reservation> reservations;
+  // Open files by the kernel parent of the device they were opened on; an
+  // entry lives while a file is open or a removed device awaits destroy.
+  std::map<uint64_t, DeviceHold> holds;
   bool addressableOver4G = true;
   // Where the next function's resources and names come from.
   uint64_t nextMemory = 0xC0000000;
@@ -226,9 +238,10 @@ int32_t plugIn(std::shared_ptr<PciDevice> const& device) {
 
 namespace {
 
-// Calls the driver's remove and destroy for a bound device; false when it
-// was not bound.
-bool release(Bus& b, PciDevice& device) {
+// Calls the driver's remove for a bound device, and its destroy unless
+// files on the device are still open (the last close destroys it then).
+// False when it was not bound.
+bool release(Bus& b, PciDevice& device, uint64_t& filesOpen) {
   nQVZOR200_tDriverRecord* driver = nullptr;
   void* context = nullptr;
   {
@@ -237,16 +250,25 @@ bool release(Bus& b, PciDevice& device) {
     if (!PciBusAccess::bound(device)) return false;
     driver = boundDrivers()[device.handle()];
     context = PciBusAccess::context(device);
+    // No file opens on it from here on.
+    DeviceHold& hold = b.holds[device.kernelParent()];
+    hold.removed = true;
+    hold.driver = driver;
+    hold.context = context;
   }
   if (registeredDriver() != driver)
     fatal("device 0x%llx is still bound to a driver that is no longer registered", device.handle());
   driver->removeDevice(context);
-  driver->destroyDevice(context);
-  std::lock_guard lock(b.mutex);
-  std::lock_guard deviceLock(PciBusAccess::mutex(device));
-  PciBusAccess::bound(device) = false;
-  PciBusAccess::context(device) = nullptr;
-  boundDrivers().erase(device.handle());
+  {
+    std::lock_guard lock(b.mutex);
+    std::lock_guard deviceLock(PciBusAccess::mutex(device));
+    PciBusAccess::bound(device) = false;
+    PciBusAccess::context(device) = nullptr;
+    boundDrivers().erase(device.handle());
+    filesOpen = b.holds[device.kernelParent()].files;
+    if (filesOpen == 0) b.holds.erase(device.kernelParent());
+  }
+  if (filesOpen == 0) driver->destroyDevice(context);
   return true;
 }
 
@@ -260,7 +282,7 @@ UnplugReport unplug(PciDevice& device) {
     if (!PciBusAccess::plugged(device)) fatal("device 0x%llx is not on the bus", device.handle());
   }
   UnplugReport report;
-  report.wasBound = release(b, device);
+  report.wasBound = release(b, device, report.filesOpen);
   std::lock_guard lock(b.mutex);
   std::erase_if(b.devices, [&](auto const& d) { return d.get() == &device; });
   {
@@ -288,7 +310,43 @@ void releaseDevicesOf(nQVZOR200_tDriverRecord* driver) {
     }
   }
   // A kernel removes the devices in the reverse of their arrival.
-  for (auto device = bound.rbegin(); device != bound.rend(); ++device) release(b, **device);
+  uint64_t filesOpen = 0;
+  for (auto device = bound.rbegin(); device != bound.rend(); ++device) {
+    release(b, **device, filesOpen);
+    if (filesOpen != 0) fatal("the driver goes while %llu files on its device are open", filesOpen);
+  }
+  std::lock_guard lock(b.mutex);
+  for (auto const& [parent, hold] : b.holds)
+    if (hold.driver == driver)
+      fatal("the driver goes while %llu files on its device are open", hold.files);
+}
+
+bool holdDevice(uint64_t kernelParent) {
+  Bus& b = bus();
+  std::lock_guard lock(b.mutex);
+  auto const held = b.holds.find(kernelParent);
+  if (held != b.holds.end() && held->second.removed) return false;
+  for (auto const& device : b.devices) {
+    if (device->kernelParent() != kernelParent || !device->bound()) continue;
+    ++b.holds[kernelParent].files;
+    return true;
+  }
+  return false;
+}
+
+void releaseDevice(uint64_t kernelParent) {
+  Bus& b = bus();
+  DeviceHold last;
+  {
+    std::lock_guard lock(b.mutex);
+    auto const held = b.holds.find(kernelParent);
+    if (held == b.holds.end() || held->second.files == 0)
+      fatal("a close on device parent 0x%llx, which no open file holds", kernelParent);
+    if (--held->second.files != 0) return;
+    last = held->second;
+    b.holds.erase(held);
+  }
+  if (last.removed) last.driver->destroyDevice(last.context);
 }
 
 }  // namespace detail

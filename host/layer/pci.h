@@ -234,13 +234,15 @@ class PciDevice {
 int32_t plugIn(std::shared_ptr<PciDevice> const& device);
 
 struct UnplugReport {
-  bool wasBound = false;        // remove and destroy were called
+  bool wasBound = false;        // remove was called, and destroy unless files are open
+  uint64_t filesOpen = 0;       // files on it still open: the last close destroys it
   uint64_t mappingsLeft = 0;    // kernel mappings of its BARs still live
   uint64_t interruptsLeft = 0;  // reservations of its interrupt still held
 };
-// Removes the device: a bound device gets removeDevice then destroyDevice
-// with its context; then it leaves the bus. Mappings left behind stay valid
-// until unmapped and are counted in the report.
+// Removes the device: a bound device gets removeDevice with its context at
+// once, and destroyDevice at once when no file on it is open, else at the
+// close of the last one; then it leaves the bus. Mappings left behind stay
+// valid until unmapped and are counted in the report.
 UnplugReport unplug(PciDevice& device);
 
 struct PciBridge {
@@ -290,8 +292,16 @@ void clearPciAccessLog();
 
 namespace detail {
 // Removes and destroys every device bound to the driver, newest first, as a
-// kernel does before a driver's unregistration completes.
+// kernel does before a driver's unregistration completes. A kernel keeps a
+// driver with open files loaded, so a file still open here is a test's bug.
 void releaseDevicesOf(nQVZOR200_tDriverRecord* driver);
+
+// An open file holds the bound device whose kernel parent its interface was
+// registered under; false (nothing held) when no such device is bound or
+// it is being removed. The release of the last hold of a removed device
+// destroys it.
+bool holdDevice(uint64_t kernelParent);
+void releaseDevice(uint64_t kernelParent);
 }  // namespace detail
 
 }  // namespace sim

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "host/layer/driverHost.h"
+#include "host/layer/pci.h"
 #include "host/layer/registration.h"
 #include "host/layer/user.h"
 
@@ -59,12 +61,18 @@ int32_t UserFile::open(std::string const& interfaceName) {
   if (open_) return kNoSuchInterface;
   for (InterfaceRegistration const& registration : interfaceRegistrations()) {
     if (!registration.live || registration.name != interfaceName) continue;
+    // Held before the open so that an unplug meanwhile cannot destroy the
+    // device under it.
+    if (!detail::holdDevice(registration.parent)) return kNoSuchInterface;
     void* context = registration.object;
     int32_t const result = driver().open(nullptr, &context);
-    if (result >= 0) {
-      context_ = context;
-      open_ = true;
+    if (result < 0) {
+      detail::releaseDevice(registration.parent);
+      return result;
     }
+    context_ = context;
+    device_ = registration.parent;
+    open_ = true;
     return result;
   }
   return kNoSuchInterface;
@@ -73,8 +81,12 @@ int32_t UserFile::open(std::string const& interfaceName) {
 int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                         uint32_t outputSize, uint32_t* bytesReturned) {
   if (!open_) return kNotOpen;
-  RequestHeader header{reinterpret_cast<uintptr_t>(input), reinterpret_cast<uintptr_t>(output),
-                       inputSize, outputSize, 0, 0};
+  RequestHeader header{reinterpret_cast<uintptr_t>(input),
+                       reinterpret_cast<uintptr_t>(output),
+                       inputSize,
+                       outputSize,
+                       0,
+                       0};
   int32_t result;
   {
     CallRange inputRange(input, inputSize);
@@ -99,6 +111,7 @@ void UserFile::close() {
   open_ = false;
   driver().close(context_);
   context_ = nullptr;
+  detail::releaseDevice(std::exchange(device_, 0));
 }
 
 }  // namespace sim

@@ -17,7 +17,9 @@ class UserFile {
   UserFile& operator=(UserFile const&) = delete;
 
   // Opens the live interface registered under this name: the open
-  // callback's result, or -51256 when no driver publishes such an interface.
+  // callback's result, or -51256 when no driver publishes such an interface
+  // on a device of the bus. The open file holds the device: an unplug
+  // meanwhile removes it, and destroys it only at the last close.
   int32_t open(std::string const& interfaceName);
   bool isOpen() const { return open_; }
 
@@ -37,6 +39,7 @@ class UserFile {
 
  private:
   void* context_ = nullptr;  // the interface before open, the session after
+  uint64_t device_ = 0;      // the kernel parent of the device the open holds
   bool open_ = false;
 };
 

@@ -15,17 +15,14 @@ namespace qvhtl {
 using nQVWENDS100::tStatus;
 using qvrm7_driver::u64;
 
-// Where the library containers record their failures.
-inline constexpr char kAllocatorFile[] = "Allocator";
-inline constexpr u64 kAllocatorSizeLine = 32;  // element count or size sum too large
-inline constexpr char kMemoryFile[] = "memory";
-inline constexpr u64 kMemoryExhaustedLine = 520;  // the layer had no block
+// An element count or size sum too large for any block.
+inline constexpr qvrm7_driver::nQVWEND000::StatusSite kCountTooLargeSite{"Allocator", 32};
 
 // The size rule every container shares: the failure of a count that cannot
 // be represented, before any memory is asked for.
 inline void setSizeOverflow(tStatus& status) {
   qvrm7_driver::nQVWEND000::setStatus(status, qvrm7_driver::nQVWEND000::kStatusMemoryFull,
-                                      kAllocatorFile, kAllocatorSizeLine);
+                                      kCountTooLargeSite);
 }
 
 template <class Char>
@@ -67,8 +64,9 @@ struct Allocator {
     if (status.isFatal()) return nullptr;
     void* block = nQVZOR100_malloc(count * sizeof(T));
     if (block == nullptr) {
+      // The layer had no block: reported as the platform allocator does.
       qvrm7_driver::nQVWEND000::setStatus(status, qvrm7_driver::nQVWEND000::kStatusMemoryFull,
-                                          kMemoryFile, kMemoryExhaustedLine);
+                                          qvrm7_driver::nQVWEND000::kAllocationFailedSite);
       return nullptr;
     }
     return static_cast<T*>(block);

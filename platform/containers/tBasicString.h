@@ -9,11 +9,6 @@
 
 namespace qvrm7_driver::nQVWEND000 {
 
-// Where the callers of assign and append record a flagged failure.
-inline constexpr char kBasicStringFile[] = "tBasicString";
-inline constexpr u64 kBasicStringAssignLine = 1641;
-inline constexpr u64 kBasicStringAppendLine = 1634;
-
 template <class Char, class Alloc = tAllocator<Char>>
 class tBasicString {
  public:

@@ -10,10 +10,9 @@
 
 namespace qvhtl {
 
-inline constexpr char kVectorFile[] = "Vector";
 // A position past the end would write outside the elements; the failure
 // has no line of its own.
-inline constexpr u64 kVectorPositionLine = 0;
+inline constexpr qvrm7_driver::nQVWEND000::StatusSite kVectorPositionSite{"Vector", 0};
 
 namespace detail {
 
@@ -30,7 +29,7 @@ inline u64 grownCapacity(u64 capacity, u64 needed) {
 inline bool checkPosition(u64 position, u64 size, tStatus& status) {
   if (position <= size) return true;
   qvrm7_driver::nQVWEND000::setStatus(status, qvrm7_driver::nQVWEND000::kStatusBadArgument,
-                                      kVectorFile, kVectorPositionLine);
+                                      kVectorPositionSite);
   return false;
 }
 

@@ -13,6 +13,7 @@
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
 #include "platform/synchronization.h"
+#include "support/expectSite.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 namespace {
@@ -51,9 +52,7 @@ struct Waiter {
   }
   void expectFailure(i64 code, u64 line) {
     EXPECT_FALSE(join());
-    EXPECT_EQ(status.head.code, code);
-    EXPECT_STREQ(status.file, "synchronization");
-    EXPECT_EQ(status.line, line);
+    testing_support::expectSite(status, code, "synchronization", line);
   }
 };
 
@@ -140,7 +139,11 @@ TEST_P(InterruptedWaitThreads, FailsAndLeavesTheCount) {
 
 INSTANTIATE_TEST_SUITE_P(WaitKinds, InterruptedWaitThreads,
                          ::testing::Values(std::make_pair(kWaitForever, u64{2107}),
-                                           std::make_pair(u32{1000}, u64{2170})));
+                                           std::make_pair(u32{1000}, u64{2170})),
+                         [](auto const& wait) {
+                           return std::string(wait.param.first == kWaitForever ? "Unbounded"
+                                                                               : "Bounded");
+                         });
 
 TEST_F(SemaphoreThreads, PlainWaitIsNotInterrupted) {
   Waiter waiter;

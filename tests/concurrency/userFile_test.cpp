@@ -1,5 +1,7 @@
 // Files opened the way a kernel opens them, on the interface the driver
 // published, used from threads of their own.
+#include "host/layer/userFile.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "host/layer/pci.h"
 #include "host/layer/rm7Module.h"
 #include "host/layer/user.h"
-#include "host/layer/userFile.h"
 #include "support/testDevice.h"
 
 namespace qvrm7_driver::nQVWEND000 {
@@ -40,7 +41,7 @@ class UserFiles : public ::testing::Test {
     ASSERT_EQ(sim::plugIn(module.device()), 0);
   }
   void TearDown() override {
-    sim::unplug(*module.device());
+    if (plugged) sim::unplug(*module.device());
     driver.unload();
     EXPECT_EQ(sim::liveAllocations(), 0u);
   }
@@ -48,6 +49,7 @@ class UserFiles : public ::testing::Test {
   TestDeviceClass deviceClass{echoDevice()};
   sim::LoadedDriver driver{nQVWEND200_driverEntry};
   sim::Rm7Module module{sim::Rm7ModuleOptions{.subsystemID = 0x6BB2}};
+  bool plugged = true;
 };
 
 TEST_F(UserFiles, OpenIoctlAndCloseReachTheDeviceThroughItsSession) {
@@ -85,6 +87,34 @@ TEST_F(UserFiles, FilesOnSeveralThreadsEachGetTheirOwnAnswers) {
   }
   for (std::thread& caller : callers) caller.join();
   for (bool right : answered) EXPECT_TRUE(right);
+}
+
+// A kernel keeps the device while files on it are open: the unplug removes
+// it at once and the last close destroys it.
+TEST_F(UserFiles, UnplugWithFilesOpenDestroysTheDeviceAtTheLastClose) {
+  std::array<sim::UserFile, 2> files;
+  for (sim::UserFile& file : files) ASSERT_EQ(file.open("qvrm7_driver_qvrm7"), 0);
+  deviceClass.journal().take();
+
+  sim::UnplugReport const report = sim::unplug(*module.device());
+  plugged = false;
+  EXPECT_TRUE(report.wasBound);
+  EXPECT_EQ(report.filesOpen, 2u);
+  auto calls = deviceClass.journal().take();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "destroyed"), 0);
+  EXPECT_EQ(calls.back(), "markNotPresent");
+
+  sim::UserFile late;
+  EXPECT_EQ(late.open("qvrm7_driver_qvrm7"), -51256);
+  uint32_t word = 7;
+  // The driver's refusal of a device that is not started, as the layer gets it.
+  EXPECT_EQ(files[0].ioctl(1, &word, sizeof word, &word, sizeof word), -51001);
+  files[0].close();
+  EXPECT_EQ(deviceClass.journal().take(),
+            (std::vector<std::string>{"deviceIOControl", "destroySession"}));
+  files[1].close();
+  EXPECT_EQ(deviceClass.journal().take(),
+            (std::vector<std::string>{"destroySession", "destroyed"}));
 }
 
 TEST_F(UserFiles, MapAndUnmapGoThroughTheSession) {

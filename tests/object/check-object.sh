@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The driver object's shape: it imports only the kernel services layer, exports
-# only its entry, and leaves nothing for a loader to construct.
+# only its entry, leaves nothing for a loader to construct, and can be placed
+# where a kernel loads its modules.
 set -u
 object=$1
 failed=0
@@ -29,5 +30,35 @@ if [ -n "$unwind" ]; then
   echo "exception or unwind tables present:"; echo "$unwind"; failed=1
 fi
 
-[ $failed -eq 0 ] && echo "driver object: imports, exports and sections as required"
+# A kernel loads modules in the top 2 GiB of the address space; only what
+# the kernel code model produces can be resolved there. A zero-extended
+# 32-bit absolute (R_X86_64_32) cannot, so it is refused with anything else
+# unlisted. Debug sections are not loaded and keep their 32-bit offsets.
+kernel_relocations='R_X86_64_(32S|64|PC32|PC64|PLT32)'
+relocations=$(readelf -r -W "$object" |
+  awk '/^Relocation section/ { debug = ($3 ~ /^.\.rela?\.debug/); next }
+       !debug && $3 ~ /^R_X86_64_/ { print $3 }' | sort | uniq -c)
+echo "relocations in code and data:"; echo "$relocations"
+foreign=$(awk '{print $2}' <<<"$relocations" | grep -Ev "^${kernel_relocations}\$" || true)
+if [ -n "$foreign" ]; then
+  echo "relocations a kernel module address cannot take:"; echo "$foreign"; failed=1
+fi
+
+# Linked where a kernel places a module, nothing may be truncated and every
+# loaded section must land in the top 2 GiB.
+linked=$(mktemp)
+trap 'rm -f "$linked"' EXIT
+if ! ld -e nQVWEND200_driverEntry --unresolved-symbols=ignore-all -Ttext=0xffffffffa0000000 \
+    -o "$linked" "$object"; then
+  echo "the object does not link at a kernel module address"; failed=1
+else
+  low=$(readelf -S -W "$linked" |
+    awk '/^ *\[ *[0-9]+\]/ { sub(/^ *\[ *[0-9]+\] */, "");
+           if ($7 ~ /A/ && $3 !~ /^ffffffff[89a-f]/) print $1, $3 }')
+  if [ -n "$low" ]; then
+    echo "loaded sections below the kernel module area:"; echo "$low"; failed=1
+  fi
+fi
+
+[ $failed -eq 0 ] && echo "driver object: imports, exports, sections and relocations as required"
 exit $failed

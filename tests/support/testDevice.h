@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/layer/registration.h"
@@ -25,9 +26,9 @@ namespace drv = qvrm7_driver::nQVWEND000;
 // -51101 at the layer.
 inline constexpr int64_t kScriptedFailure = drv::kStatusNotAvailable;
 
-inline void fail(drv::tStatus& status) {
-  drv::setStatus(status, kScriptedFailure, "testDevice", 1);
-}
+inline constexpr drv::StatusSite kScriptedSite{"testDevice", 1};
+
+inline void fail(drv::tStatus& status) { drv::setStatus(status, kScriptedFailure, kScriptedSite); }
 
 struct DeviceJournal {
   std::mutex mutex;
@@ -53,8 +54,9 @@ using IoControlScript = std::function<uint32_t(drv::tUserBuffer& input, drv::tUs
 
 struct DeviceScript {
   bool failInitialize = false, failStart = false, failOpen = false, refuseMap = false;
-  int interfaceCount = 1;       // 0 to 2
-  IoControlScript ioControl{};  // empty: the default slot
+  bool returnFailedSession = false;  // open hands back a session it failed to build
+  int interfaceCount = 1;            // 0 to 2
+  IoControlScript ioControl{};       // empty: the default slot
 };
 
 class TestDevice : public drv::tDevice {
@@ -82,7 +84,9 @@ class TestDevice : public drv::tDevice {
   drv::tSession* openSession(Context, drv::tDeviceInterface* deviceInterface,
                              drv::tStatus& status) override {
     if (step("openSession", script_.failOpen, status)) return nullptr;
-    return drv::createObject<drv::tSession>(status, deviceInterface, status);
+    drv::tSession* session = drv::createObject<drv::tSession>(status, deviceInterface, status);
+    if (status.isFatal() && !script_.returnFailedSession) delete std::exchange(session, nullptr);
+    return session;
   }
   void destroySession(Context, drv::tSession* session) override {
     journal_.note("destroySession");
@@ -99,7 +103,11 @@ class TestDevice : public drv::tDevice {
                            drv::tUserBuffer& output, drv::tStatus& status) override {
     journal_.note("deviceIOControl");
     if (!script_.ioControl) return tDevice::deviceIOControl(context, code, input, output, status);
-    return script_.ioControl(input, output, status);
+    // As a real device, only through the gate: a removed device refuses.
+    if (!tryEnterIOGate(context.session, status)) return 0;
+    uint32_t const written = script_.ioControl(input, output, status);
+    releaseIOGate(context.session);
+    return written;
   }
   void mapMemory(Context, drv::tUserMemoryMap&, drv::tStatus& status) override {
     step("mapMemory", script_.refuseMap, status);

@@ -11,11 +11,13 @@
 #include "platform/containers/basicString.h"
 #include "platform/containers/tBasicString.h"
 #include "platform/containers/vector.h"
+#include "support/expectSite.h"
 
 using nQVWENDS100::tLongStatus;
 using nQVWENDS100::tStatus;
 using qvrm7_driver::u32;
 using qvrm7_driver::u64;
+using testing_support::expectSite;
 
 namespace {
 
@@ -36,13 +38,6 @@ class Containers : public ::testing::Test {
 
   uint64_t baseline_ = 0;
 };
-
-void expectStatus(tLongStatus const& status, int64_t code, char const* file, uint64_t line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.component, "qvrm7_dri");
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
 
 std::string text(String const& s) { return std::string(s.data(), s.size()); }
 
@@ -91,21 +86,21 @@ TEST_F(Containers, LibraryStringFailuresLeaveItAsItWas) {
   tLongStatus append, assign, copy, huge;
   sim::failNthCall(kMalloc, 1);
   s.append("xyz", append);
-  expectStatus(append, -52000, "memory", 520);
+  expectSite(append, -52000, "memory", 520);
   sim::failNthCall(kMalloc, 1);
   s.assign(letters(200).c_str(), 200, assign);
-  expectStatus(assign, -52000, "memory", 520);
+  expectSite(assign, -52000, "memory", 520);
   EXPECT_EQ(text(s), start);
   EXPECT_EQ(s.capacity(), 127u);
 
   sim::failNthCall(kMalloc, 1);
   String copied(s, copy);
-  expectStatus(copy, -52000, "memory", 520);
+  expectSite(copy, -52000, "memory", 520);
   EXPECT_STREQ(copied.c_str(), "");
 
   uint64_t const blocks = sim::totalAllocations();  // no room for the terminator
   s.reserve(UINT64_MAX, huge);
-  expectStatus(huge, -52000, "Allocator", 32);
+  expectSite(huge, -52000, "Allocator", 32);
   EXPECT_EQ(sim::totalAllocations(), blocks);
   tStatus error{16, -52005};  // an error already held: nothing is built
   String nothing("name", error);
@@ -182,16 +177,16 @@ TEST_F(Containers, VectorFailuresLeaveItAsItWas) {
   tLongStatus memory, sum, bound, position;
   sim::failNthCall(kMalloc, 1);
   v.insert_(4, before, before + 1, memory);
-  expectStatus(memory, -52000, "memory", 520);
+  expectSite(memory, -52000, "memory", 520);
   v.insert_(0, Counting{0}, Counting{UINT64_MAX}, sum);
-  expectStatus(sum, -52000, "Allocator", 32);
+  expectSite(sum, -52000, "Allocator", 32);
   uint64_t const blocks = sim::totalAllocations();
   volatile u64 const words = u64(1) << 62;  // no size in 64 bits; opaque, never copied
   v.insert_(0, Counting{0}, Counting{words}, bound);
-  expectStatus(bound, -52000, "Allocator", 32);
+  expectSite(bound, -52000, "Allocator", 32);
   EXPECT_EQ(sim::totalAllocations(), blocks);
   v.insert_(9, before, before + 1, position);
-  expectStatus(position, -52005, "Vector", 0);
+  expectSite(position, -52005, "Vector", 0);
   EXPECT_EQ(v.data(), before);
   EXPECT_EQ(contents(v), (std::vector<u32>{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_EQ(live(), 1u);
@@ -253,7 +248,7 @@ TEST_F(Containers, PairVectorFailedGrowthLeavesItExactlyAsItWas) {
     sim::failNthCall(kMalloc, failing);
     entries.insert_(4, 1, status);
     sim::clearFaults();
-    expectStatus(status, -52000, "memory", 520);
+    expectSite(status, -52000, "memory", 520);
     EXPECT_EQ(live(), blocks) << "failing call " << failing;
     EXPECT_EQ(&entries[0], before);
     EXPECT_EQ(names(entries), "map0,map1,map2,map3,map4,map5,map6,map7,");
@@ -262,9 +257,9 @@ TEST_F(Containers, PairVectorFailedGrowthLeavesItExactlyAsItWas) {
   Entries entries;
   tLongStatus bound, position;
   entries.insert_(0, u64(1) << 59, bound);
-  expectStatus(bound, -52000, "Allocator", 32);
+  expectSite(bound, -52000, "Allocator", 32);
   entries.insert_(1, 1, position);
-  expectStatus(position, -52005, "Vector", 0);
+  expectSite(position, -52005, "Vector", 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
+#include "support/expectSite.h"
 #include "support/testDevice.h"
 
 namespace qvrm7_driver::nQVWEND000 {
@@ -17,16 +18,11 @@ namespace {
 using nQVWENDS100::tLongStatus;
 using testing_support::DeviceJournal;
 using testing_support::DeviceScript;
+using testing_support::expectSite;
 using testing_support::TestDevice;
 using Calls = std::vector<std::string>;
 
 constexpr tEventDescriptor kNoSession{nullptr};
-
-void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
 
 class DeviceCore : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include "host/layer/control.h"
 #include "host/layer/registration.h"
 #include "platform/statusCodes.h"
+#include "support/expectSite.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 namespace {
@@ -50,9 +51,7 @@ TEST(Properties, RefusalUnregistersTheWholeListOnce) {
   sim::failNthCall("nQVZOR200_registerProperty", 3);
   tLongStatus status;
   registerProperties(kPropertyScopeBus, 0xFA00, list, status);
-  EXPECT_EQ(status.head.code, kStatusNoMatch);
-  EXPECT_STREQ(status.file, "tDevice");
-  EXPECT_EQ(status.line, 89u);
+  testing_support::expectSite(status, kStatusNoMatch, "tDevice", 89);
   EXPECT_TRUE(sim::liveProperties().empty());
   for (tPropertyRecord const& record : records) EXPECT_EQ(record.handle, 0u);
   unregisterProperties(list);  // nothing holds a handle: the layer sees nothing

@@ -241,13 +241,31 @@ class Published : public Callbacks {
 };
 
 // Close and the count's way down are covered with the gate's threads.
-TEST_F(Published, RefusedOpenLeavesTheContextAndTheCount) {
-  EXPECT_EQ(device->openSessionCount(), 1u);
-  void* refused = &device->deviceInterface(0);
-  script().failOpen = true;
-  EXPECT_EQ(record().open(nullptr, &refused), kLayerScripted);
-  EXPECT_EQ(refused, &device->deviceInterface(0));
-  EXPECT_EQ(device->openSessionCount(), 1u);
+TEST_F(Published, RefusedOpenLeavesTheContextTheCountAndNoSession) {
+  struct Refusal {
+    bool failOpen;
+    bool returnFailedSession;  // with the session's lock refused
+    int32_t result;
+    Calls calls;
+  };
+  Refusal const refusals[] = {
+      {true, false, kLayerScripted, {"openSession"}},
+      {false, false, kLayerMemoryFull, {"openSession"}},
+      {false, true, kLayerMemoryFull, {"openSession", "destroySession"}},
+  };
+  uint64_t const allocated = sim::liveAllocations();
+  for (Refusal const& refusal : refusals) {
+    script().failOpen = refusal.failOpen;
+    script().returnFailedSession = refusal.returnFailedSession;
+    if (!refusal.failOpen) sim::failNthCall("nQVZOR100_createSpinLock", 1);
+    void* refused = &device->deviceInterface(0);
+    EXPECT_EQ(record().open(nullptr, &refused), refusal.result);
+    EXPECT_EQ(refused, &device->deviceInterface(0));
+    EXPECT_EQ(device->openSessionCount(), 1u);
+    EXPECT_EQ(journal().take(), refusal.calls);
+    EXPECT_EQ(sim::liveAllocations(), allocated);
+    sim::clearFaults();
+  }
 }
 
 TEST_F(Published, TransfersStoreTheCountWhateverTheStatus) {

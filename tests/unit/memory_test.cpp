@@ -7,6 +7,7 @@
 
 #include "host/layer/control.h"
 #include "platform/statusCodes.h"
+#include "support/expectSite.h"
 
 namespace {
 
@@ -66,10 +67,8 @@ TEST_F(MemoryTest, NoMemoryRecordsLineByFlag) {
     sim::failNthCall("nQVZOR100_malloc", 1);
     tLongStatus status;
     EXPECT_EQ(operatorNewFlagged(8, status, c.flag), nullptr);
-    EXPECT_EQ(status.head.code, kStatusMemoryFull);
-    EXPECT_EQ(std::string(status.component), "qvrm7_dri");
-    EXPECT_EQ(std::string(status.file), "memory");
-    EXPECT_EQ(status.line, c.line) << int(c.flag);
+    SCOPED_TRACE(int(c.flag));
+    testing_support::expectSite(status, kStatusMemoryFull, "memory", c.line);
   }
   sim::failNthCall("nQVZOR100_malloc", 1);
   EXPECT_EQ(operatorNew(8), nullptr);
@@ -79,9 +78,7 @@ TEST_F(MemoryTest, SizeOverflowFailsBeforeTheLayerAndAnEarlierErrorIsKept) {
   for (uint64_t size : {UINT64_MAX - 15, UINT64_MAX}) {
     tLongStatus status;
     EXPECT_EQ(operatorNewFlagged(size, status, 1), nullptr);
-    EXPECT_EQ(status.head.code, kStatusMemoryFull);
-    EXPECT_EQ(std::string(status.file), "memoryAllocation");
-    EXPECT_EQ(status.line, 46u);
+    testing_support::expectSite(status, kStatusMemoryFull, "memoryAllocation", 46);
   }
   EXPECT_EQ(operatorNew(UINT64_MAX), nullptr);
   for (uint64_t size : {uint64_t{8}, UINT64_MAX}) {

@@ -11,18 +11,14 @@
 #include "platform/deviceFactory.h"
 #include "platform/memory.h"
 #include "platform/pciDevice.h"
+#include "support/expectSite.h"
 
 namespace pcitest {
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
-
-inline void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
+using testing_support::expectSite;
 
 class TestPCIDevice : public tPCIDevice {
  public:

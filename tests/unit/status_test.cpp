@@ -57,7 +57,7 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
   tLongStatus record = dirtyRecord();
   record.extra[0] = 11;
   record.extra[1] = 22;
-  ASSERT_TRUE(setStatus(record, kStatusNotSupported, "tDeviceCore", 82));
+  ASSERT_TRUE(setStatus(record, kStatusNotSupported, {"tDeviceCore", 82}));
   EXPECT_EQ(record.head.code, kStatusNotSupported);
   EXPECT_EQ(0, std::memcmp(record.component, "qvrm7_dri", 10));
   std::string const file(record.file, sizeof record.file);
@@ -75,7 +75,7 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
 
 std::string fileFieldAfterWriting(std::string const& file) {
   tLongStatus record;
-  setStatus(record, -1, file.c_str(), 1);
+  setStatus(record, -1, {file.c_str(), 1});
   return field(record.file, sizeof record.file);
 }
 
@@ -99,11 +99,11 @@ TEST(StatusLongForm, NullTextsCountAsEmpty) {
 
 TEST(StatusLongForm, UnreplacedCodeWritesNothingBySetOrByMerge) {
   tLongStatus record;
-  setStatus(record, kStatusNotSupported, "first", 1);
+  setStatus(record, kStatusNotSupported, {"first", 1});
   record.extra[0] = 5;
-  EXPECT_FALSE(setStatus(record, kStatusBadArgument, "second", 2));
+  EXPECT_FALSE(setStatus(record, kStatusBadArgument, {"second", 2}));
   tLongStatus source;
-  setStatus(source, kStatusBadArgument, "theirs", 4);
+  setStatus(source, kStatusBadArgument, {"theirs", 4});
   source.extra[0] = 2;
   EXPECT_FALSE(mergeStatus(record, source));
   EXPECT_FALSE(mergeStatus(record, tStatus{}));
@@ -117,7 +117,7 @@ TEST(StatusShortForm, WritesNothingPastItsSixteenBytes) {
   alignas(tLongStatus) unsigned char bytes[sizeof(tLongStatus)];
   std::memset(bytes, 0xA5, sizeof bytes);
   auto* status = new (bytes) tStatus{};
-  EXPECT_TRUE(setStatus(*status, -5, "memory", 393));
+  EXPECT_TRUE(setStatus(*status, -5, {"memory", 393}));
   EXPECT_EQ(status->code, -5);
   for (size_t i = sizeof(tStatus); i < sizeof bytes; ++i) ASSERT_EQ(bytes[i], 0xA5) << i;
 }
@@ -133,7 +133,7 @@ TEST(StatusMerge, OriginComesOnlyFromALongSource) {
   EXPECT_EQ(fromShort.line, 0u);
 
   tLongStatus source;
-  setStatus(source, -52007, "synchronization", 186);
+  setStatus(source, -52007, {"synchronization", 186});
   tLongStatus fromLong;
   EXPECT_TRUE(mergeStatus(fromLong, source));
   EXPECT_EQ(fromLong.head.code, -52007);

@@ -12,17 +12,14 @@
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
+#include "support/expectSite.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 namespace {
 
 using nQVWENDS100::tLongStatus;
 
-void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
+using testing_support::expectSite;
 
 class Synchronization : public ::testing::Test {
  protected:
@@ -138,7 +135,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EndingWait{"nQVZOR100_waitForSingleUseEventTimeout", 20, false},
         EndingWait{"nQVZOR100_waitForSingleUseEventInterruptible", kWaitForever, true},
-        EndingWait{"nQVZOR100_waitForSingleUseEventTimeoutInterruptible", 1000, true}));
+        EndingWait{"nQVZOR100_waitForSingleUseEventTimeoutInterruptible", 1000, true}),
+    [](auto const& wait) {
+      // The import's name past its common head: Timeout, Interruptible, ...
+      return std::string(std::get<0>(wait.param) + sizeof "nQVZOR100_waitForSingleUseEvent" - 1);
+    });
 
 }  // namespace
 }  // namespace qvrm7_driver::nQVWEND000

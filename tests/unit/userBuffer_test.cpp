@@ -11,10 +11,12 @@
 #include "host/layer/control.h"
 #include "host/layer/user.h"
 #include "platform/statusCodes.h"
+#include "support/expectSite.h"
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
+using testing_support::expectSite;
 
 namespace {
 
@@ -22,12 +24,6 @@ constexpr u64 kPage = 4096;
 constexpr u64 k4G = u64{1} << 32;
 
 u64 addressOf(void const* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
-
-void expectSite(tLongStatus const& status, i64 code, char const* file, u64 line) {
-  EXPECT_EQ(status.head.code, code);
-  EXPECT_STREQ(status.file, file);
-  EXPECT_EQ(status.line, line);
-}
 
 class UserBufferCopies : public ::testing::Test {
  protected:
