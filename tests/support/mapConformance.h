@@ -49,6 +49,7 @@
 #include "platform/status.h"
 #include "platform/statusCodes.h"
 #include "registers/dynamicAccessInterface.h"
+#include "support/expectSite.h"
 
 namespace conformance {
 
@@ -56,6 +57,7 @@ using u32 = uint32_t;
 using u64 = uint64_t;
 using nQVWENDS100::tLongStatus;
 using Map = arm::tDynamicAccessInterface;
+using testing_support::expectSite;
 
 enum Access : uint8_t { kRead = 1, kWritten = 2, kReadWritten = 3 };
 
@@ -251,11 +253,6 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
   // One call on a clean status; true when accepted, else the refusal must
   // name the operation's site and clear what the slot hands back.
   bool attempt(Op op, u32 id, Misses& misses);
-  static void expectSite(tLongStatus const& status, int64_t code, char const* file, u64 line) {
-    EXPECT_EQ(status.head.code, code);
-    EXPECT_STREQ(status.file, file);
-    EXPECT_EQ(status.line, line);
-  }
 
   std::optional<sim::Rm7Module> module_;
   u64 bar0_ = 0;

@@ -226,10 +226,11 @@ TEST_P(MapConformance, WholeMapOperationsVisitTheRecordsInOrder) {
 
 TEST_P(MapConformance, AnErrorOnEntryStopsEverySlot) {
   constexpr int64_t kEarlier = -52008;
+  constexpr qvrm7_driver::nQVWEND000::StatusSite kEarlierSite{"earlier", 7};
   for (Register const& r : registers_) {
     if (r.key == 0) continue;
     tLongStatus status;
-    qvrm7_driver::nQVWEND000::setStatus(status, kEarlier, "earlier", 7);
+    qvrm7_driver::nQVWEND000::setStatus(status, kEarlier, kEarlierSite);
     u64 value = 0x1234;
     map().get(r.key, value, status, 0);
     map().read(r.key, value, status, 0);

@@ -264,7 +264,7 @@ TEST_F(SlotRamTest, AWarningStaysUnlessAnIDIsRefused) {
     bool const refused = id & 2;
     for (int slot = 0; slot < 4; ++slot) {
       tLongStatus status;
-      qvrm7_driver::nQVWEND000::setStatus(status, 17, "earlier", 3);
+      qvrm7_driver::nQVWEND000::setStatus(status, 17, {"earlier", 3});
       u64 value = 9;
       if (slot == 0) map().get(id, value, status, 0);
       if (slot == 1) map().set(id, value, status, 0);
