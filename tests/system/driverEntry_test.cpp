@@ -18,52 +18,39 @@ bool layerOwnedBytesUntouched(nQVZOR200_tDriverRecord const& record) {
   return true;
 }
 
-TEST(DriverEntry, FillsOnlyTheNameAndCallbacksAndRegistersTheRecord) {
+TEST(DriverEntry, FillsOnlyItsOwnFieldsAndRegistersTheRecord) {
   sim::LoadedDriver driver(nQVWEND200_driverEntry);
   ASSERT_EQ(driver.load(), 0);
   nQVZOR200_tDriverRecord& record = driver.record();
 
   EXPECT_TRUE(layerOwnedBytesUntouched(record));
   EXPECT_STREQ(record.driverName, "qvrm7_driver");
-  void* const callbacks[] = {
-      reinterpret_cast<void*>(record.open),         reinterpret_cast<void*>(record.close),
-      reinterpret_cast<void*>(record.transferA),    reinterpret_cast<void*>(record.transferB),
-      reinterpret_cast<void*>(record.ioctl),        reinterpret_cast<void*>(record.unload),
-      reinterpret_cast<void*>(record.addDevice),    reinterpret_cast<void*>(record.removeDevice),
-      reinterpret_cast<void*>(record.mmap),         reinterpret_cast<void*>(record.unmap),
-      reinterpret_cast<void*>(record.destroyDevice)};
-  for (void* callback : callbacks) EXPECT_NE(callback, nullptr);
-  EXPECT_NE(record.transferA, record.transferB);
+  // Every callback is driven by the unit tests through the same record.
   EXPECT_EQ(sim::registeredDriver(), &record);
 }
 
-TEST(DriverEntry, UnloadUnregistersAndDestroysEveryStaticObject) {
-  sim::LoadedDriver driver(nQVWEND200_driverEntry);
-  ASSERT_EQ(driver.load(), 0);
-  // Every static object registered its destructor on a node of its own.
-  EXPECT_GT(sim::liveAllocations(), 0u);
-
-  driver.unload();
-  EXPECT_EQ(sim::registeredDriver(), nullptr);
-  EXPECT_EQ(sim::driverUnregistrations(), 1u);
-  EXPECT_EQ(sim::liveAllocations(), 0u);
-}
-
-TEST(DriverEntry, ReloadsAfterUnloadWithFreshStaticObjects) {
+// Every static object registered its destructor on a node of its own; the
+// next load builds them all again.
+TEST(DriverEntry, UnloadDestroysEveryStaticObjectAndAReloadBuildsThemAfresh) {
   uint64_t firstLoadBlocks = 0;
   {
     sim::LoadedDriver driver(nQVWEND200_driverEntry);
     ASSERT_EQ(driver.load(), 0);
     firstLoadBlocks = sim::totalAllocations();
+    EXPECT_GT(sim::liveAllocations(), 0u);
+    driver.unload();
+    EXPECT_EQ(sim::registeredDriver(), nullptr);
+    EXPECT_EQ(sim::driverUnregistrations(), 1u);
+    EXPECT_EQ(sim::liveAllocations(), 0u);
   }
   sim::LoadedDriver driver(nQVWEND200_driverEntry);
   ASSERT_EQ(driver.load(), 0);
   EXPECT_EQ(sim::totalAllocations(), 2 * firstLoadBlocks);
-  driver.unload();
-  EXPECT_EQ(sim::liveAllocations(), 0u);
 }
 
-TEST(DriverEntry, RefusedRegistrationReturnsTheLayerResultAndStopsTheRuntime) {
+// A refused registration stops the runtime again (the next load builds the
+// statics anew); a missing at-exit node only loses that destructor.
+TEST(DriverEntry, RefusedRegistrationOrMissingMemoryLeavesNothingBehind) {
   sim::failEveryCall("nQVZOR200_registerDriver");
   sim::setFailureCode("nQVZOR200_registerDriver", -51256);
   {
@@ -72,21 +59,16 @@ TEST(DriverEntry, RefusedRegistrationReturnsTheLayerResultAndStopsTheRuntime) {
     EXPECT_EQ(sim::registeredDriver(), nullptr);
     EXPECT_EQ(sim::liveAllocations(), 0u);
   }
-  // The start count went back to 0: the next load builds the statics again.
   sim::clearFaults();
-  uint64_t const before = sim::totalAllocations();
-  sim::LoadedDriver driver(nQVWEND200_driverEntry);
-  ASSERT_EQ(driver.load(), 0);
-  EXPECT_EQ(sim::totalAllocations() - before, before);
-}
-
-TEST(DriverEntry, MissingMemoryForAnAtExitNodeOnlyLosesThatDestructor) {
   sim::failEveryCall("nQVZOR100_malloc");
   sim::LoadedDriver driver(nQVWEND200_driverEntry);
   EXPECT_EQ(driver.load(), 0);
   sim::clearFaults();
   driver.unload();
   EXPECT_EQ(sim::liveAllocations(), 0u);
+  uint64_t const before = sim::totalAllocations();
+  ASSERT_EQ(driver.load(), 0);
+  EXPECT_GT(sim::totalAllocations(), before);
 }
 
 }  // namespace

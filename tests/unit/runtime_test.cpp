@@ -1,5 +1,7 @@
-// Runtime start and stop over tables of the test's own, and the entry's
-// failure paths in the hosted build.
+// Runtime start and stop over tables of the test's own, and the record
+// pointer of the hosted build.
+#include "platform/runtime.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +10,6 @@
 #include "host/layer/driverHost.h"
 #include "platform/driverEntry.h"
 #include "platform/memory.h"
-#include "platform/runtime.h"
 
 using namespace qvrm7_driver::nQVWEND000;
 
@@ -35,15 +36,11 @@ class Runtime : public ::testing::Test {
   void SetUp() override { gEvents.clear(); }
 };
 
-TEST_F(Runtime, ConstructsLastEntryFirstAndDestroysInReverse) {
-  runtimeInitFrom(std::begin(kTable), std::end(kTable));
-  EXPECT_EQ(gEvents, "+c+b+a");
+// Only the first of nested starts constructs and only the last stop
+// destroys; a stop without a start does not spoil the next start.
+TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
   runtimeDeinit();
-  EXPECT_EQ(gEvents, "+c+b+a-a-b-c");
-  EXPECT_EQ(sim::liveAllocations(), 0u);
-}
-
-TEST_F(Runtime, NestedStartsConstructOnceAndOnlyTheLastStopDestroys) {
+  EXPECT_EQ(runtimeStartCount(), 0u);
   runtimeInitFrom(std::begin(kTable), std::end(kTable));
   runtimeInitFrom(std::begin(kTable), std::end(kTable));
   EXPECT_EQ(runtimeStartCount(), 2u);
@@ -51,14 +48,7 @@ TEST_F(Runtime, NestedStartsConstructOnceAndOnlyTheLastStopDestroys) {
   EXPECT_EQ(gEvents, "+c+b+a");
   runtimeDeinit();
   EXPECT_EQ(gEvents, "+c+b+a-a-b-c");
-}
-
-TEST_F(Runtime, AnUnmatchedStopDoesNotPreventTheNextStart) {
-  runtimeDeinit();
-  EXPECT_EQ(runtimeStartCount(), 0u);
-  runtimeInitFrom(std::begin(kTable), std::end(kTable));
-  EXPECT_EQ(gEvents, "+c+b+a");
-  runtimeDeinit();
+  EXPECT_EQ(sim::liveAllocations(), 0u);
 }
 
 TEST_F(Runtime, NodeIsFreedBeforeItsFunctionRunsAndLateRegistrationsRunToo) {
@@ -87,32 +77,13 @@ TEST_F(Runtime, RegistrationWithoutMemoryFailsAndLeavesTheListAlone) {
   operatorDelete(head);
 }
 
-TEST(DriverEntryHosted, RefusedRegistrationLeavesNoRecordAndNoRuntime) {
-  sim::failEveryCall("nQVZOR200_registerDriver");
-  sim::setFailureCode("nQVZOR200_registerDriver", -51300);
-  sim::LoadedDriver driver(nQVWEND200_driverEntry);
-  EXPECT_EQ(driver.load(), -51300);
-  EXPECT_EQ(runtimeStartCount(), 0u);
-  EXPECT_EQ(registeredDriverRecord(), nullptr);
-  EXPECT_EQ(sim::liveAllocations(), 0u);
-}
-
-TEST(DriverEntryHosted, UnloadClearsTheRecordPointerAndStopsTheRuntime) {
+// The load and unload paths themselves are proven on the real object.
+TEST(DriverEntryHosted, TheRecordPointerLivesFromLoadToUnload) {
   sim::LoadedDriver driver(nQVWEND200_driverEntry);
   ASSERT_EQ(driver.load(), 0);
   EXPECT_EQ(registeredDriverRecord(), &driver.record());
-  EXPECT_EQ(runtimeStartCount(), 1u);
   driver.unload();
   EXPECT_EQ(registeredDriverRecord(), nullptr);
-  EXPECT_EQ(runtimeStartCount(), 0u);
-}
-
-TEST(DriverEntryHosted, VersionRecordHoldsKeyValueTextsEndedByNull) {
-  char const* const* record = getVersionRecord();
-  int entries = 0;
-  for (; record[entries] != nullptr; ++entries)
-    EXPECT_NE(std::string(record[entries]).find('='), std::string::npos) << record[entries];
-  EXPECT_EQ(entries + 1, 9);
 }
 
 }  // namespace
