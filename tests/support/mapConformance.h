@@ -44,12 +44,12 @@
 #include <string>
 #include <vector>
 
-#include "host/layer/control.h"
 #include "host/layer/rm7Module.h"
 #include "platform/status.h"
 #include "platform/statusCodes.h"
 #include "registers/dynamicAccessInterface.h"
 #include "support/expectSite.h"
+#include "support/mappedModule.h"
 
 namespace conformance {
 
@@ -197,13 +197,8 @@ class Misses {
 class MapConformance : public ::testing::TestWithParam<Sheet const*> {
  protected:
   void SetUp() override {
-    sim::reset();
     module_.emplace();
-    ASSERT_EQ(sim::plugIn(module_->device()), 0);
-    bar0_ = nQVZOR230_mapPhysicalToKernel(module_->bar0().physicalAddress(),
-                                          sim::Rm7Module::kBar0Size, 0);
-    ASSERT_NE(bar0_, 0u);
-    probe_ = sheet().probe(*module_);
+    probe_ = sheet().probe(module_->module());
     registers_ = sheet().registers();
     map_ = build(0, 0, 0xFFFFFFFF);
     probe_.clear();
@@ -211,16 +206,13 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
   void TearDown() override {
     EXPECT_EQ(probe_.strays(), std::vector<Hit>{});
     map_.reset();
-    nQVZOR230_unmapPhysicalFromKernel(bar0_, 0);
-    sim::unplug(*module_->device());
     module_.reset();
-    sim::reset();
   }
 
   Sheet const& sheet() const { return *GetParam(); }
   Map& map() { return *map_; }
   BuiltMap build(u32 base, u32 windowStart, u32 windowSize) {
-    return sheet().build(bar0_ + sheet().block, base, windowStart, windowSize);
+    return sheet().build(module_->bar0() + sheet().block, base, windowStart, windowSize);
   }
   std::vector<Hit> takeLog() {
     std::vector<Hit> log = probe_.log();
@@ -254,8 +246,7 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
   // name the operation's site and clear what the slot hands back.
   bool attempt(Op op, u32 id, Misses& misses);
 
-  std::optional<sim::Rm7Module> module_;
-  u64 bar0_ = 0;
+  std::optional<testing_support::MappedModule> module_;
   Probe probe_;
   std::vector<Register> registers_;
   BuiltMap map_;

@@ -8,6 +8,7 @@
 #include "registers/slotram/RM7SlotRamRegisterMap.h"
 #include "support/fpgaMapBuild.h"
 #include "support/mapConformance.h"
+#include "support/mappedModule.h"
 
 namespace conformance {
 namespace {
@@ -76,21 +77,14 @@ std::map<u32, Named> documentedIDs() {
 class SlotRamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::reset();
     module_.emplace();
-    ASSERT_EQ(sim::plugIn(module_->device()), 0);
-    bar0_ = nQVZOR230_mapPhysicalToKernel(module_->bar0().physicalAddress(),
-                                          sim::Rm7Module::kBar0Size, 0);
-    accessor_ = {bar0_ + sim::Rm7Fpga::kSlotRamBlock, sim::Rm7Fpga::kSlotRamSize};
+    accessor_ = {module_->bar0() + sim::Rm7Fpga::kSlotRamBlock, sim::Rm7Fpga::kSlotRamSize};
     build(0xFFFFFFFF);
   }
   void TearDown() override {
     EXPECT_TRUE(ram().strays().empty());
     map_.reset();
-    nQVZOR230_unmapPhysicalFromKernel(bar0_, 0);
-    sim::unplug(*module_->device());
     module_.reset();
-    sim::reset();
   }
   void build(u32 windowSize) {
     map_.reset();
@@ -115,8 +109,7 @@ class SlotRamTest : public ::testing::Test {
     return words;
   }
 
-  std::optional<sim::Rm7Module> module_;
-  u64 bar0_ = 0;
+  std::optional<testing_support::MappedModule> module_;
   tRM7SlotRamRegisterMap::tAccessor accessor_{};
   std::optional<tRM7SlotRamRegisterMap> map_;
 };
