@@ -1,7 +1,9 @@
-// What a device may address by DMA, as its device core records it. The
-// buffer operations belong with the DMA classes.
+// What a device may address by DMA, as its device core records it, and the
+// DMA buffers allocated under that restriction.
 #pragma once
 
+#include "platform/pageList.h"
+#include "platform/status.h"
 #include "platform/types.h"
 
 namespace qvrm7_driver::nQVWEND000 {
@@ -21,6 +23,15 @@ class tDMAConfiguration {
   tDMAConfiguration(tDMAConfiguration const&) = delete;
   tDMAConfiguration& operator=(tDMAConfiguration const&) = delete;
 
+  // Whole pages for at least size bytes, from the device's NUMA node when it
+  // has one; the bytes allocated, 0 on failure. The page size must be a
+  // multiple of the alignment (0 counts as 1). Flags are the layer's
+  // page-list flags; a 32-bit device's buffers always lie below 4 GiB.
+  virtual u64 allocateDMABuffer(tPageList& list, u64 size, u32 flags, tStatus& status,
+                                u64 alignment);
+  // Gives the pages back and clears the record; a cleared record is left be.
+  virtual void freeDMABuffer(tPageList& list);
+
   u32 type() const { return type_; }
   tPCIDescription const* description() const { return description_; }
   void configure(u32 type, tPCIDescription const* description) {
@@ -32,5 +43,8 @@ class tDMAConfiguration {
   u32 type_;
   tPCIDescription const* description_;
 };
+
+// A kernel mapping of the whole list; 0 (and -52000) when the layer refused.
+u64 mapPageListToKernel(tPageList const& list, tStatus& status);
 
 }  // namespace qvrm7_driver::nQVWEND000

@@ -27,7 +27,8 @@ int32_t nQVZOR100_vsprintf(char* buffer, char const* format, va_list arguments);
 // -1 when the text did not fit (the buffer then holds the cut text).
 int32_t nQVZOR100_vsnPrintf(char* buffer, uint64_t size, char const* format, va_list arguments);
 void nQVZOR100_printToDebugger(char const* text);
-[[noreturn]] void nQVZOR250_halt(char const* driverName, char const* file, uint64_t line, char const* text);
+[[noreturn]] void nQVZOR250_halt(char const* driverName, char const* file, uint64_t line,
+                                 char const* text);
 
 // ---- Driver registration --------------------------------------------------
 // The record the layer hands to the driver entry. The layer owns it and the
@@ -224,6 +225,7 @@ uint32_t nQVZOR1_getDeviceNUMANode(nQVZOR200_tPCIDeviceRecord const* record);
 
 // 0 when the device may address memory through the mask.
 int32_t nQVZOR220_pciSetDMAMask(uint64_t deviceHandle, uint64_t mask);
+// Non-zero when the machine has memory above 4 GiB, where page lists may lie.
 int32_t nQVZOR200_isAddressableMemOver4G(void);
 
 // Kernel mappings of physical ranges (device memory): 0 when refused. The
@@ -255,5 +257,54 @@ int32_t nQVZOR1400_reserveInterrupt(uint32_t interruptNumber,
                                     char const* driverName, uint32_t flags);
 void nQVZOR100_relinquishInterrupt(uint32_t interruptNumber,
                                    nQVZOR1400_tInterruptRegistration* registration);
+
+// ---- Page lists and scatter-gather lists ---------------------------------------
+// A page list is a block of kernel pages the layer allocated; its handle is
+// 0 when the layer refused. Allocation flags: the pages are physically
+// contiguous; they lie below 4 GiB; they are filled with zeros. The layer
+// takes nothing else: the pages come from its own pool.
+enum {
+  kQVZORPageListContiguous = 1,
+  kQVZORPageListBelow4G = 2,
+  kQVZORPageListZeroed = 4,
+};
+uint64_t nQVZOR220_tPageList_createFromAllocation(uint64_t pageCount, uint32_t flags);
+// The same, from the memory of a NUMA node.
+uint64_t nQVZOR1_tPageList_createFromAllocationNUMA(uint64_t pageCount, uint32_t flags,
+                                                    uint32_t node);
+void nQVZOR220_tPageList_destroy(uint64_t pageList);
+// The physical address of the byte at offset, and in contiguous the number of
+// bytes from there on that are physically contiguous (to the end of the list
+// at most). Offset beyond the list: 0 and 0.
+uint64_t nQVZOR220_tPageList_getPhysicalAddress(uint64_t pageList, uint64_t offset,
+                                                uint64_t* contiguous);
+// A kernel mapping of the whole list, or of one page of it; 0 when refused.
+// Each is undone with the address it gave.
+uint64_t nQVZOR220_tPageList_mapToKernel(uint64_t pageList);
+void nQVZOR220_tPageList_unmapFromKernel(uint64_t pageList, uint64_t kernelAddress);
+uint64_t nQVZOR220_tPageList_mapOnePageToKernel(uint64_t pageList, uint64_t pageIndex);
+void nQVZOR220_tPageList_unmapOnePageFromKernel(uint64_t pageList, uint64_t kernelAddress);
+
+// A scatter-gather object maps part of a page list for a device's DMA and
+// describes it as bus-address segments, coalesced where the pages are. It
+// holds at most the number of pages it was created for; 0 when refused.
+uint64_t nQVZOR220_tSGL_createForPCI(uint64_t deviceHandle, uint64_t pageCount);
+void nQVZOR220_tSGL_destroy(uint64_t sgl);
+// 0 or a negative layer code: a range outside the list, more segments than
+// the object holds, or an object that is already mapped.
+int32_t nQVZOR220_tSGL_map(uint64_t sgl, uint64_t pageList, uint64_t offset, uint64_t size,
+                           bool fromDevice);
+void nQVZOR220_tSGL_unmap(uint64_t sgl);  // nothing when it is not mapped
+// Hands the mapped pages to the device, and back to the CPU once the device
+// has written bytes of them.
+void nQVZOR220_tSGL_prepareForDMA(uint64_t sgl);
+void nQVZOR220_tSGL_completeDMA(uint64_t sgl, uint64_t bytes);
+uint64_t nQVZOR220_tSGL_numSegments(uint64_t sgl);
+// The object's own cursor: set to a segment, read, stepped on. A cursor
+// past the last segment reads 0.
+void nQVZOR220_tSGL_iterate(uint64_t sgl, uint64_t index);
+uint64_t nQVZOR220_tSGL_getSegmentAddress(uint64_t sgl);
+uint64_t nQVZOR220_tSGL_getSegmentSize(uint64_t sgl);
+void nQVZOR220_tSGL_nextSegment(uint64_t sgl);
 
 }  // extern "C"

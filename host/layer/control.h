@@ -58,7 +58,8 @@ void throwOnHalt();
 std::vector<HaltRecord> halts();  // every halt seen since reset
 
 // Everything above back to its defaults (faults, logs, capture, handler),
-// and the clock, registrations and user-copy records of the other services.
+// and the clock, registrations, user-copy records and page placement of the
+// other services.
 // Live allocations are kept: they belong to whoever made them.
 void reset();
 

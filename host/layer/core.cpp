@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/layer/control.h"
+#include "host/layer/dma/dma.h"
 #include "host/layer/driverHost.h"
 #include "host/layer/lockedState.h"
 #include "host/layer/pci.h"
@@ -202,6 +203,7 @@ void reset() {
   resetSyncControls();
   clearRegistrations();
   clearUserCopies();
+  resetDmaControls();
   State& s = state();
   std::lock_guard lock(s.mutex);
   s.faults.clear();

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
+#include <type_traits>
 
 namespace sim {
 
@@ -10,6 +12,17 @@ template <class State, class Read>
 auto readLocked(State& state, Read read) {
   std::lock_guard lock(state.mutex);
   return read(state);
+}
+
+// A copy of what read takes from the record that key names in the state's
+// records map, made under the lock; none when no record has the key.
+template <class State, class Key, class Read>
+auto findLocked(State& state, Key const& key, Read read)
+    -> std::optional<std::decay_t<decltype(read(state.records.begin()->second))>> {
+  std::lock_guard lock(state.mutex);
+  auto found = state.records.find(key);
+  if (found == state.records.end()) return std::nullopt;
+  return read(found->second);
 }
 
 }  // namespace sim
