@@ -4,6 +4,7 @@
 // driver never runs these constructors itself.
 #include "platform/runtime.h"
 #include "platform/trace.h"
+#include "registers/version.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
@@ -11,7 +12,7 @@ namespace {
 
 struct tConstructorTable {
   u64 startMarker;
-  tStaticConstructor entries[2];
+  tStaticConstructor entries[3];
   u64 endMarker;
 };
 
@@ -21,6 +22,7 @@ __attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const
     {
         constructTrace,
         constructConsoleTraceDestination,
+        qvregitools::constructNoneVersion,
     },
     0x454e444354524c53ull,  // end marker
 };

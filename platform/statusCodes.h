@@ -33,4 +33,17 @@ enum : i64 {
   kStatusLayer51106 = -52031,
 };
 
+// Registrations, versions and storage maps.
+enum : i64 {
+  kStatusVersionTooOld = -240000,
+  kStatusVersionNewer = 240000,  // a warning: the lookup succeeds
+  kStatusVersionText = -240008,
+  kStatusNotVersioned = -240022,
+  kStatusVersionRequired = -240023,
+  kStatusRegistrationNotFound = -240024,
+  kStatusVersionRange = -240026,
+  kStatusNullName = -240031,
+  kStatusBuildTooLarge = -240046,
+};
+
 }  // namespace qvrm7_driver::nQVWEND000

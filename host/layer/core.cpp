@@ -69,7 +69,14 @@ void updateWatching(State& s) {
 
 namespace detail {
 
+namespace {
+thread_local uint64_t tImportsOfThisThread = 0;
+}  // namespace
+
+uint64_t importsOfThisThread() { return tImportsOfThisThread; }
+
 bool enterImport(char const* import) {
+  ++tImportsOfThisThread;
   if (!gWatching.load(std::memory_order_relaxed)) return false;
   State& s = state();
   std::shared_ptr<ImportHook const> hook;

@@ -23,6 +23,14 @@ namespace sim {
 // sleep instead of sleeping, and bounded event waits measure their deadline
 // on it (a waiter whose deadline passes wakes when the clock is moved).
 // Switch clocks only while no thread waits.
+//
+// A thread that spins on the virtual clock sees time pass as it would on a
+// real one: without a set step, a read of the monotonic counter or the timer
+// count that directly follows another such read of the same thread (no other
+// import of that thread, no clock control in between) is the k-th read of a
+// spin and moves the clock on by k nanoseconds after it is read. A spin of d
+// nanoseconds thus ends after about sqrt(2d) reads, and overshoots its end by
+// less than one step; the first read after anything else moves nothing.
 void useVirtualClock(uint64_t startNanoseconds = 0);
 void useRealClock();
 bool virtualClockInUse();

@@ -12,6 +12,10 @@ void requireNoSpinLock(char const* import);
 // Any other misuse of the layer (bad handle, wrong owner): print and abort.
 [[noreturn]] void layerFault(char const* import, char const* what);
 
+// Every import call of the calling thread so far; the clock tells a spin
+// (reads of the clock with nothing else in between) from it.
+uint64_t importsOfThisThread();
+
 bool clockIsVirtual();
 // The virtual time without moving it.
 uint64_t virtualClockPeek();

@@ -23,6 +23,16 @@ std::atomic<bool> gVirtual{false};
 std::atomic<uint64_t> gVirtualNanoseconds{0};
 std::atomic<uint64_t> gAutoAdvance{0};
 std::atomic<uint32_t> gTimerInterval{kDefaultTimerInterval};
+// Bumped by every clock control: a spin never runs across one.
+std::atomic<uint64_t> gClockControls{0};
+
+// The calling thread's last clock read and how long its spin has lasted.
+struct SpinState {
+  uint64_t imports = 0;
+  uint64_t controls = 0;
+  uint64_t reads = 0;
+};
+thread_local SpinState tSpin;
 
 std::mutex gSleepLogMutex;
 std::vector<uint32_t> gSleepLog;
@@ -33,11 +43,27 @@ uint64_t readRealClock(clockid_t clock) {
   return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
 
-// A read of the monotonic counter or the timer count: on the virtual clock
-// with auto-advance it moves time on by one step.
+void clockControlled() { gClockControls.fetch_add(1); }
+
+// How far this read of a spin moves the clock: the k-th read, k nanoseconds.
+// The import that called us has already been counted.
+uint64_t spinStep() {
+  uint64_t const imports = detail::importsOfThisThread();
+  uint64_t const controls = gClockControls.load();
+  bool const spinning = imports == tSpin.imports + 1 && controls == tSpin.controls;
+  tSpin.reads = spinning ? tSpin.reads + 1 : 0;
+  tSpin.imports = imports;
+  tSpin.controls = controls;
+  return tSpin.reads;
+}
+
+// A read of the monotonic counter or the timer count: on the virtual clock it
+// moves time on by the set step, or else by the spin's step, after the read.
 uint64_t readClock() {
   if (!gVirtual.load()) return readRealClock(CLOCK_MONOTONIC);
-  uint64_t const step = gAutoAdvance.load(std::memory_order_relaxed);
+  uint64_t step = gAutoAdvance.load(std::memory_order_relaxed);
+  uint64_t const spin = spinStep();
+  if (step == 0) step = spin;
   if (step == 0) return gVirtualNanoseconds.load();
   uint64_t const before = gVirtualNanoseconds.fetch_add(step);
   detail::notifyClockMoved();
@@ -52,11 +78,13 @@ uint64_t virtualClockPeek() { return gVirtualNanoseconds.load(); }
 }  // namespace detail
 
 void useVirtualClock(uint64_t startNanoseconds) {
+  clockControlled();
   gVirtualNanoseconds.store(startNanoseconds);
   gVirtual.store(true);
 }
 
 void useRealClock() {
+  clockControlled();
   gVirtual.store(false);
   gAutoAdvance.store(0);
 }
@@ -64,11 +92,15 @@ void useRealClock() {
 bool virtualClockInUse() { return gVirtual.load(); }
 
 void advanceClock(uint64_t nanoseconds) {
+  clockControlled();
   gVirtualNanoseconds.fetch_add(nanoseconds);
   detail::notifyClockMoved();
 }
 
-void setAutoAdvance(uint64_t nanosecondsPerRead) { gAutoAdvance.store(nanosecondsPerRead); }
+void setAutoAdvance(uint64_t nanosecondsPerRead) {
+  clockControlled();
+  gAutoAdvance.store(nanosecondsPerRead);
+}
 
 uint64_t virtualNow() { return gVirtualNanoseconds.load(); }
 

@@ -1,0 +1,260 @@
+#include "registers/dispatcher.h"
+
+#include "platform/memory.h"
+#include "platform/statusCodes.h"
+#include "platform/userBuffer.h"
+
+namespace qvregitools {
+
+using qvrm7_driver::nQVWEND000::setStatus;
+using qvrm7_driver::nQVWEND000::StatusSite;
+
+namespace {
+
+namespace codes = qvrm7_driver::nQVWEND000;
+
+#define QVREGITOOLS_HEADER(name) "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/" name
+
+constexpr char kRegistrationFile[] = QVREGITOOLS_HEADER("Registration");
+constexpr StatusSite kVersionRequiredSite{kRegistrationFile, 82};
+constexpr StatusSite kNotVersionedSite{kRegistrationFile, 96};
+constexpr StatusSite kVersionTooOldSite{kRegistrationFile, 114};
+constexpr StatusSite kVersionNewerSite{kRegistrationFile, 121};
+
+constexpr char kDispatcherBaseFile[] = QVREGITOOLS_HEADER("DispatcherBase");
+constexpr StatusSite kBaseNotRemovedSite{kDispatcherBaseFile, 115};
+constexpr StatusSite kNotFoundSite{kDispatcherBaseFile, 151};
+constexpr StatusSite kNoNamesBufferSite{kDispatcherBaseFile, 179};
+constexpr StatusSite kNullNameSite{kDispatcherBaseFile, 264};
+
+constexpr char kWrapperDispatcherFile[] = QVREGITOOLS_HEADER("WrapperDispatcher");
+constexpr StatusSite kRemoveNullNameSite{kWrapperDispatcherFile, 91};
+constexpr StatusSite kNotRemovedSite{kWrapperDispatcherFile, 98};
+
+constexpr char kDispatcherFile[] = QVREGITOOLS_HEADER("Dispatcher");
+constexpr StatusSite kUserNameTooLongSite{kDispatcherFile, 58};
+
+#undef QVREGITOOLS_HEADER
+
+constexpr char kVersionMark[] = "_Ver";
+constexpr u64 kVersionMarkLength = sizeof kVersionMark - 1;
+constexpr char kListSeparator = '\t';
+
+u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
+
+// Where the first "_Ver" starts; the text's length when there is none.
+u64 versionMarkAt(char const* name, u64 length) {
+  for (u64 i = 0; i + kVersionMarkLength <= length; ++i) {
+    if (codes::compareMemory(name + i, kVersionMark, kVersionMarkLength) == 0) return i;
+  }
+  return length;
+}
+
+u64 userAddress(void* user) { return static_cast<u64>(reinterpret_cast<uintptr_t>(user)); }
+
+}  // namespace
+
+void Registration::operator delete(void* object) { codes::operatorDelete(object); }
+
+void Registration::checkVersion(Version requested, tStatus& status) const {
+  if (status.isFatal()) return;
+  if (requested == noneVersion()) {
+    if (supportsVersioning_ != 0)
+      setStatus(status, codes::kStatusVersionRequired, kVersionRequiredSite);
+    return;
+  }
+  if (supportsVersioning_ == 0) {
+    setStatus(status, codes::kStatusNotVersioned, kNotVersionedSite);
+  } else if (requested < oldestCompatibleVersion_) {
+    setStatus(status, codes::kStatusVersionTooOld, kVersionTooOldSite);
+  } else if (requested > version_) {
+    setStatus(status, codes::kStatusVersionNewer, kVersionNewerSite);
+  }
+}
+
+namespace detail {
+
+u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name)); }
+
+u64 RegistryCore::find(char const* name, u64 length) const {
+  for (u64 i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].first.compare(name, length) == 0) return i;
+  }
+  return entries_.size();
+}
+
+void RegistryCore::append(char const* name, Registration& registration, tStatus& status) {
+  if (status.isFatal()) return;
+  if (name == nullptr) {
+    setStatus(status, codes::kStatusNullName, kNullNameSite);
+    return;
+  }
+  tEntry entry;
+  entry.first.assign(name, lengthOf(name), status);
+  entry.second = &registration;
+  u64 const end = entries_.size();
+  entries_.insert_(end, 1, status);
+  if (status.isFatal()) return;
+  entries_[end].swap(entry);
+  entries_.incrementSize(1);
+}
+
+Registration* RegistryCore::unlink(char const* name) {
+  if (name == nullptr) return nullptr;
+  u64 const index = find(name);
+  if (index == entries_.size()) return nullptr;
+  Registration* const registration = entries_[index].second;
+  entries_.erase(index);
+  return registration;
+}
+
+Registration* RegistryCore::unlinkOrReport(char const* name, tStatus& status) {
+  if (status.isFatal()) return nullptr;
+  if (name == nullptr) {
+    setStatus(status, codes::kStatusNullName, kNullNameSite);
+    return nullptr;
+  }
+  Registration* const registration = unlink(name);
+  if (registration == nullptr)
+    setStatus(status, codes::kStatusRegistrationNotFound, kBaseNotRemovedSite);
+  return registration;
+}
+
+void RegistryCore::removeAndDelete(char const* name, tStatus& status) {
+  if (name == nullptr) {
+    setStatus(status, codes::kStatusNullName, kRemoveNullNameSite);
+    return;
+  }
+  Registration* const registration = unlink(name);
+  if (registration == nullptr) {
+    setStatus(status, codes::kStatusRegistrationNotFound, kNotRemovedSite);
+    return;
+  }
+  delete registration;
+}
+
+void RegistryCore::deleteAll() {
+  while (!entries_.empty()) {
+    Registration* const registration = entries_[0].second;
+    entries_.erase(0);
+    delete registration;
+  }
+}
+
+Registration* RegistryCore::lookUp(char const* name, tStatus& status) const {
+  if (status.isFatal()) return nullptr;
+  if (name == nullptr) {
+    setStatus(status, codes::kStatusNullName, kNullNameSite);
+    return nullptr;
+  }
+  u64 const length = lengthOf(name);
+  u64 const mark = versionMarkAt(name, length);
+  Version requested;
+  if (mark != length) {
+    requested = Version(name + mark + kVersionMarkLength, status);
+    if (status.isFatal()) return nullptr;
+  }
+  u64 const index = find(name, mark);
+  if (index == entries_.size()) {
+    setStatus(status, codes::kStatusRegistrationNotFound, kNotFoundSite);
+    return nullptr;
+  }
+  Registration* const registration = entries_[index].second;
+  registration->checkVersion(requested, status);
+  return status.isFatal() ? nullptr : registration;
+}
+
+void RegistryCore::fillNames(char* buffer, tStatus& status) const {
+  if (status.isFatal()) return;
+  if (buffer == nullptr) {
+    setStatus(status, codes::kStatusNullName, kNoNamesBufferSite);
+    return;
+  }
+  for (u64 i = 0; i < entries_.size(); ++i) {
+    qvhtl::String const& name = entries_[i].first;
+    // The terminator too, but never past the slot: a name that fills the
+    // slot has none.
+    u64 const bytes = name.size() < kNameSlotSize ? name.size() + 1 : kNameSlotSize;
+    codes::copyMemory(buffer + kNameSlotSize * i, name.c_str(), bytes);
+  }
+}
+
+// A tab goes in only after text: an empty first name gives no tab.
+u64 RegistryCore::listSize() const {
+  u64 size = 0;
+  for (u64 i = 0; i < entries_.size(); ++i) {
+    if (size != 0) ++size;
+    size += entries_[i].first.size();
+  }
+  return size + 1;
+}
+
+void RegistryCore::buildList(qvhtl::String& out, tStatus& status) const {
+  tStatus clean;
+  out.assign("", 0, clean);
+  for (u64 i = 0; i < entries_.size(); ++i) {
+    if (!out.empty()) {
+      char const separator = kListSeparator;
+      out.append(&separator, &separator + 1, status);
+    }
+    out.append(entries_[i].first, status);
+  }
+}
+
+void RegistryCore::copyIn(tEventDescriptor const& context, void* user, u64 size,
+                          unsigned char* dest, tStatus& status) {
+  codes::tUserBuffer(context, userAddress(user), size).read(0, dest, size, status);
+}
+
+void RegistryCore::copyNamesOut(tEventDescriptor const& context, void* user,
+                                tStatus& status) const {
+  if (status.isFatal()) return;
+  if (entries_.empty()) {
+    fillNames(nullptr, status);
+    return;
+  }
+  u64 const bytes = entries_.size() * kNameSlotSize;
+  auto* const names = static_cast<char*>(codes::operatorNewFlagged(bytes, status, 0));
+  if (names == nullptr) return;
+  codes::fillMemory(names, 0, bytes);
+  fillNames(names, status);
+  codes::tUserBuffer(context, userAddress(user), bytes).write(0, names, bytes, status);
+  codes::operatorDelete(names);
+}
+
+void RegistryCore::copyListOut(tEventDescriptor const& context, void* user, tStatus& status) const {
+  if (status.isFatal()) return;
+  qvhtl::String list;
+  buildList(list, status);
+  if (list.empty()) return;
+  codes::tUserBuffer(context, userAddress(user), list.size())
+      .write(0, list.c_str(), list.size(), status);
+}
+
+tUserName::tUserName(tEventDescriptor const& context, void* user, u64 size, tStatus& status)
+    : text_(nullptr) {
+  if (status.isFatal()) return;
+  // Refused before anything is allocated: the size is the caller's, and one
+  // that fills 64 bits would make size + 1 wrap to nothing.
+  if (size > kLargestUserNameSize) {
+    setStatus(status, codes::kStatusBadArgument, kUserNameTooLongSite);
+    return;
+  }
+  auto* const text = static_cast<char*>(codes::operatorNewFlagged(size + 1, status, 0));
+  if (text == nullptr) return;
+  codes::fillMemory(text, 0, size + 1);
+  if (size != 0) {
+    RegistryCore::copyIn(context, user, size, reinterpret_cast<unsigned char*>(text), status);
+  }
+  if (status.isFatal()) {
+    codes::operatorDelete(text);
+    return;
+  }
+  text[size] = '\0';
+  text_ = text;
+}
+
+tUserName::~tUserName() { codes::operatorDelete(text_); }
+
+}  // namespace detail
+}  // namespace qvregitools

@@ -1,0 +1,257 @@
+// Registries over stand-in maps and the layer's user memory. Every test ends
+// with its registries gone and must leave no block and no mutex behind.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "host/layer/control.h"
+#include "host/layer/syncControl.h"
+#include "host/layer/user.h"
+#include "platform/statusCodes.h"
+#include "registers/armDispatcher.h"
+#include "support/expectSite.h"
+
+namespace {
+
+using namespace qvrm7_driver;
+using namespace qvrm7_driver::nQVWEND000;
+using arm::tDynamicAccessInterface;
+using armki::ARMDispatcher;
+using nQVWENDS100::tLongStatus;
+using testing_support::expectSite;
+
+#define LIBRARY "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/"
+constexpr char kRegistration[] = LIBRARY "Registration";
+constexpr char kBase[] = LIBRARY "DispatcherBase";
+constexpr char kVersion[] = LIBRARY "Version";
+constexpr char kDispatcher[] = LIBRARY "Dispatcher";
+
+// Knows one register, at offset 0x10, of three fields; notes how deep its
+// registration's mutex was held while it answered.
+class FakeMap final : public tDynamicAccessInterface {
+ public:
+  FakeMap(char const* version, char const* oldest) : version_(version), oldest_(oldest) {}
+  void get(u32, u64&, tStatus&, u32) override {}
+  void set(u32, u64, tStatus&, u32) override {}
+  void read(u32, u64&, tStatus&, u32) override {}
+  void write(u32, u64, bool, tStatus&, u32) override {}
+  void flush(u32, bool, tStatus&, u32) override {}
+  void refresh(u32, tStatus&, u32) override {}
+  void getRegisterFormat(u32 id, u32& count, arm::FieldType* types, u64* masks,
+                         tStatus& status) const override {
+    depthSeen = held != nullptr ? held->depth() : 0;
+    count = (id & 0xFFFFFF) == 0x10 ? 3 : 0;
+    if (count == 0) setStatus(status, kStatusNotSupported, StatusSite{"fake", 1});
+    std::memcpy(types, kTypes, sizeof kTypes);
+    std::memcpy(masks, kMasks, sizeof kMasks);
+  }
+  void flushRegMap(bool, tStatus&) override {}
+  void refreshRegMap(tStatus&) override {}
+  void markDirtyRegMap() override {}
+  char const* getVersion() const override { return version_; }
+  char const* getOldestCompatibleVersion() const override { return oldest_; }
+
+  static constexpr arm::FieldType kTypes[3] = {arm::kFieldBool, arm::kFieldU8, arm::kFieldU32};
+  static constexpr u64 kMasks[3] = {0x1, 0x1E, 0xFFFF0000};
+  tMutex* held = nullptr;
+  mutable u32 depthSeen = 0;
+
+ private:
+  char const* version_;
+  char const* oldest_;
+};
+
+// Registered without versions, as a device window is.
+struct Window {};
+
+// Declared first, so it looks last, once the registries are gone.
+struct NothingLeft {
+  ~NothingLeft() {
+    EXPECT_EQ(sim::liveAllocations(), allocations);
+    EXPECT_EQ(sim::liveMutexes(), mutexes);
+  }
+  u64 allocations = sim::liveAllocations();
+  u64 mutexes = sim::liveMutexes();
+};
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    tStatus status;
+    dispatcher.add("RM7SlotRegisterMap", slot, status);
+    dispatcher.add("Ranged", ranged, status);
+    dispatcher.add("Plain", plain, status);
+    EXPECT_EQ(status.code, 0);
+  }
+  // A name in user memory, not terminated.
+  void* inUser(char const* text) {
+    std::memset(user.data() + 4096, 0, 4096);
+    std::memcpy(user.data() + 4096, text, std::strlen(text));
+    user[4096 + std::strlen(text)] = 'Z';
+    return user.data() + 4096;
+  }
+
+  NothingLeft left;
+  FakeMap slot{"22.8.0f141", "22.8.0f141"};
+  FakeMap ranged{"2.0.0f5", "100d1"};
+  FakeMap plain{"", ""};
+  ARMDispatcher dispatcher;
+  tEventDescriptor const context{nullptr};
+  std::array<char, 8192> user{};
+  sim::UserRange range{user.data(), user.size()};
+};
+
+TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
+  constexpr u64 kLargest = qvregitools::kLargestUserNameSize;
+  char outside[64] = {};
+  struct Case {
+    char const* name;
+    FakeMap* found;
+    i64 code = 0;
+    char const* file = nullptr;
+    u64 line = 0;
+    u64 size = 0;        // 0: the name's length
+    void* at = nullptr;  // null: in user memory
+  } const cases[] = {
+      {"RM7SlotRegisterMap", nullptr, kStatusVersionRequired, kRegistration, 82},
+      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot},
+      {"Ranged_Ver100d1", &ranged},
+      {"Ranged_Ver2.0.0f6", &ranged, kStatusVersionNewer, kRegistration, 121},
+      {"Ranged_Ver1.0.0d0", nullptr, kStatusVersionTooOld, kRegistration, 114},
+      {"Plain", &plain},
+      {"Plain_Ver1.0.0d0", nullptr, kStatusNotVersioned, kRegistration, 96},
+      {"A_VerB_Ver1.0.0d0", nullptr, kStatusVersionText, kVersion, 247},
+      {"Ranged_Ver4294967298.0.0d1", nullptr, kStatusVersionRange, kVersion, 174},
+      {"Plain", nullptr, kStatusRegistrationNotFound, kBase, 151, kLargest},  // "PlainZ"
+      {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, kLargest + 1},
+      {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, ~u64{0}},  // size + 1 wraps
+      {"Plain", nullptr, kStatusBadArgument, "tUserBuffer", 44, 5, outside},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name << " of " << c.size);
+    tLongStatus status;
+    tDynamicAccessInterface* found = &slot;
+    tMutex* mutex = nullptr;
+    u64 const allocations = sim::totalAllocations();
+    void* const name = c.at != nullptr ? c.at : inUser(c.name);
+    dispatcher.getRegistration(context, name, c.size != 0 ? c.size : std::strlen(c.name), &found,
+                               status, &mutex);
+    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
+    EXPECT_EQ(status.head.code, c.code);
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(mutex != nullptr, c.found != nullptr);
+    EXPECT_EQ(sim::totalAllocations() == allocations, c.line == 58);  // refused before allocating
+  }
+
+  qvregitools::Dispatcher<Window, qvregitools::WrapperDispatcher> windows;
+  Window flash;
+  tStatus status;
+  windows.add("fpgaFlashWindow", flash, status);
+  for (char const* name :
+       {"fpgaFlashWindow", "fpgaFlashWindow_Ver000d0", "fpgaFlashWindow_Ver100d1"}) {
+    Window* found = nullptr;
+    windows.getRegistration(name, &found, status, nullptr);
+    EXPECT_EQ(found, status.code == 0 ? &flash : nullptr) << name;
+  }
+  EXPECT_EQ(status.code, kStatusNotVersioned);
+}
+
+TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {
+  char outside[64] = {};
+  // Names in zero-padded 64-byte slots; the list without its terminator.
+  tLongStatus status;
+  dispatcher.getRegistrationNames(context, user.data(), status);
+  user[3 * 64 + 31] = '#';
+  dispatcher.getRegistrationList(context, user.data() + 3 * 64, status);
+  EXPECT_EQ(std::string(user.data(), 3 * 64 + 32),
+            std::string("RM7SlotRegisterMap\0", 19) + std::string(45, '\0') + "Ranged" +
+                std::string(58, '\0') + "Plain" + std::string(59, '\0') +
+                "RM7SlotRegisterMap\tRanged\tPlain#");
+  EXPECT_EQ(dispatcher.getSizeOfRegistrationList(), 32u);
+  tLongStatus refused;
+  dispatcher.getRegistrationList(context, outside, refused);
+  expectSite(refused, kStatusBadArgument, "tUserBuffer", 57);
+  ARMDispatcher empty;
+  sim::clearUserCopies();
+  empty.getRegistrationList(context, user.data(), status);
+  EXPECT_EQ(status.head.code, 0);
+  empty.getRegistrationNames(context, user.data(), status);
+  expectSite(status, kStatusNullName, kBase, 179);
+  EXPECT_TRUE(sim::userCopies().empty());
+
+  // Formats go out under the map's mutex, which is always given back.
+  tMutex* mutex = nullptr;
+  tDynamicAccessInterface* found = nullptr;
+  tStatus lookup;
+  dispatcher.getRegistration("Ranged_Ver2.0.0f5", &found, lookup, &mutex);
+  ASSERT_NE(mutex, nullptr);
+  ranged.held = mutex;
+  struct Format {
+    u32 id;
+    void* types;
+    i64 code;
+    u32 count;
+  } const formats[] = {{0x22000010, user.data(), 0, 3},
+                       {0x80000014, user.data(), kStatusNotSupported, 0},
+                       {0xC0000010, outside, kStatusBadArgument, 3}};
+  for (Format const& f : formats) {
+    SCOPED_TRACE(f.id);
+    std::memset(user.data(), '#', 128);
+    tStatus formatStatus;
+    u32 count = 99;
+    dispatcher.getRegisterFormat(context, inUser("Ranged_Ver2.0.0f5"), 17, f.id, count, f.types,
+                                 user.data() + 64, formatStatus);
+    EXPECT_EQ(formatStatus.code, f.code);
+    EXPECT_EQ(count, f.count);
+    EXPECT_EQ(ranged.depthSeen, 1u);
+    EXPECT_EQ(sim::mutexReleaseCount(mutex->kernelHandle()),
+              sim::mutexAcquireCount(mutex->kernelHandle()));
+    EXPECT_EQ(std::memcmp(user.data(), "\x00\x01\x03#", 4) == 0, f.code == 0);
+    EXPECT_EQ(std::memcmp(user.data() + 64 + 16, &FakeMap::kMasks[2], 8) == 0, f.code == 0);
+  }
+}
+
+TEST_F(Registry, FailedAddsAndTheEndOfARegistryLeaveNothingBehind) {
+  FakeMap broken{"1.0.0", "1.0.0d0"};
+  struct Case {
+    char const* import;  // fails at its first call
+    FakeMap* map;
+    i64 code;
+    char const* file;
+    u64 line;
+  } const cases[] = {
+      {"nQVZOR100_malloc", &slot, kStatusMemoryFull, "memory", 393},
+      {"nQVZOR150_createMutex", &slot, kStatusMemoryFull, "synchronization", 823},
+      {nullptr, &broken, kStatusVersionText, kVersion, 201},
+      {nullptr, &slot, kStatusNullName, kBase, 264},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.line);
+    sim::reset();
+    if (c.import != nullptr) sim::failNthCall(c.import, 1);
+    sim::enableCallLog(true);
+    tLongStatus status;
+    dispatcher.add(c.line == 264 ? nullptr : "Extra", *c.map, status);
+    expectSite(status, c.code, c.file, c.line);
+    EXPECT_EQ(dispatcher.getNumberOfRegistrations(), 3u);
+    // A mutex is given back exactly when one was made.
+    EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), c.line == 264 ? 1u : 0u);
+  }
+  sim::reset();
+
+  // A teardown removes whatever its status holds; the names that follow
+  // cannot be given back one by one from the tab-joined list, and still go
+  // with the registry.
+  tLongStatus failed;
+  failed.head.code = -7;
+  dispatcher.remove("Plain", failed);
+  EXPECT_EQ(dispatcher.findEntry("Plain"), 2u);
+  tStatus status;
+  for (char const* name : {"with\ttab", "", ""}) dispatcher.add(name, plain, status);
+  EXPECT_EQ(sim::liveMutexes(), left.mutexes + 5);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Polls of a scripted target on the layer's virtual clock: nothing moves the
+// clock but the poll itself, through its spins.
+#include "registers/poller.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "host/layer/control.h"
+#include "host/layer/syncControl.h"
+#include "platform/statusCodes.h"
+#include "support/expectSite.h"
+
+namespace {
+
+using namespace qvrm7_driver;
+using namespace qvrm7_driver::nQVWEND000;
+using nQVWENDS100::tLongStatus;
+
+using SpinPoller = atut::Poller<tTimeout<tTimeWasterSpin, tTimebasePrecise>>;
+constexpr i64 kTimeoutCode = driverCode(0xBFFA807Du);
+constexpr i64 kNotAvailable = kStatusNotAvailable;
+
+// Reads its script in order, the last value for ever, and notes when.
+struct Target {
+  u32 read(tStatus& status) {
+    times.push_back(sim::virtualNow());
+    if (times.size() == failingRead) setStatus(status, kStatusNotAvailable, StatusSite{"fake", 9});
+    return script[std::min(times.size(), script.size()) - 1];
+  }
+  std::vector<u32> script;
+  size_t failingRead = 0;
+  std::vector<u64> times = {};
+};
+
+struct Handler : atut::PollerTimeoutHandler {
+  void handleTimeout(tStatus& status) override { seen.push_back(status.code); }
+  std::vector<i64> seen;
+};
+
+class Polls : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::reset(); }
+  void TearDown() override { sim::resetSyncControls(); }
+  // Each poll starts on a clock at rest, not inside the last poll's spin.
+  static void startAfresh() { sim::useVirtualClock(1000000000); }
+};
+
+TEST_F(Polls, ConditionsStatusesAndTheHandlerDecideTheOutcome) {
+  Handler handler;
+  struct Case {
+    u32 condition, mask, value;
+    std::vector<u32> script;
+    size_t reads;  // timeout 5, pauses of 2: four reads when nothing holds
+    i64 code = 0;
+    u64 line = 0;  // of the poller's own code
+    i64 entry = 0;
+    size_t failingRead = 0;
+    bool handled = false;
+  } const cases[] = {
+      {0, 0x30, 0, {0x40, 0x10}, 2},
+      {1, 0x30, 0, {0x10, 0x31}, 2},
+      {1, 0x30, 0, {0x10}, 4, kTimeoutCode, 585},
+      {2, 0x30, 0x30, {0x10, 0x40}, 2},
+      {3, 0x0F, 0x03, {0xF1, 0xF3}, 2},
+      {3, 0x0F, 0xF3, {0xF3}, 4, kTimeoutCode, 585},
+      {4, 0xFF, 0xFF, {0xFF}, 1, kStatusBadArgument, 611},
+      {0xFFFFFFFF, 0xFF, 0xFF, {0xFF}, 1, kStatusBadArgument, 611},
+      {0, 1, 0, {1}, 0, -1, 0, -1},  // an error on entry: nothing read
+      {0, 1, 0, {0, 0, 0, 1}, 4, kStatusVersionNewer, 0, kStatusVersionNewer},  // warnings go on
+      {0, 1, 0, {0}, 2, kNotAvailable, 0, 0, 2},        // a read error ends it
+      {0, 1, 0, {0, 1}, 2, kNotAvailable, 0, 0, 2},     // unless its value holds
+      {0, 1, 0, {0}, 4, 0, 0, 0, 0, true},              // the handler instead of the code
+      {0, 1, 0, {0}, 1, kNotAvailable, 0, 0, 1, true},  // and it sees the read error
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(testing::Message() << "condition " << static_cast<i32>(c.condition) << " reads "
+                                    << c.reads << " code " << c.code);
+    startAfresh();
+    handler.seen.clear();
+    Target target{c.script, c.failingRead};
+    tLongStatus status;
+    status.head.code = c.entry;
+    SpinPoller{2, 2, static_cast<i32>(kTimeoutCode), c.handled ? &handler : nullptr}.poll(
+        target, &Target::read, c.value, c.mask, 5, true,
+        static_cast<atut::PollCondition>(c.condition), status);
+    EXPECT_EQ(status.head.code, c.code);
+    if (c.line != 0) testing_support::expectSite(status, c.code, "atut/poller/Poller", c.line);
+    EXPECT_EQ(target.times.size(), c.reads);
+    EXPECT_EQ(handler.seen, c.handled ? std::vector<i64>{c.code} : std::vector<i64>{});
+  }
+}
+
+TEST_F(Polls, PausesDoubleUpToTheMaximumAndTheExpiredPassStillReadsAndPauses) {
+  struct Case {
+    u64 initial, maximum, timeout;
+    bool useTimeout;
+    std::vector<u32> script;
+    std::vector<u64> pauses;  // microseconds after each read; "none" after success
+  } const cases[] = {
+      {1, 8, 20, true, {0}, {1, 2, 4, 8, 8, 8}},
+      {10, 3, 0, false, {0, 0, 0, 0, 1}, {10, 3, 3, 3}},
+      {0, 5, 0, false, {0, 0, 0, 1}, {0, 0, 0}},  // one tick each
+      {4, 4, 9, true, {0}, {4, 4, 4, 4}},
+      {5, 0, 0, false, {0, 0, 1}, {}},  // no pauses: not a moment passes
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(testing::Message() << "initial " << c.initial << " maximum " << c.maximum);
+    startAfresh();
+    Target target{c.script};
+    tStatus status;
+    SpinPoller{c.initial, c.maximum, static_cast<i32>(kTimeoutCode), nullptr}.poll(
+        target, &Target::read, 1, 1, c.timeout, c.useTimeout, atut::kPollAllBitsSet, status);
+    bool const timesOut = c.script.size() == 1;
+    EXPECT_EQ(status.code, timesOut ? kTimeoutCode : 0);
+    target.times.push_back(sim::virtualNow());
+    ASSERT_EQ(target.times.size(), (timesOut ? c.pauses.size() : c.script.size()) + 1);
+    for (size_t i = 0; i + 1 < target.times.size(); ++i) {
+      u64 const gap = target.times[i + 1] - target.times[i];
+      u64 const pause = i < c.pauses.size() ? c.pauses[i] * 1000 + 1 : 0;  // one tick more
+      EXPECT_GE(gap, pause) << i;
+      EXPECT_LE(gap, pause + (pause == 0 ? 0 : 999)) << i;
+    }
+  }
+}
+
+// Pauses too long for any clock to show: doubling must not wrap them short.
+struct RecordingTimeout {
+  RecordingTimeout(u64, bool) {}
+  bool expired() const { return pauses.size() >= 3; }
+  void waste(u64 microseconds) const { pauses.push_back(microseconds); }
+  static inline std::vector<u64> pauses;
+};
+
+TEST_F(Polls, DoublingSaturatesAtTheMaximumInsteadOfWrapping) {
+  Target never{{0}};
+  tStatus status;
+  atut::Poller<RecordingTimeout>{u64{1} << 63, ~u64{0}, 1, nullptr}.poll(
+      never, &Target::read, 1, 1, 0, true, atut::kPollAllBitsSet, status);
+  EXPECT_EQ(RecordingTimeout::pauses, (std::vector<u64>{u64{1} << 63, ~u64{0}, ~u64{0}, ~u64{0}}));
+}
+
+}  // namespace
