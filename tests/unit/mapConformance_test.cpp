@@ -3,6 +3,9 @@
 #include "support/mapConformance.h"
 
 #include <cstring>
+#include <string>
+
+#include "registers/armDispatcher.h"
 
 namespace conformance {
 namespace {
@@ -224,7 +227,7 @@ TEST_P(MapConformance, WholeMapOperationsVisitTheRecordsInOrder) {
   EXPECT_EQ(status.head.code, 0);
 }
 
-TEST_P(MapConformance, AnErrorOnEntryStopsEverySlot) {
+TEST_P(MapConformance, AnErrorOnEntryStopsEverySlotAndTheVersionsNameTheRegistration) {
   constexpr int64_t kEarlier = -52008;
   constexpr qvrm7_driver::nQVWEND000::StatusSite kEarlierSite{"earlier", 7};
   for (Register const& r : registers_) {
@@ -251,6 +254,18 @@ TEST_P(MapConformance, AnErrorOnEntryStopsEverySlot) {
   EXPECT_EQ(takeLog(), std::vector<Hit>{});
   EXPECT_STREQ(map().getVersion(), sheet().version);
   EXPECT_STREQ(map().getOldestCompatibleVersion(), sheet().oldest);
+
+  // Registered by its name, the map is found by that name and its version.
+  armki::ARMDispatcher dispatcher;
+  tLongStatus status;
+  dispatcher.add(sheet().name, map(), status);
+  Map* found = nullptr;
+  std::string const versioned = std::string(sheet().name) + "_Ver" + sheet().version;
+  dispatcher.getRegistration(versioned.c_str(), &found, status, nullptr);
+  EXPECT_EQ(status.head.code, 0);
+  EXPECT_EQ(found, &map());
+  dispatcher.getRegistration(sheet().name, &found, status, nullptr);
+  EXPECT_EQ(status.head.code, qvrm7_driver::nQVWEND000::kStatusVersionRequired);
 }
 
 TEST_P(MapConformance, RegistersOutsideTheWindowFailAtTheirOwnLines) {
