@@ -1,58 +1,221 @@
 // Loads the driver object into the user-space kernel services layer, plugs
-// simulated RM7 modules into the layer's PCI bus, shows what the layer saw,
-// removes the modules, unloads the driver and checks that nothing was left.
+// simulated modules into the layer's PCI bus, shows what the driver made of
+// each, opens a session and runs the transfers on it, removes the modules,
+// unloads the driver and checks that nothing was left behind.
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
 #include "host/layer/pci.h"
+#include "host/layer/registration.h"
 #include "host/layer/rm7Module.h"
+#include "host/layer/syncControl.h"
+#include "host/layer/user.h"
+#include "host/layer/userFile.h"
 
 namespace {
 
-int fail(char const* what) {
-  std::fprintf(stderr, "qvrm7-host: %s\n", what);
-  return 1;
+constexpr char kInterface[] = "qvrm7_driver_qvrm7";
+
+constexpr char kUsage[] =
+    "usage: qvrm7-host [--model ID[,ID...]|all] [--count N] [--debug] [--help]\n"
+    "\n"
+    "Loads the driver into the simulated kernel services layer, plugs simulated\n"
+    "modules into its PCI bus, shows each device's setup level, interface and\n"
+    "attributes, opens a session and runs both transfers on it, then removes the\n"
+    "modules, unloads the driver and checks that nothing was left behind.\n"
+    "\n"
+    "  --model ID,...  subsystem IDs of the modules, in hexadecimal (default\n"
+    "                  6BB1,6BB5); 'all' plugs every supported model. An ID the\n"
+    "                  driver does not support shows how it refuses a module.\n"
+    "  --count N       modules of each model (default 1, at most 32)\n"
+    "  --debug         also print every line the driver printed\n"
+    "  --help          this text\n";
+
+struct Options {
+  std::vector<uint16_t> models{0x6BB1, 0x6BB5};
+  unsigned count = 1;
+  bool debug = false;
+};
+
+bool parseModels(char const* text, std::vector<uint16_t>& models) {
+  models.clear();
+  if (std::strcmp(text, "all") == 0) {
+    models.assign(sim::kRm7SubsystemIDs.begin(), sim::kRm7SubsystemIDs.end());
+    return true;
+  }
+  std::string const list = text;
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    std::string const item = list.substr(start, end - start);
+    char* rest = nullptr;
+    unsigned long const id = std::strtoul(item.c_str(), &rest, 16);
+    if (item.empty() || *rest != '\0' || id > 0xFFFF) return false;
+    models.push_back(static_cast<uint16_t>(id));
+    start = end + 1;
+  }
+  return true;
+}
+
+// False for options it does not know or values it cannot use.
+bool parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string const option = argv[i];
+    char const* const value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (option == "--help") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (option == "--debug") {
+      options.debug = true;
+      continue;
+    }
+    if (value == nullptr) return false;
+    ++i;
+    if (option == "--model") {
+      if (!parseModels(value, options.models)) return false;
+    } else if (option == "--count") {
+      char* rest = nullptr;
+      unsigned long const count = std::strtoul(value, &rest, 10);
+      if (*rest != '\0' || count == 0 || count > 32) return false;
+      options.count = static_cast<unsigned>(count);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The device attributes the layer received for a function, as one line.
+std::string attributesOf(sim::PciDevice const& function) {
+  std::string line;
+  for (sim::PropertyRegistration const& p : sim::livePropertiesOf(0, function.kernelParent())) {
+    char value[64];
+    if (p.name == "pxiGeographicAddress" && p.value.size() == 4) {
+      uint32_t slot = 0;
+      std::memcpy(&slot, p.value.data(), 4);
+      std::snprintf(value, sizeof value, "%" PRIu32, slot);
+    } else {
+      std::snprintf(value, sizeof value, "\"%s\"",
+                    std::string(p.value.begin(), p.value.end()).c_str());
+    }
+    line += (line.empty() ? "" : " ") + p.name + "=" + value;
+  }
+  return line;
+}
+
+// What the driver said about the device's setup: the text after "reached ".
+std::string setupLevelSaid() {
+  std::string const output = sim::debugOutput();
+  size_t const at = output.rfind("reached ");
+  if (at == std::string::npos) return "not reported";
+  size_t const end = output.find('\n', at);
+  return output.substr(at + 8, end - at - 8);
+}
+
+void flushDebugOutput(bool show) {
+  std::string const output = sim::debugOutput();
+  if (show && !output.empty()) std::printf("  driver said:\n%s", output.c_str());
+  sim::clearDebugOutput();
+}
+
+bool isSupported(uint16_t model) {
+  for (uint16_t supported : sim::kRm7SubsystemIDs)
+    if (supported == model) return true;
+  return false;
+}
+
+// Plugs the module in and uses it; false when the driver did not do what it
+// should.
+bool serve(sim::Rm7Module& module, unsigned number, bool debug) {
+  sim::PciDevice const& function = *module.device();
+  uint16_t const model = function.options().subsystemID;
+  std::printf("module %u: model %04X at %04x:%02x:%02x.%x, chassis slot %u\n", number, model,
+              function.options().domain, function.options().bus, function.options().device,
+              function.options().function, module.geographicAddress());
+  int32_t const added = sim::plugIn(module.device());
+  if (added < 0) {
+    std::printf("  refused by add device (%d)%s\n", added,
+                isSupported(model) ? "" : ": not a supported model");
+    flushDebugOutput(debug);
+    return !isSupported(model);
+  }
+  std::printf("  setup level %s, interface \"%s\"\n", setupLevelSaid().c_str(), kInterface);
+  std::printf("  attributes: %s\n", attributesOf(function).c_str());
+
+  sim::UserFile file;
+  int32_t const opened = file.open(kInterface);
+  if (opened < 0) {
+    std::printf("  open failed (%d)\n", opened);
+    flushDebugOutput(debug);
+    return false;
+  }
+  uint8_t buffer[16] = {};
+  uint64_t movedA = 0;
+  uint64_t movedB = 0;
+  int32_t const resultA = file.transferA(buffer, sizeof buffer, &movedA);
+  int32_t const resultB = file.transferB(buffer, sizeof buffer, &movedB);
+  file.close();
+  std::printf("  session: transfers returned %d and %d, moving %" PRIu64 " and %" PRIu64
+              " bytes; closed\n",
+              resultA, resultB, movedA, movedB);
+  flushDebugOutput(debug);
+  return resultA == 0 && resultB == 0;
 }
 
 }  // namespace
 
-int main() {
-  sim::enableCallLog(true);
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+
   sim::LoadedDriver driver(nQVWEND200_driverEntry);
-  int32_t const result = driver.load();
-  std::printf("driver entry returned %d\n", result);
-  if (result < 0) return fail("the driver did not load");
-
-  nQVZOR200_tDriverRecord* registered = sim::registeredDriver();
-  if (registered != &driver.record()) return fail("the driver did not register its record");
-  std::printf("registered driver \"%s\"\n", registered->driverName);
-
-  // One module of a supported model and one that no driver supports.
-  sim::Rm7Module supported(sim::Rm7ModuleOptions{.subsystemID = 0x6BB1, .geographicAddress = 4});
-  sim::Rm7Module unsupported(sim::Rm7ModuleOptions{.subsystemID = 0x1234, .bus = 5});
-  sim::Rm7Module* const modules[] = {&supported, &unsupported};
-  for (sim::Rm7Module* module : modules) {
-    int32_t const added = sim::plugIn(module->device());
-    std::printf("module with subsystem 0x%04X plugged in: add device returned %d\n",
-                module->device()->record().subsystemID, added);
-  }
-  for (sim::Rm7Module* module : modules) {
-    sim::UnplugReport const report = sim::unplug(*module->device());
-    if (report.mappingsLeft != 0 || report.interruptsLeft != 0)
-      return fail("a removed module left mappings or interrupts behind");
-  }
-
-  driver.unload();
-  std::printf("unloaded; layer calls made: %zu\n", sim::callLog().size());
-  if (!sim::debugOutput().empty()) std::printf("debug output:\n%s", sim::debugOutput().c_str());
-
-  if (sim::registeredDriver() != nullptr) return fail("the driver is still registered after unload");
-  if (sim::liveAllocations() != 0) {
-    std::fprintf(stderr, "qvrm7-host: %llu blocks leaked\n",
-                 static_cast<unsigned long long>(sim::liveAllocations()));
+  int32_t const loaded = driver.load();
+  if (loaded < 0 || sim::registeredDriver() != &driver.record()) {
+    std::fprintf(stderr, "qvrm7-host: the driver did not load (%d)\n", loaded);
     return 1;
   }
-  std::printf("nothing leaked\n");
-  return 0;
+  std::printf("driver \"%s\" loaded\n", driver.record().driverName);
+
+  bool good = true;
+  std::vector<std::unique_ptr<sim::Rm7Module>> modules;
+  for (uint16_t model : options.models) {
+    for (unsigned copy = 0; copy < options.count; ++copy) {
+      auto const index = static_cast<uint32_t>(modules.size());
+      modules.push_back(std::make_unique<sim::Rm7Module>(
+          sim::Rm7ModuleOptions{.subsystemID = model,
+                                .geographicAddress = (index + 1) % 32,
+                                .bus = static_cast<uint16_t>(3 + index / 32),
+                                .device = static_cast<uint16_t>(index % 32)}));
+      good = serve(*modules.back(), index + 1, options.debug) && good;
+    }
+  }
+
+  for (auto const& module : modules) sim::unplug(*module->device());
+  std::printf("removed %zu module%s\n", modules.size(), modules.size() == 1 ? "" : "s");
+  driver.unload();
+  flushDebugOutput(options.debug);
+
+  uint64_t const left[] = {sim::liveAllocations(), sim::liveMappings(), sim::liveMutexes(),
+                           sim::liveSpinLocks(), sim::liveUserMaps()};
+  bool const clean = left[0] + left[1] + left[2] + left[3] + left[4] == 0;
+  std::printf("driver unloaded: %s (%" PRIu64 " allocations, %" PRIu64 " mappings, %" PRIu64
+              " mutexes, %" PRIu64 " spin locks, %" PRIu64 " user maps left)\n",
+              clean ? "nothing left behind" : "LEAKED", left[0], left[1], left[2], left[3],
+              left[4]);
+  if (sim::registeredDriver() != nullptr) {
+    std::printf("the driver is still registered after unload\n");
+    good = false;
+  }
+  return good && clean ? 0 : 1;
 }

@@ -11,7 +11,7 @@ namespace {
 constexpr StatusSite kNoDeviceClassSite{"qvrm7_driver_linuxEntry", 252};
 
 // Constant-initialised: nothing for a loader to run.
-constinit tDeviceCreator gDeviceCreator = nullptr;
+constinit tDeviceCreator gDeviceCreator = createSwitchDevice;
 
 constexpr u64 supportedIdentity(u16 subsystemID) {
   return u64{kSupportedVendorID} | u64{kSupportedDeviceID} << 16 |

@@ -31,8 +31,11 @@ bool isSupportedIdentity(u64 identity);
 // factory then deletes the object through its deleting destructor.
 using tDeviceCreator = tDevice* (*)(tPCIDescription const& description, tStatus& status);
 
-// The switch device supplies its creator; until it does, no identity gets
-// a device and add device refuses it with -52002.
+// The switch device's creation function; the creator from the start.
+tDevice* createSwitchDevice(tPCIDescription const& description, tStatus& status);
+
+// Another device class in the switch device's place, for tests. Without a
+// creator no identity gets a device and add device refuses it with -52002.
 void setDeviceCreator(tDeviceCreator creator);
 tDeviceCreator deviceCreator();
 

@@ -70,6 +70,13 @@ std::vector<uint64_t> liveProperties() {
   return readLocked(state(), [&](State& s) { return live(s.properties); });
 }
 
+std::vector<PropertyRegistration> livePropertiesOf(uint32_t scope, uint64_t parent) {
+  std::vector<PropertyRegistration> found;
+  for (PropertyRegistration const& p : propertyRegistrations())
+    if (p.live && p.scope == scope && p.parent == parent) found.push_back(p);
+  return found;
+}
+
 std::vector<uint64_t> interfaceUnregistrations() {
   return readLocked(state(), [&](State& s) { return s.interfaceUnregistrations; });
 }

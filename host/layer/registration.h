@@ -38,6 +38,8 @@ std::vector<PropertyRegistration> propertyRegistrations();
 // The handles still registered, in order of registration.
 std::vector<uint64_t> liveInterfaces();
 std::vector<uint64_t> liveProperties();
+// The live property registrations of one scope under one parent, in order.
+std::vector<PropertyRegistration> livePropertiesOf(uint32_t scope, uint64_t parent);
 // Handles in the order they were unregistered.
 std::vector<uint64_t> interfaceUnregistrations();
 std::vector<uint64_t> propertyUnregistrations();

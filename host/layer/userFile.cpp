@@ -94,6 +94,24 @@ int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, vo
   return result;
 }
 
+int32_t UserFile::transfer(bool second, void* buffer, uint64_t size, uint64_t* transferred) {
+  if (!open_) return kNotOpen;
+  uint64_t count = 0;
+  CallRange range(buffer, size);
+  auto const callback = second ? driver().transferB : driver().transferA;
+  int32_t const result = callback(context_, reinterpret_cast<uintptr_t>(buffer), size, 0, &count);
+  if (transferred != nullptr) *transferred = count;
+  return result;
+}
+
+int32_t UserFile::transferA(void* buffer, uint64_t size, uint64_t* transferred) {
+  return transfer(false, buffer, size, transferred);
+}
+
+int32_t UserFile::transferB(void* buffer, uint64_t size, uint64_t* transferred) {
+  return transfer(true, buffer, size, transferred);
+}
+
 int32_t UserFile::mmap(uint64_t userMap, uint64_t offset, uint64_t* mapObject) {
   if (!open_) return kNotOpen;
   uint32_t made = 0;

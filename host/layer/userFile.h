@@ -29,7 +29,12 @@ class UserFile {
   int32_t ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                 uint32_t outputSize, uint32_t* bytesReturned = nullptr);
 
-  // A file that is not open answers ioctl and mmap with -51009.
+  // The two transfer callbacks over the caller's buffer (user memory for the
+  // call); transferred receives the count the driver reported.
+  int32_t transferA(void* buffer, uint64_t size, uint64_t* transferred = nullptr);
+  int32_t transferB(void* buffer, uint64_t size, uint64_t* transferred = nullptr);
+
+  // A file that is not open answers ioctl, the transfers and mmap with -51009.
   // Maps the user map (sim::createUserMap) at the given offset word; on
   // success mapObject is what unmap takes back.
   int32_t mmap(uint64_t userMap, uint64_t offset, uint64_t* mapObject);
@@ -38,6 +43,8 @@ class UserFile {
   void close();
 
  private:
+  int32_t transfer(bool second, void* buffer, uint64_t size, uint64_t* transferred);
+
   void* context_ = nullptr;  // the interface before open, the session after
   uint64_t device_ = 0;      // the kernel parent of the device the open holds
   bool open_ = false;

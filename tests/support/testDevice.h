@@ -164,12 +164,13 @@ class TestDevice : public drv::tDevice {
 // Supplies the test device as the driver's device class for one scope.
 class TestDeviceClass {
  public:
-  explicit TestDeviceClass(DeviceScript script = {}) : script_(std::move(script)) {
+  explicit TestDeviceClass(DeviceScript script = {})
+      : script_(std::move(script)), previous_(drv::deviceCreator()) {
     current() = this;
     drv::setDeviceCreator(&create);
   }
   ~TestDeviceClass() {
-    drv::setDeviceCreator(nullptr);
+    drv::setDeviceCreator(previous_);
     current() = nullptr;
   }
 
@@ -189,6 +190,7 @@ class TestDeviceClass {
   }
 
   DeviceScript script_;
+  drv::tDeviceCreator previous_;
   DeviceJournal journal_;
 };
 

@@ -1,0 +1,222 @@
+#include "registers/registerMap.h"
+
+namespace armcore {
+
+namespace {
+
+using qvrm7_driver::nQVWEND000::kStatusBadArgument;
+using qvrm7_driver::nQVWEND000::kStatusBufferTooSmall;
+using qvrm7_driver::nQVWEND000::kStatusNotSupported;
+using qvrm7_driver::nQVWEND000::mergeStatus;
+
+constexpr u32 kWholeIdMask = 0xC0FFFFFFu;
+constexpr u32 kKeyMask = 0x40FFFFFFu;
+
+struct LowBits {
+  u8 of[64];
+};
+constexpr LowBits lowBits() {
+  LowBits table{};
+  for (u32 code = 0; code < 64; ++code) table.of[code] = static_cast<u8>(lowBitOfCode(code));
+  return table;
+}
+constexpr LowBits kLowBitOfCode = lowBits();
+
+bool locate(MapTables const& tables, bool readView, u32 offset, Target& target) {
+  Place const place = findPlace(tables, readView, offset);
+  if (place.row == kNone) return false;
+  CompiledRow const& row = tables.rows[place.row];
+  target = {&row, &tables.classes[place.row], place.instance, kNone, readView};
+  return true;
+}
+
+RecordView recordOf(u8* records, Target const& target) {
+  return {records + target.row->at + target.instance * target.type->size, *target.type};
+}
+
+CompiledField const& fieldAt(MapTables const& tables, Target const& target) {
+  return tables.fields[target.field];
+}
+
+bool isStrobeField(MapTables const& tables, Target const& target) {
+  return target.field != kNone && tables.fields[target.field].strobe;
+}
+
+void refuse(tStatus& status, StatusSite site) { setStatus(status, kStatusBadArgument, site); }
+
+}  // namespace
+
+bool resolveId(MapTables const& tables, u32 id, Target& target) {
+  bool const whole = (id & arm::kWholeRegisterBit) != 0;
+  if (whole) id &= kWholeIdMask;
+  bool const readView = (id & arm::kReadViewBit) != 0;
+  if (!locate(tables, readView, id & arm::kOffsetMask, target)) return false;
+  if (whole) return true;
+  if (readView != target.type->fieldsInReadView) return false;
+  u32 const lowBit = kLowBitOfCode.of[(id & arm::kFieldCodeMask) >> 24];
+  if (lowBit >= 32) return false;
+  u8 const field = target.type->fieldAtBit[lowBit];
+  if (field == kNotGiven) return false;
+  target.field = target.type->firstField + field;
+  return true;
+}
+
+bool resolveKey(MapTables const& tables, u32 id, Target& target) {
+  u32 const key = (id & kKeyMask) | arm::kWholeRegisterBit;
+  return locate(tables, (key & arm::kReadViewBit) != 0, key & arm::kOffsetMask, target);
+}
+
+void getSlot(MapTables const& tables, u8* records, u32 id, u64& value, tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  if (!resolveId(tables, id, target) || !target.type->shadow) {
+    value = 0;
+    return refuse(status, tables.map->sites.get);
+  }
+  u64 const shadow = recordOf(records, target).shadow();
+  value = target.field == kNone ? shadow : fieldOf(shadow, fieldAt(tables, target));
+}
+
+void setSlot(MapTables const& tables, u8* records, u32 id, u64 value, tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  if (!resolveId(tables, id, target) || !target.type->shadow || !target.type->writable)
+    return refuse(status, tables.map->sites.set);
+  RecordView const record = recordOf(records, target);
+  if (target.field != kNone) value = withField(record.shadow(), fieldAt(tables, target), value);
+  storeShadow(record, value);
+}
+
+void readSlot(MapTables const& tables, u8* records, Hardware const& hardware, u32 id, u64& value,
+              tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  bool const known = resolveId(tables, id, target) && target.type->readable &&
+                     (tables.map->strobeFieldsRead || !isStrobeField(tables, target));
+  if (!known) {
+    value = 0;
+    return refuse(status, tables.map->sites.read);
+  }
+  RecordView const record = recordOf(records, target);
+  // A failed refresh leaves the old shadow, and that is what the caller gets.
+  refreshRecord(record, hardware, tables.map->file, status);
+  u64 const shadow = record.shadow();
+  value = target.field == kNone ? shadow : fieldOf(shadow, fieldAt(tables, target));
+}
+
+void writeSlot(MapTables const& tables, u8* records, Hardware const& hardware, u32 id, u64 value,
+               bool force, tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  if (!resolveId(tables, id, target) || !target.type->writable)
+    return refuse(status, tables.map->sites.write);
+  RecordView const record = recordOf(records, target);
+  if (target.field != kNone) {
+    u64 const base = target.type->shadow ? record.shadow() : 0;
+    value = withField(base, fieldAt(tables, target), value);
+  }
+  writeRecord(record, hardware, tables.map->file, value, force, status);
+}
+
+void flushSlot(MapTables const& tables, u8* records, Hardware const& hardware, u32 id, bool force,
+               tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  if (!resolveKey(tables, id, target) || !target.type->writable)
+    return refuse(status, tables.map->sites.flush);
+  flushRecord(recordOf(records, target), hardware, tables.map->file, force, status);
+}
+
+void refreshSlot(MapTables const& tables, u8* records, Hardware const& hardware, u32 id,
+                 tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  if (!resolveKey(tables, id, target) || !target.type->readable)
+    return refuse(status, tables.map->sites.refresh);
+  refreshRecord(recordOf(records, target), hardware, tables.map->file, status);
+}
+
+void formatSlot(MapTables const& tables, u32 id, u32& count, arm::FieldType* types, u64* masks,
+                tStatus& status) {
+  if (status.isFatal()) return;
+  Target target;
+  if (!resolveKey(tables, id, target)) {
+    count = 0;
+    setStatus(status, kStatusNotSupported, tables.map->sites.format);
+    return;
+  }
+  // The read view of a written record leaves out what reads back as 0.
+  bool const reduced = target.readView && target.type->alias;
+  CompiledField const* fields = tables.fields + target.type->firstField;
+  u32 listed = 0;
+  for (u32 index = 0; index < target.type->fieldCount; ++index)
+    if (!reduced || !fields[index].strobe) ++listed;
+  if (count < listed) {
+    u32 const line = reduced ? target.row->readFormatLine : target.row->formatLine;
+    setStatus(status, kStatusBufferTooSmall, StatusSite{tables.map->file, line});
+    return;
+  }
+  count = 0;
+  for (u32 index = 0; index < target.type->fieldCount; ++index) {
+    if (reduced && fields[index].strobe) continue;
+    types[count] = static_cast<arm::FieldType>(fields[index].type);
+    masks[count] = fields[index].mask;
+    ++count;
+  }
+}
+
+namespace {
+
+// Every record of the rows that `wanted` picks, in declaration order, that
+// `due` finds something to do for; each on a status of its own whose code
+// joins the caller's; none stops the walk.
+template <class Wanted, class Due, class Step>
+void eachRecord(MapTables const& tables, u8* records, Wanted wanted, Due due, Step step,
+                tStatus& status) {
+  for (u32 row = 0; row < tables.rowCount; ++row) {
+    CompiledRow const& r = tables.rows[row];
+    CompiledClass const& type = tables.classes[row];
+    if (!wanted(type)) continue;
+    u8* at = records + r.at;
+    for (u32 instance = 0; instance < r.count; ++instance, at += type.size) {
+      RecordView const record{at, type};
+      if (!due(record)) continue;
+      tStatus local;
+      step(record, local);
+      if (local.code != 0) mergeStatus(status, local);
+    }
+  }
+}
+
+}  // namespace
+
+void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bool force,
+              tStatus& status) {
+  eachRecord(
+      tables, records, [](CompiledClass const& type) { return type.writable && type.shadow; },
+      [force](RecordView record) { return force || record.dirty(); },
+      [&](RecordView record, tStatus& local) {
+        flushRecord(record, hardware, tables.map->file, force, local);
+      },
+      status);
+}
+
+void refreshAll(MapTables const& tables, u8* records, Hardware const& hardware, tStatus& status) {
+  eachRecord(
+      tables, records, [](CompiledClass const& type) { return type.readable; },
+      [](RecordView) { return true; },
+      [&](RecordView record, tStatus& local) {
+        refreshRecord(record, hardware, tables.map->file, local);
+      },
+      status);
+}
+
+void markAllDirty(MapTables const& tables, u8* records) {
+  tStatus unused;
+  eachRecord(
+      tables, records, [](CompiledClass const& type) { return type.shadow; },
+      [](RecordView) { return true; }, [](RecordView record, tStatus&) { record.dirty() = true; },
+      unused);
+}
+
+}  // namespace armcore

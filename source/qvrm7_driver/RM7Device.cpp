@@ -1,0 +1,171 @@
+#include "source/qvrm7_driver/RM7Device.h"
+
+#include "platform/debugPrint.h"
+#include "platform/deviceFactory.h"
+#include "platform/memory.h"
+#include "platform/vexusAccessor.h"
+#include "source/qvrm7_driver/RM7Helper.h"
+#include "source/qvrm7_driver/switchstate/AutoIOGate.h"
+#include "source/qvrm7_driver/switchstate/KernelSession.h"
+
+namespace qvrm7_driver {
+
+using namespace nQVWEND000;
+
+namespace {
+
+// Attribute records, in publishing order.
+enum : u32 { kGeographicAddress, kSerialNumber, kManufacturerName, kModelName };
+
+// The module's stored identity is not read: its texts stay empty.
+constexpr char kUnknownText[] = "";
+
+}  // namespace
+
+RM7Device::RM7Device(tPCIDescription const& description, tStatus& status)
+    : tPCIDevice(description, status),
+      interface_(this),
+      interfaceList_{&interface_, nullptr},
+      attributes_{{"pxiGeographicAddress", kPropertyUInt32, 0, 0},
+                  {"serialNumber", kPropertyText, 0, 0},
+                  {"manufacturerName", kPropertyText, 0, 0},
+                  {"modelName", kPropertyText, 0, 0}},
+      attributeList_{},
+      mutex_(status),
+      status_{},
+      setupLevel_(kSetupLevelNone),
+      resetCount_(0),
+      helper_(nullptr),
+      modelName_{} {}
+
+RM7Device::~RM7Device() { destroyHelper(); }
+
+tDeviceInterface* const* RM7Device::getDeviceInterfaces() { return interfaceList_; }
+
+tPropertyList RM7Device::getDeviceProperties() { return attributeList_; }
+
+// ---- Sessions and requests --------------------------------------------------------
+
+tSession* RM7Device::openSession(tContext context, tDeviceInterface* deviceInterface,
+                                 tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kOpenLevel, status);
+  if (!gate.passed()) return nullptr;
+  tMutexGuard guard(mutex_);
+  auto* const session =
+      createObject<sass::KernelSession>(status, deviceInterface, resetCount_, status);
+  // A session without its event is no session: the caller gets none.
+  if (session != nullptr && status.isFatal()) {
+    delete session;
+    return nullptr;
+  }
+  return session;
+}
+
+void RM7Device::destroySession(tContext, tSession* session) { delete session; }
+
+u64 RM7Device::transferNothing(tContext context, tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kTransferLevel, status);
+  return 0;
+}
+
+u64 RM7Device::transferA(tContext context, tUserBuffer&, tStatus& status) {
+  return transferNothing(context, status);
+}
+
+u64 RM7Device::transferB(tContext context, tUserBuffer&, tStatus& status) {
+  return transferNothing(context, status);
+}
+
+void RM7Device::mapMemory(tContext context, tUserMemoryMap& map, tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kMapLevel, status);
+  if (!gate.passed()) return;
+  static_cast<sass::KernelSession*>(context.session)->switchStateBuffer().mapInto(map, status);
+}
+
+// ---- Lifecycle -------------------------------------------------------------------
+
+void RM7Device::createHelper(tStatus& status) {
+  status_ = tStatus{};
+  helper_ = createObject<RM7Helper>(status_, *this, status_);
+  mergeStatus(status, status_);
+}
+
+void RM7Device::destroyHelper() {
+  if (helper_ == nullptr) return;
+  destroyObject(helper_);
+  helper_ = nullptr;
+  setSetupLevel(kSetupLevelNone);
+  ++resetCount_;
+}
+
+void RM7Device::startDevice(tContext, tStatus& status) {
+  if (status.isFatal()) return;
+  {
+    tMutexGuard guard(mutex_);
+    createHelper(status);
+  }
+  if (status.isFatal()) return;
+  fillAttributes();
+  setIOGateState(kIOGatePass, true);
+}
+
+void RM7Device::stopDevice(tContext) {
+  tMutexGuard guard(mutex_);
+  destroyHelper();
+  attributeList_[0] = nullptr;
+}
+
+bool RM7Device::suspendIO(tContext context, u32 mode, bool refuseWhenOpen) {
+  mutex_.acquire();
+  bool const suspended = tPCIDevice::suspendIO(context, mode, refuseWhenOpen);
+  mutex_.release();
+  if (!suspended) return false;
+  tStatus drained;
+  drainIO(false, drained, kWaitForever);
+  tMutexGuard guard(mutex_);
+  destroyHelper();
+  return true;
+}
+
+void RM7Device::resumeIO(tContext context) {
+  {
+    tMutexGuard guard(mutex_);
+    // A failed setup stays in the device's own status and setup level,
+    // where the gate finds it.
+    tStatus resumed;
+    createHelper(resumed);
+  }
+  tPCIDevice::resumeIO(context);
+}
+
+// ---- Attributes ------------------------------------------------------------------
+
+u32 RM7Device::readGeographicAddress() {
+  tStatus status;
+  tQVCapabilityPCIAccessor<tVexus> accessor(this, status);
+  tGeographicAddress<tVexus> address;
+  accessor.getCapability(address, status);
+  // The accessor mapped the register BAR for itself.
+  unmapBAR(RM7Helper::kRegisterBAR, accessor.mappedAddress(), RM7Helper::kRegisterBARMode);
+  return status.isFatal() ? tGeographicAddress<tVexus>::kUnknown : address.geographicAddress;
+}
+
+void RM7Device::fillAttributes() {
+  (void)formatText(modelName_, sizeof modelName_, "RM7-%04X", description().subsystemID);
+  attributes_[kGeographicAddress].setValue32(readGeographicAddress());
+  attributes_[kSerialNumber].setText(kUnknownText);
+  attributes_[kManufacturerName].setText(kUnknownText);
+  attributes_[kModelName].setText(modelName_);
+  for (u32 index = 0; index < kAttributeCount; ++index) attributeList_[index] = &attributes_[index];
+  attributeList_[kAttributeCount] = nullptr;
+}
+
+}  // namespace qvrm7_driver
+
+namespace qvrm7_driver::nQVWEND000 {
+
+tDevice* createSwitchDevice(tPCIDescription const& description, tStatus& status) {
+  return createObject<RM7Device>(status, description, status);
+}
+
+}  // namespace qvrm7_driver::nQVWEND000

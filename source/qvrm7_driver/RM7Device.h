@@ -1,0 +1,90 @@
+// The switch device: the device object that add device makes for every
+// supported module. It publishes the interface "qvrm7_driver_qvrm7" and four
+// attributes, sets the module up through its RM7Helper, and admits every
+// request through the setup-level gate.
+//
+// Locks, always taken in this order: the IO gate, then the device mutex.
+// The mutex guards the helper and the reset count; the setup level is read
+// without it.
+#pragma once
+
+#include "platform/pciDevice.h"
+#include "platform/synchronization.h"
+#include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
+#include "source/qvrm7_driver/interface/tInterfaceTemplate_qvrm7.h"
+
+namespace qvrm7_driver {
+
+class RM7Helper;
+
+class RM7Device : public nQVWEND000::tPCIDevice {
+  using tContext = nQVWEND000::tEventDescriptor const&;
+  using tStatus = nQVWEND000::tStatus;
+  using tSession = nQVWEND000::tSession;
+
+ public:
+  static constexpr u32 kAttributeCount = 4;
+  // "RM7-" and four hex digits of the subsystem ID.
+  static constexpr u64 kModelNameSize = 16;
+
+  // The level each kind of request needs. Opening a session needs none, so
+  // that user space can reach a device whose setup failed.
+  static constexpr u32 kOpenLevel = kSetupLevelNone;
+  static constexpr u32 kTransferLevel = kSetupLevelComplete;
+  static constexpr u32 kMapLevel = kSetupLevelComplete;
+
+  RM7Device(nQVWEND000::tPCIDescription const& description, tStatus& status);
+  // Slots 0 and 1: the helper goes as in stopDevice, then the mutex and the
+  // interface.
+  ~RM7Device() override;
+
+  // Slots 2 and 3. Both lists are never null; the attributes are complete
+  // once the device has started and empty again once it has stopped.
+  nQVWEND000::tDeviceInterface* const* getDeviceInterfaces() override;
+  nQVWEND000::tPropertyList getDeviceProperties() override;
+  // Slots 4 and 6.
+  tSession* openSession(tContext context, nQVWEND000::tDeviceInterface* deviceInterface,
+                        tStatus& status) override;
+  void destroySession(tContext context, tSession* session) override;
+  // Slots 7 and 8: admitted at "Complete", and then move nothing.
+  u64 transferA(tContext context, nQVWEND000::tUserBuffer& buffer, tStatus& status) override;
+  u64 transferB(tContext context, nQVWEND000::tUserBuffer& buffer, tStatus& status) override;
+  // Slot 10: the session's switch-state buffer.
+  void mapMemory(tContext context, nQVWEND000::tUserMemoryMap& map, tStatus& status) override;
+  // Slots 12 to 15.
+  void startDevice(tContext context, tStatus& status) override;
+  void stopDevice(tContext context) override;
+  // Closes or holds the gate and cancels pending requests under the device
+  // mutex, drains with the mutex released (a request past the gate may be
+  // waiting for it), then ends the helper under it again.
+  bool suspendIO(tContext context, u32 mode, bool refuseWhenOpen) override;
+  void resumeIO(tContext context) override;
+
+  u32 setupLevel() const { return __atomic_load_n(&setupLevel_, __ATOMIC_ACQUIRE); }
+  void setSetupLevel(u32 level) { __atomic_store_n(&setupLevel_, level, __ATOMIC_RELEASE); }
+  // Moves on each time a helper is ended. Under the device mutex.
+  u32 resetCount() const { return resetCount_; }
+  nQVWEND000::tMutex& deviceMutex() { return mutex_; }
+
+ private:
+  // Under the device mutex.
+  void createHelper(tStatus& status);
+  void destroyHelper();
+  void fillAttributes();
+  u32 readGeographicAddress();
+  u64 transferNothing(tContext context, tStatus& status);
+
+  tInterfaceTemplate_qvrm7<RM7Device, tSession> interface_;
+  nQVWEND000::tDeviceInterface* interfaceList_[2];
+  nQVWEND000::tPropertyRecord attributes_[kAttributeCount];
+  nQVWEND000::tPropertyRecord* attributeList_[kAttributeCount + 1];
+  nQVWEND000::tMutex mutex_;
+  // What the latest setup left.
+  tStatus status_;
+  u32 setupLevel_;
+  u32 resetCount_;
+  RM7Helper* helper_;
+  char modelName_[kModelNameSize];
+};
+
+}  // namespace qvrm7_driver

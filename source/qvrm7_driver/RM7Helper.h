@@ -1,0 +1,38 @@
+// The switch device's setup: everything the device builds over its register
+// BAR lives in one helper, made by start and resume and ended by stop and
+// suspend, so that a re-setup is one destruction and one construction.
+#pragma once
+
+#include "platform/status.h"
+#include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
+
+namespace qvrm7_driver {
+
+class RM7Device;
+
+class RM7Helper {
+ public:
+  // The BAR that holds every register block, mapped uncached.
+  static constexpr u8 kRegisterBAR = 0;
+  static constexpr u32 kRegisterBARMode = 0;
+
+  // Runs the setup sequence: each step only while the status is clean, and
+  // each level reached recorded in the device.
+  RM7Helper(RM7Device& device, nQVWEND000::tStatus& status);
+  // Ends what the setup built, last first.
+  ~RM7Helper();
+  RM7Helper(RM7Helper const&) = delete;
+  RM7Helper& operator=(RM7Helper const&) = delete;
+
+  u64 registerBAR() const { return registerBAR_; }
+
+ private:
+  void reach(RM7DeviceSetupLevel level);
+
+  RM7Device& device_;
+  u64 registerBAR_;
+  // The register dispatcher and the containers of the TMR9 and RM7 register
+  // maps belong here, after the BAR they are built over.
+};
+
+}  // namespace qvrm7_driver

@@ -1,0 +1,87 @@
+// What the layer holds for the driver, to be compared before and after, and
+// the removal of a module while one of its requests is inside the device and
+// other files are open, as the layer does on a surprise removal. The removal
+// runs against the real object and, for ThreadSanitizer, the hosted build.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <thread>
+#include <tuple>
+
+#include "host/layer/control.h"
+#include "host/layer/driverHost.h"
+#include "host/layer/registration.h"
+#include "host/layer/rm7Module.h"
+#include "host/layer/syncControl.h"
+#include "host/layer/user.h"
+#include "host/layer/userFile.h"
+
+namespace testing_support {
+
+// Allocations, mutexes, spin locks, BAR mappings, interfaces, properties,
+// user maps.
+inline auto layerHoldings() {
+  return std::tuple(sim::liveAllocations(), sim::liveMutexes(), sim::liveSpinLocks(),
+                    sim::liveMappings(), sim::liveInterfaces().size(), sim::liveProperties().size(),
+                    sim::liveUserMaps());
+}
+
+// Set on the one thread whose request the scenario holds.
+inline thread_local bool tHoldHere = false;
+
+// -52022, the IO gate refusing, has no layer code of its own.
+inline constexpr int32_t kLayerGateRefused = -51001;
+
+inline void removeWhileARequestIsInside() {
+  sim::reset();
+  sim::LoadedDriver driver{nQVWEND200_driverEntry};
+  ASSERT_EQ(driver.load(), 0);
+  auto const loaded = layerHoldings();
+  sim::Rm7Module module;
+  ASSERT_EQ(sim::plugIn(module.device()), 0);
+  sim::UserFile files[2];
+  for (sim::UserFile& file : files) ASSERT_EQ(file.open("qvrm7_driver_qvrm7"), 0);
+
+  // The first request stops at its first kernel mutex: the device mutex,
+  // which it takes once the IO gate has let it in.
+  std::promise<void> inside, proceed;
+  sim::setImportHook([&, go = proceed.get_future().share()](char const* import) {
+    if (!tHoldHere || std::strcmp(import, "nQVZOR150_acquireMutex") != 0) return;
+    tHoldHere = false;
+    inside.set_value();
+    go.wait();
+  });
+  int32_t heldResult = 1;
+  std::thread held([&] {
+    tHoldHere = true;
+    heldResult = files[0].transferA(nullptr, 0);
+  });
+  inside.get_future().wait();
+  sim::UnplugReport removal;
+  std::thread remover([&] { removal = sim::unplug(*module.device()); });
+  ASSERT_TRUE(sim::waitUntilBlocked(1)) << "the removal waits for the request inside";
+  EXPECT_EQ(files[1].transferB(nullptr, 0), kLayerGateRefused);
+  proceed.set_value();
+  // Had the removal drained while holding the device mutex, neither thread
+  // would ever end.
+  auto joined = std::async(std::launch::async, [&] {
+    held.join();
+    remover.join();
+  });
+  if (joined.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ADD_FAILURE() << "the removal and the request inside deadlocked";
+    std::_Exit(1);
+  }
+  sim::setImportHook({});
+  EXPECT_EQ(heldResult, 0) << "the request inside finishes as it began";
+  EXPECT_EQ(removal.filesOpen, 2u);
+  for (sim::UserFile& file : files) file.close();
+  EXPECT_EQ(layerHoldings(), loaded);
+}
+
+}  // namespace testing_support

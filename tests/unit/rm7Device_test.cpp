@@ -1,0 +1,120 @@
+// The switch device made by add device on the simulated bus, driven through
+// its slots: the setup-level gate across re-setups and the switch-state
+// buffer's mapping.
+#include "source/qvrm7_driver/RM7Device.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+#include "host/layer/control.h"
+#include "host/layer/driverHost.h"
+#include "host/layer/rm7Module.h"
+#include "host/layer/user.h"
+#include "platform/userBuffer.h"
+#include "source/qvrm7_driver/driverCodes.h"
+#include "source/qvrm7_driver/switchstate/KernelSession.h"
+#include "support/expectSite.h"
+
+namespace qvrm7_driver {
+namespace {
+
+using namespace nQVWEND000;
+using nQVWENDS100::tLongStatus;
+using testing_support::expectSite;
+
+class SwitchDeviceSlots : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    ASSERT_EQ(driver.load(), 0);
+    ASSERT_EQ(sim::plugIn(module.device()), 0);
+    device = static_cast<RM7Device*>(static_cast<tDevice*>(module.device()->driverContext()));
+  }
+  void TearDown() override {
+    for (tSession* session : sessions) device->destroySession({session}, session);
+    sim::unplug(*module.device());
+    driver.unload();
+    EXPECT_EQ(sim::liveAllocations(), 0u);
+  }
+
+  sass::KernelSession* open() {
+    tStatus status;
+    sessions.push_back(device->openSession({}, device->getDeviceInterfaces()[0], status));
+    EXPECT_EQ(status.code, 0);
+    return static_cast<sass::KernelSession*>(sessions.back());
+  }
+  // Suspended, holding requests, and resumed: the helper is made anew.
+  void setUpAgain() {
+    tStatus status;
+    ASSERT_TRUE(device->transitionPnPState({}, kPnPStateIOSuspended, kSuspendHold, 0, status));
+    ASSERT_TRUE(device->transitionPnPState({}, kPnPStateReady, 0, 0, status));
+  }
+  tLongStatus transfer(tSession* session) {
+    tLongStatus status;
+    tUserBuffer buffer({session}, 0, 0);
+    EXPECT_EQ(device->transferB({session}, buffer, status), 0u);
+    return status;
+  }
+
+  sim::LoadedDriver driver{nQVWEND200_driverEntry};
+  sim::Rm7Module module;
+  RM7Device* device = nullptr;
+  std::vector<tSession*> sessions;
+};
+
+TEST_F(SwitchDeviceSlots, GateAdmitsOnlyTheCurrentSetupAtItsLevel) {
+  sass::KernelSession* const first = open();
+  EXPECT_EQ(transfer(first).head.code, 0);
+  setUpAgain();
+  expectSite(transfer(first), kStatusStaleSession, "sass/AutoIOGate", 104);
+  EXPECT_EQ(transfer(open()).head.code, 0);
+
+  // Without its registers the setup stops at None: a session still opens,
+  // and what needs the device is refused and reported in three lines.
+  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
+  setUpAgain();
+  sass::KernelSession* const third = open();
+  sim::clearDebugOutput();
+  expectSite(transfer(third), kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
+  std::string const report = sim::debugOutput();
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3);
+  EXPECT_NE(report.find("AutoIOGate|0121]   setup level Complete needed, None reached\n"),
+            std::string::npos);
+  EXPECT_EQ(device->activeIOCount(), 0u) << "every refusal left the IO gate";
+}
+
+TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerHolds) {
+  u64 const page = nQVZOR100_getPageSize();
+  // Allocated, selector, map size, code, then the line of the code or the
+  // pages mapped.
+  std::tuple<bool, u32, u64, i64, u64> const cases[] = {
+      {false, 2, 9 * page, kStatusSwitchStateBufferMissing, 212},
+      {true, 2, 9 * page, kStatusSwitchStateMapSelector, 217},
+      {true, 1, 4 * page + 1, kStatusSwitchStateMapTooLarge, 222},
+      {true, 1, 4 * page, 0, 4},
+      {true, 1, page, 0, 1},
+  };
+  for (auto const& [allocated, selector, mapSize, code, lineOrPages] : cases) {
+    SCOPED_TRACE(mapSize);
+    sass::KernelSession* const session = open();
+    if (allocated) session->switchStateBuffer().adoptPages({4 * page, 0, 0x5A000}, 3 * page + 1);
+    tUserMemoryMap map(session, sim::createUserMap(mapSize, 2, 0x7000000), selector);
+    tLongStatus status;
+    device->mapMemory({session}, map, status);
+    std::vector<sim::UserMapping> const mappings = sim::userMappings(map.kernelMap());
+    if (code != 0) {
+      expectSite(status, code, "sass/SwitchStateBuffer", lineOrPages);
+      EXPECT_TRUE(mappings.empty());
+    } else {
+      ASSERT_EQ(mappings.size(), 1u);
+      EXPECT_EQ(std::tuple(mappings[0].pageList, mappings[0].firstPage, mappings[0].pageCount),
+                std::tuple(0x5A000u, 0u, lineOrPages));
+    }
+    sim::destroyUserMap(map.kernelMap());
+  }
+}
+
+}  // namespace
+}  // namespace qvrm7_driver
