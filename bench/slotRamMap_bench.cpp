@@ -44,15 +44,15 @@ class Bench {
 
 constexpr int64_t kRegisters = 1536;
 
-void flushCleanMap(benchmark::State& state) {
+void slotRamFlushClean(benchmark::State& state) {
   Bench bench;
   tStatus status;
   for (auto _ : state) bench.map().flushRegMap(false, status);
   state.SetItemsProcessed(state.iterations() * kRegisters);
 }
-BENCHMARK(flushCleanMap);
+BENCHMARK(slotRamFlushClean);
 
-void flushDirtyMap(benchmark::State& state) {
+void slotRamFlushDirty(benchmark::State& state) {
   Bench bench;
   tStatus status;
   for (auto _ : state) {
@@ -61,9 +61,9 @@ void flushDirtyMap(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kRegisters);
 }
-BENCHMARK(flushDirtyMap);
+BENCHMARK(slotRamFlushDirty);
 
-void getField(benchmark::State& state) {
+void slotRamGetField(benchmark::State& state) {
   Bench bench;
   tStatus status;
   uint64_t value = 0;
@@ -72,17 +72,17 @@ void getField(benchmark::State& state) {
     benchmark::DoNotOptimize(value);
   }
 }
-BENCHMARK(getField);
+BENCHMARK(slotRamGetField);
 
-void setField(benchmark::State& state) {
+void slotRamSetField(benchmark::State& state) {
   Bench bench;
   tStatus status;
   uint64_t value = 0;
   for (auto _ : state) bench.map().set(kRelay3Of255, ++value, status, 0);
 }
-BENCHMARK(setField);
+BENCHMARK(slotRamSetField);
 
-void readField(benchmark::State& state) {
+void slotRamReadField(benchmark::State& state) {
   Bench bench;
   tStatus status;
   uint64_t value = 0;
@@ -91,19 +91,19 @@ void readField(benchmark::State& state) {
     benchmark::DoNotOptimize(value);
   }
 }
-BENCHMARK(readField);
+BENCHMARK(slotRamReadField);
 
-void writeField(benchmark::State& state) {
+void slotRamWriteField(benchmark::State& state) {
   Bench bench;
   tStatus status;
   uint64_t value = 0;
   for (auto _ : state) bench.map().write(kRelay3Of255, ++value, false, status, 0);
 }
-BENCHMARK(writeField);
+BENCHMARK(slotRamWriteField);
 
 // IDs at the ends of the search: the first and last accepted, and refused
 // ones below, between and above the runs.
-void lookupLongest(benchmark::State& state) {
+void slotRamLookupLongest(benchmark::State& state) {
   Bench bench;
   uint32_t const ids[] = {0x00000000, 0x80001FFC, 0x00000FFC, 0x2FFFFFFF, 0xFFFFFFFF};
   uint64_t value = 0;
@@ -116,6 +116,6 @@ void lookupLongest(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 5);
 }
-BENCHMARK(lookupLongest);
+BENCHMARK(slotRamLookupLongest);
 
 }  // namespace
