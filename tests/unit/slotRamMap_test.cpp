@@ -1,7 +1,6 @@
 // The slot RAM map: its sheet for the conformance harness, and what the
 // harness cannot say: the exact ID set with the word and field each ID
-// names, the relay-state field arithmetic, the write state table and the
-// window lines of the record primitives.
+// names, and the relay-state field arithmetic.
 #include <map>
 #include <optional>
 
@@ -14,9 +13,6 @@ namespace conformance {
 namespace {
 
 using qvrm7_driver::tRM7SlotRamRegisterMap;
-
-constexpr int64_t kNotAvailable = -52006;
-constexpr int64_t kUnknown = -52005;
 
 constexpr char kFile[] = "armgen/RM7SlotRamRegisterMap";
 constexpr char kCacheFile[] = "objects/codegen/qvrm7_driver_codegen/armgen/RM7SlotRamRegisterMap";
@@ -186,87 +182,20 @@ TEST_F(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
     EXPECT_EQ(get(0x180003FC, index), 1u);
     EXPECT_EQ(get(0x240003FC, index), 5u);
   }
-}
 
-// Every combination of a write: dirty before, value changed, forced, inside
-// the window; for a relay-state field and for a relay-count word.
-TEST_F(SlotRamTest, AWriteReachesTheBlockOnlyWhenForcedOrPending) {
-  struct Target {
-    u32 id;
-    u32 word;
-    u32 changedWord;  // after writing 5 to the field or word
-    u32 line;
-  };
-  for (Target const t :
-       {Target{0x300003FC, 0x800003FC, 5 << 3, 355}, Target{0x00001FFC, 0x80001FFC, 5, 596}}) {
-    for (int combination = 0; combination < 16; ++combination) {
-      bool const dirty = combination & 1, changes = combination & 2, force = combination & 4,
-                 inside = combination & 8;
-      SCOPED_TRACE(::testing::Message() << std::hex << t.id << " case " << combination);
-      build(inside ? 0xFFFFFFFF : 0);
-      tLongStatus status;
-      if (dirty) {  // set to something and back: pending, with the same value
-        map().set(t.word, 1, status, 0);
-        map().set(t.word, 0, status, 0);
-      }
-      map().write(t.id, changes ? 5 : 0, force, status, 0);
-      u32 const word = changes ? t.changedWord : 0;
-      bool const due = dirty || changes || force;
-      EXPECT_EQ(writes(), due && inside ? std::vector<u64>{word} : std::vector<u64>{});
-      EXPECT_EQ(status.head.code, due && !inside ? kNotAvailable : 0);
-      EXPECT_EQ(status.line, due && !inside ? t.line : 0);
-      EXPECT_EQ(get(t.word), word);
-      tLongStatus pending;  // a write still owed shows as a flush that has work
-      map().flush(t.word, false, pending, 0);
-      bool const owed = !inside && (dirty || changes);
-      EXPECT_EQ(pending.head.code, owed ? kNotAvailable : 0);
-    }
-  }
-}
-
-TEST_F(SlotRamTest, AReadTakesTheBlocksWordOrKeepsTheShadowOutsideTheWindow) {
-  ram().setReadValue(0x19FC, 0x80000001);
+  // The controllers' named operations: the same bits, the whole word.
+  auto& word = map().relayState(255);
+  word.writeRelay2State(13, status, false).writeRelay0State(8, status, false);
+  EXPECT_EQ(writes(), (std::vector<u64>{0xB5C, 0xB58}));
   ram().setReadValue(0x3FC, 0xA5C);
-  tLongStatus status;
-  map().set(0x800019FC, 7, status, 0);  // pending, and replaced by the read
+  EXPECT_EQ(word.readRelay3State(status), 5u);
+  EXPECT_EQ(word.readRelay1State(status), 3u);
+  map().relayCount(1023).writeRelayCount(0x80000001, status, true);
+  EXPECT_EQ(writes(), std::vector<u64>{0x80000001});
   u64 value = 0;
-  map().read(0x000019FC, value, status, 0);
-  EXPECT_EQ(value, 0x80000001u);
-  map().flush(0x800019FC, false, status, 0);
-  EXPECT_TRUE(writes().empty());
-  EXPECT_EQ(map().relayState(255).readRelay3State(status), 5u);
-  EXPECT_EQ(map().relayState(255).readRelay1State(status), 3u);
-  map().read(0x180003FC, value, status, 0);
-  EXPECT_EQ(value, 1u);
+  map().read(0x00001FFC, value, status, 0);
+  EXPECT_EQ(value, 0x80000001u);  // zero-extended
   EXPECT_EQ(status.head.code, 0);
-
-  build(0);
-  for (u32 id : {0x800003FCu, 0x000019FCu, 0x240003FCu}) {
-    tLongStatus outside;
-    map().set(0x800003FC, 0xA5C, outside, 0);
-    value = 0xBAD;
-    map().read(id, value, outside, 0);
-    EXPECT_EQ(outside.head.code, kNotAvailable);
-    EXPECT_EQ(outside.line, id == 0x000019FC ? 620u : 379u);
-    EXPECT_EQ(value, id == 0x800003FC ? 0xA5Cu : id == 0x240003FC ? 5u : 0u);
-  }
-}
-
-TEST_F(SlotRamTest, AWarningStaysUnlessAnIDIsRefused) {
-  for (u32 id : {0x000003FCu, 0x000003FEu}) {
-    bool const refused = id & 2;
-    for (int slot = 0; slot < 4; ++slot) {
-      tLongStatus status;
-      qvrm7_driver::nQVWEND000::setStatus(status, 17, {"earlier", 3});
-      u64 value = 9;
-      if (slot == 0) map().get(id, value, status, 0);
-      if (slot == 1) map().set(id, value, status, 0);
-      if (slot == 2) map().read(id, value, status, 0);
-      if (slot == 3) map().write(id, value, true, status, 0);
-      EXPECT_EQ(status.head.code, refused ? kUnknown : 17) << slot;
-      EXPECT_STREQ(status.file, refused ? (slot < 2 ? kCacheFile : kFile) : "earlier");
-    }
-  }
 }
 
 }  // namespace
