@@ -179,54 +179,37 @@ Sheet const kSourceStreams = {
 INSTANTIATE_TEST_SUITE_P(Fpga, MapConformance,
                          ::testing::Values(&kBase, &kThread, &kSlot, &kSourceStreams), sheetName);
 
-class BaseMapTest : public ::testing::Test {
- protected:
-  std::vector<Hit> takeLog() {
-    std::vector<Hit> hits;
-    for (auto const& a : block_.log()) hits.push_back({a.write, a.offset, a.width, a.value});
-    block_.clearLog();
-    return hits;
-  }
-
-  testing_support::MappedModule module_;
-  sim::FpgaBlock& block_ = module_.fpga().base();
-  qvrm7_driver::tRM7BaseRegMap::tAccessor accessor_{module_.bar0() + sim::Rm7Fpga::kBaseBlock,
-                                                    sim::Rm7Fpga::kBaseSize};
-  qvrm7_driver::tRM7BaseRegMap map_{&accessor_, 0, 0, 0xFFFFFFFF};
-};
-
 // Each writer changes its own bits and writes the word when it changed or
 // when forced; each reader reads the word anew.
-TEST_F(BaseMapTest, TriggerConfigurationsWriteAndReadTheirOwnBits) {
-  using qvrm7_driver::nRM7BaseRegMap::StaticSourceEnum;
-  auto& trigger = map_.trigConfig<8>();
-  constexpr u32 kAt = 0xEC;
+TEST(BaseMap, TriggerConfigurationsWriteAndReadTheirOwnBits) {
+  testing_support::MappedModule module;
+  sim::FpgaBlock& block = module.fpga().base();
+  qvrm7_driver::tRM7BaseRegMap::tAccessor accessor{module.bar0() + sim::Rm7Fpga::kBaseBlock,
+                                                   sim::Rm7Fpga::kBaseSize};
+  qvrm7_driver::tRM7BaseRegMap map(&accessor, 0, 0, 0xFFFFFFFF);
+  auto& trigger = map.trigConfig<8>();
   tLongStatus status;
-  struct Step {
-    std::function<void()> write;
-    std::vector<Hit> seen;
-  };
-  Step const steps[] = {
-      {[&] { trigger.writePolarity(true, status, false); }, {{true, kAt, 4, 0x100}}},
-      {[&] { trigger.writePolarity(true, status, false); }, {}},
-      {[&] { trigger.writeLowDrive(true, status, false); }, {{true, kAt, 4, 0x110}}},
-      {[&] { trigger.writeTrigStaticSource(StaticSourceEnum(0x1F), status, false); },
-       {{true, kAt, 4, 0x11F}}},
-      {[&] { trigger.writeHighDrive(false, status, true); }, {{true, kAt, 4, 0x11F}}},
-      {[&] { trigger.writeFilterOff(true, status, false); }, {{true, kAt, 4, 0x31F}}},
-      {[&] { trigger.writeLowDrive(false, status, false); }, {{true, kAt, 4, 0x30F}}},
-  };
-  for (Step const& step : steps) {
-    step.write();
-    EXPECT_EQ(takeLog(), step.seen);
-  }
-  block_.setReadValue(kAt, 0x220);
+  trigger.writePolarity(true, status, false);
+  trigger.writePolarity(true, status, false);  // unchanged: not written
+  trigger.writeLowDrive(true, status, false);
+  trigger.writeTrigStaticSource(qvrm7_driver::nRM7BaseRegMap::StaticSourceEnum(0x1F), status,
+                                false);
+  trigger.writeHighDrive(false, status, true);  // unchanged, but forced
+  trigger.writeFilterOff(true, status, false);
+  trigger.writeLowDrive(false, status, false);
+  std::vector<sim::FpgaAccessRecord> expected;
+  for (u32 word : {0x100u, 0x110u, 0x11Fu, 0x11Fu, 0x31Fu, 0x30Fu})
+    expected.push_back({true, 0xEC, 4, word});
+  EXPECT_EQ(block.log(), expected);
+
+  block.clearLog();
+  block.setReadValue(0xEC, 0x220);
   EXPECT_FALSE(trigger.readLowDrive(status));
   EXPECT_TRUE(trigger.readHighDrive(status));
   EXPECT_FALSE(trigger.readPolarity(status));
   EXPECT_TRUE(trigger.readFilterOff(status));
-  EXPECT_EQ(takeLog(), std::vector<Hit>(4, Hit{false, kAt, 4, 0x220}));
-  EXPECT_EQ(map_.signature().readRegister(status), sim::Rm7Fpga::kSignature);
+  EXPECT_EQ(block.log(), std::vector<sim::FpgaAccessRecord>(4, {false, 0xEC, 4, 0x220}));
+  EXPECT_EQ(map.signature().readRegister(status), sim::Rm7Fpga::kSignature);
   EXPECT_EQ(status.head.code, 0);
 }
 

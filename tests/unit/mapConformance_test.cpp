@@ -25,36 +25,21 @@ bool MapConformance::attempt(Op op, u32 id, Misses& misses) {
   u32 count = Format::kCapacity;
   arm::FieldType types[Format::kCapacity];
   u64 masks[Format::kCapacity];
-  switch (op) {
-    case kGet:
-      map().get(id, value, status, 0);
-      break;
-    case kSet:
-      map().set(id, 0, status, 0);
-      break;
-    case kReadOp:
-      map().read(id, value, status, 0);
-      break;
-    case kWrite:
-      map().write(id, 0, false, status, 0);
-      break;
-    case kFlush:
-      map().flush(id, false, status, 0);
-      break;
-    case kRefresh:
-      map().refresh(id, status, 0);
-      break;
-    default:
-      map().getRegisterFormat(id, count, types, masks, status);
-      break;
-  }
+  if (op == kGet) map().get(id, value, status, 0);
+  if (op == kSet) map().set(id, 0, status, 0);
+  if (op == kReadOp) map().read(id, value, status, 0);
+  if (op == kWrite) map().write(id, 0, false, status, 0);
+  if (op == kFlush) map().flush(id, false, status, 0);
+  if (op == kRefresh) map().refresh(id, status, 0);
+  if (op == kFormat) map().getRegisterFormat(id, count, types, masks, status);
   if (status.head.code == 0) return true;
   int64_t const code = op == kFormat ? kStatusNotSupported : kStatusBadArgument;
   bool const cleared = op == kGet || op == kReadOp ? value == 0 : op != kFormat || count == 0;
   if (status.head.code != code || std::strcmp(status.file, sites[op].file) != 0 ||
       status.line != sites[op].line || !cleared)
-    misses.add() << "op " << op << " refused " << hex(id) << " with " << status.head.code << " at "
-                 << status.file << ":" << status.line;
+    misses.add("op " + std::to_string(op) + " refused " + hex(id) + " with " +
+               std::to_string(status.head.code) + " at " + status.file + ":" +
+               std::to_string(status.line));
   return false;
 }
 
@@ -78,8 +63,8 @@ TEST_P(MapConformance, EachOperationAcceptsItsIDsInAnyFormAndRefusesTheRestAtIts
       for (int op = 0; op < kOps; ++op) {
         u32 const same = op < kFlush ? whole : key;
         if (took[op][high] != took[op][same])
-          misses.add() << "op " << op << " takes " << hex(high << 24 | offset) << " unlike "
-                       << hex(same << 24 | offset);
+          misses.add("op " + std::to_string(op) + " takes " + hex(high << 24 | offset) +
+                     " unlike " + hex(same << 24 | offset));
         accepted[op] += high == same && took[op][high];
       }
     }

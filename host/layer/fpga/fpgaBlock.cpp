@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <mutex>
 
 namespace sim {
@@ -23,7 +22,6 @@ struct FpgaBlock::State {
     uint32_t strobe = 0;
     uint32_t readLatch = 0;
     uint32_t written = 0;
-    std::deque<uint32_t> queued;
   };
 
   mutable std::mutex mutex;
@@ -51,13 +49,8 @@ struct FpgaBlock::State {
       note({false, offset, width, 0}, true);
       return 0;
     }
-    uint32_t value = slot->readLatch;
-    if (!slot->queued.empty()) {
-      value = slot->queued.front();
-      slot->queued.pop_front();
-    }
-    note({false, offset, width, value}, false);
-    return value;
+    note({false, offset, width, slot->readLatch}, false);
+    return slot->readLatch;
   }
 
   void write(uint32_t offset, unsigned width, uint32_t value) {
@@ -116,14 +109,6 @@ void FpgaBlock::setReadValue(uint32_t offset, uint32_t value) {
   if (slot == nullptr || slot->access == FpgaAccess::None || slot->access == FpgaAccess::WriteOnly)
     badRegister("has nothing to read", offset);
   slot->readLatch = value;
-}
-
-void FpgaBlock::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
-  std::lock_guard lock(state_->mutex);
-  State::Slot* slot = state_->slotAt(offset);
-  if (slot == nullptr || slot->access == FpgaAccess::None || slot->access == FpgaAccess::WriteOnly)
-    badRegister("has nothing to read", offset);
-  slot->queued.insert(slot->queued.end(), values.begin(), values.end());
 }
 
 uint32_t FpgaBlock::lastWritten(uint32_t offset) const {

@@ -61,10 +61,8 @@ class FpgaBlock {
   uint32_t size() const { return size_; }
   FpgaAccess access(uint32_t offset) const;
 
-  // What the next read of a readable offset gives. Queued values are given
-  // one per read, then the latch again.
+  // What reads of a readable offset give from now on.
   void setReadValue(uint32_t offset, uint32_t value);
-  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
   uint32_t lastWritten(uint32_t offset) const;  // 0 before any write
 
   std::vector<FpgaAccessRecord> log() const;
