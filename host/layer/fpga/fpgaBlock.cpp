@@ -97,12 +97,6 @@ FpgaBlock::FpgaBlock(std::shared_ptr<Bar> bar, uint64_t barOffset, uint32_t size
 
 FpgaBlock::~FpgaBlock() { bar_->detach(claim_); }
 
-FpgaAccess FpgaBlock::access(uint32_t offset) const {
-  std::lock_guard lock(state_->mutex);
-  State::Slot const* slot = state_->slotAt(offset);
-  return slot != nullptr && offset % 4 == 0 ? slot->access : FpgaAccess::None;
-}
-
 void FpgaBlock::setReadValue(uint32_t offset, uint32_t value) {
   std::lock_guard lock(state_->mutex);
   State::Slot* slot = state_->slotAt(offset);

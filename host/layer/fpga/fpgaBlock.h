@@ -58,8 +58,6 @@ class FpgaBlock {
   FpgaBlock& operator=(FpgaBlock const&) = delete;
 
   uint64_t barOffset() const { return barOffset_; }
-  uint32_t size() const { return size_; }
-  FpgaAccess access(uint32_t offset) const;
 
   // What reads of a readable offset give from now on.
   void setReadValue(uint32_t offset, uint32_t value);

@@ -95,8 +95,4 @@ Rm7Fpga::Rm7Fpga(std::shared_ptr<Bar> bar0)
       slot_(bar0, kSlotBlock, kSlotSize, slotRegisters()),
       slotRam_(bar0, kSlotRamBlock, kSlotRamSize, slotRamRegisters()) {}
 
-void Rm7Fpga::clearLogs() {
-  for (FpgaBlock* block : {&base_, &sourceStreams_, &thread_, &slot_, &slotRam_}) block->clearLog();
-}
-
 }  // namespace sim

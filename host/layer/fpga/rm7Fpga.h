@@ -35,8 +35,6 @@ class Rm7Fpga {
   FpgaBlock& slot() { return slot_; }
   FpgaBlock& slotRam() { return slotRam_; }
 
-  void clearLogs();
-
  private:
   FpgaBlock base_;
   FpgaBlock sourceStreams_;
