@@ -3,7 +3,9 @@
 #include "platform/debugPrint.h"
 #include "platform/deviceFactory.h"
 #include "platform/memory.h"
+#include "platform/statusCodes.h"
 #include "platform/vexusAccessor.h"
+#include "registers/armDispatcher.h"
 #include "source/qvrm7_driver/RM7Helper.h"
 #include "source/qvrm7_driver/switchstate/AutoIOGate.h"
 #include "source/qvrm7_driver/switchstate/KernelSession.h"
@@ -19,6 +21,14 @@ enum : u32 { kGeographicAddress, kSerialNumber, kManufacturerName, kModelName };
 
 // The module's stored identity is not read: its texts stay empty.
 constexpr char kUnknownText[] = "";
+
+// Listing buffers too small for what the operation would copy.
+constexpr char kDeviceFile[] = "RM7Device";
+constexpr StatusSite kShortNamesBufferSite{kDeviceFile, 412};
+constexpr StatusSite kShortListBufferSite{kDeviceFile, 431};
+constexpr StatusSite kShortFormatBufferSite{kDeviceFile, 452};
+
+void* userPointer(u64 address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
 
 }  // namespace
 
@@ -80,6 +90,106 @@ void RM7Device::mapMemory(tContext context, tUserMemoryMap& map, tStatus& status
   sass::AutoIOGate gate(*this, context, kMapLevel, status);
   if (!gate.passed()) return;
   static_cast<sass::KernelSession*>(context.session)->switchStateBuffer().mapInto(map, status);
+}
+
+// ---- Register operations ---------------------------------------------------------
+
+armki::ARMDispatcher& RM7Device::registerDispatcher() const {
+  return helper_->registerDispatcher();
+}
+
+template <class Operation>
+void RM7Device::onRegisterMap(tContext context, tArmMapName const& name, tStatus& status,
+                              Operation operation) {
+  sass::AutoIOGate gate(*this, context, kRegisterLevel, status);
+  if (!gate.passed()) return;
+  arm::tDynamicAccessInterface* map = nullptr;
+  tMutex* mutex = nullptr;
+  registerDispatcher().getRegistration(context, userPointer(name.address), name.size, &map, status,
+                                       &mutex);
+  if (map == nullptr || mutex == nullptr) return;
+  tMutexGuard guard(*mutex);
+  operation(*map);
+}
+
+void RM7Device::arm_get(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
+                        tStatus& status) {
+  onRegisterMap(context, name, status, [&](auto& map) { map.get(id, value, status, index); });
+}
+
+void RM7Device::arm_set(tContext context, tArmMapName const& name, u32 id, u64 value, u32 index,
+                        tStatus& status) {
+  onRegisterMap(context, name, status, [&](auto& map) { map.set(id, value, status, index); });
+}
+
+void RM7Device::arm_read(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
+                         tStatus& status) {
+  onRegisterMap(context, name, status, [&](auto& map) { map.read(id, value, status, index); });
+}
+
+void RM7Device::arm_write(tContext context, tArmMapName const& name, u32 id, u64 value, bool force,
+                          u32 index, tStatus& status) {
+  onRegisterMap(context, name, status,
+                [&](auto& map) { map.write(id, value, force, status, index); });
+}
+
+void RM7Device::arm_flushRegister(tContext context, tArmMapName const& name, u32 id, bool force,
+                                  u32 index, tStatus& status) {
+  onRegisterMap(context, name, status, [&](auto& map) { map.flush(id, force, status, index); });
+}
+
+void RM7Device::arm_refreshRegister(tContext context, tArmMapName const& name, u32 id, u32 index,
+                                    tStatus& status) {
+  onRegisterMap(context, name, status, [&](auto& map) { map.refresh(id, status, index); });
+}
+
+void RM7Device::arm_flushRegMap(tContext context, tArmMapName const& name, bool force,
+                                tStatus& status) {
+  onRegisterMap(context, name, status, [&](auto& map) { map.flushRegMap(force, status); });
+}
+
+void RM7Device::arm_getRegisterFormat(tContext context, tArmMapName const& name, u32 id, u32& count,
+                                      u64 types, u64 typesSize, u64 masks, u64 masksSize,
+                                      tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kRegisterLevel, status);
+  if (!gate.passed()) return;
+  // The map answers only once it is found, and then with up to this many
+  // fields.
+  if (typesSize < kArmFormatFields || masksSize < kArmFormatFields * sizeof(u64)) {
+    setStatus(status, kStatusBadArgument, kShortFormatBufferSite);
+    return;
+  }
+  registerDispatcher().getRegisterFormat(context, userPointer(name.address), name.size, id, count,
+                                         userPointer(types), userPointer(masks), status);
+}
+
+void RM7Device::arm_getRegistrationNames(tContext context, u64 buffer, u64 size, tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kRegisterLevel, status);
+  if (!gate.passed()) return;
+  armki::ARMDispatcher const& dispatcher = registerDispatcher();
+  if (size < dispatcher.getNumberOfRegistrations() * kArmNameSlotSize) {
+    setStatus(status, kStatusBadArgument, kShortNamesBufferSite);
+    return;
+  }
+  dispatcher.getRegistrationNames(context, userPointer(buffer), status);
+}
+
+void RM7Device::arm_getRegistrationList(tContext context, u64 buffer, u64 size, tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kRegisterLevel, status);
+  if (!gate.passed()) return;
+  armki::ARMDispatcher const& dispatcher = registerDispatcher();
+  // Copied without its NUL.
+  if (size < dispatcher.getSizeOfRegistrationList() - 1) {
+    setStatus(status, kStatusBadArgument, kShortListBufferSite);
+    return;
+  }
+  dispatcher.getRegistrationList(context, userPointer(buffer), status);
+}
+
+void RM7Device::arm_getSizeOfRegistrationList(tContext context, u64& size, tStatus& status) {
+  sass::AutoIOGate gate(*this, context, kRegisterLevel, status);
+  if (!gate.passed()) return;
+  size = registerDispatcher().getSizeOfRegistrationList();
 }
 
 // ---- Lifecycle -------------------------------------------------------------------

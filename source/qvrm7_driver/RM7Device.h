@@ -5,13 +5,20 @@
 //
 // Locks, always taken in this order: the IO gate, then the device mutex.
 // The mutex guards the helper and the reset count; the setup level is read
-// without it.
+// without it. A register operation, once through the gate, holds only the
+// re-entrant mutex of the registration it names, and holds it only around
+// the map's slot: the helper cannot go while the request is inside the
+// gate, since every path that ends it first closes the gate and drains.
 #pragma once
 
 #include "platform/pciDevice.h"
 #include "platform/synchronization.h"
 #include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
 #include "source/qvrm7_driver/interface/tInterfaceTemplate_qvrm7.h"
+
+namespace armki {
+class ARMDispatcher;
+}
 
 namespace qvrm7_driver {
 
@@ -32,6 +39,9 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   static constexpr u32 kOpenLevel = kSetupLevelNone;
   static constexpr u32 kTransferLevel = kSetupLevelComplete;
   static constexpr u32 kMapLevel = kSetupLevelComplete;
+  // Register maps are there from the first container on: the bridge chip's
+  // registers can be read while a later step of the setup fails.
+  static constexpr u32 kRegisterLevel = kSetupLevelTMR9ObjectsBuilt;
 
   RM7Device(nQVWEND000::tPCIDescription const& description, tStatus& status);
   // Slots 0 and 1: the helper goes as in stopDevice, then the mutex and the
@@ -60,6 +70,29 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   bool suspendIO(tContext context, u32 mode, bool refuseWhenOpen) override;
   void resumeIO(tContext context) override;
 
+  // Register operations behind the register ioctls. Each passes the gate,
+  // finds the named map and calls its slot under the registration's mutex;
+  // index is 0 but for the Ex variants. The listings go straight to the
+  // user addresses given, once their sizes are seen to hold them.
+  void arm_get(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
+               tStatus& status);
+  void arm_set(tContext context, tArmMapName const& name, u32 id, u64 value, u32 index,
+               tStatus& status);
+  void arm_read(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
+                tStatus& status);
+  void arm_write(tContext context, tArmMapName const& name, u32 id, u64 value, bool force,
+                 u32 index, tStatus& status);
+  void arm_flushRegister(tContext context, tArmMapName const& name, u32 id, bool force, u32 index,
+                         tStatus& status);
+  void arm_refreshRegister(tContext context, tArmMapName const& name, u32 id, u32 index,
+                           tStatus& status);
+  void arm_flushRegMap(tContext context, tArmMapName const& name, bool force, tStatus& status);
+  void arm_getRegisterFormat(tContext context, tArmMapName const& name, u32 id, u32& count,
+                             u64 types, u64 typesSize, u64 masks, u64 masksSize, tStatus& status);
+  void arm_getRegistrationNames(tContext context, u64 buffer, u64 size, tStatus& status);
+  void arm_getRegistrationList(tContext context, u64 buffer, u64 size, tStatus& status);
+  void arm_getSizeOfRegistrationList(tContext context, u64& size, tStatus& status);
+
   u32 setupLevel() const { return __atomic_load_n(&setupLevel_, __ATOMIC_ACQUIRE); }
   void setSetupLevel(u32 level) { __atomic_store_n(&setupLevel_, level, __ATOMIC_RELEASE); }
   // Moves on each time a helper is ended. Under the device mutex.
@@ -73,6 +106,13 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   void fillAttributes();
   u32 readGeographicAddress();
   u64 transferNothing(tContext context, tStatus& status);
+  // Only inside the gate at kRegisterLevel or above.
+  armki::ARMDispatcher& registerDispatcher() const;
+  // operation(map) under the registration's mutex, once gate and lookup
+  // have passed.
+  template <class Operation>
+  void onRegisterMap(tContext context, tArmMapName const& name, tStatus& status,
+                     Operation operation);
 
   tInterfaceTemplate_qvrm7<RM7Device, tSession> interface_;
   nQVWEND000::tDeviceInterface* interfaceList_[2];

@@ -1,6 +1,8 @@
 #include "source/qvrm7_driver/RM7Helper.h"
 
 #include "platform/debugPrint.h"
+#include "platform/memory.h"
+#include "registers/armDispatcher.h"
 #include "source/qvrm7_driver/RM7Device.h"
 
 namespace qvrm7_driver {
@@ -33,21 +35,23 @@ char const* setupLevelName(u32 level) {
   return level <= kSetupLevelComplete ? kLevelNames[level] : "invalid";
 }
 
-RM7Helper::RM7Helper(RM7Device& device, tStatus& status) : device_(device), registerBAR_(0) {
+RM7Helper::RM7Helper(RM7Device& device, tStatus& status)
+    : device_(device), registerBAR_(0), dispatcher_(nullptr) {
   registerBAR_ = device.mapBAR(kRegisterBAR, status, kRegisterBARMode);
   if (status.isNotFatal()) reach(kSetupLevelBARMapped);
-
-  // The register dispatcher and the containers that build and register the
-  // TMR9 and RM7 register maps over the BAR come in here, each recording the
-  // level it reached; the destructor ends them, last first, before the BAR
-  // is unmapped.
+  dispatcher_ = createObject<armki::ARMDispatcher>(status);
 
   if (status.isNotFatal()) reach(kSetupLevelComplete);
   debugLinePrintfLevel(kSetupDebugLevel, &kSetupEndLine, "setup of device %p reached %s",
                        static_cast<void*>(&device), setupLevelName(device.setupLevel()));
 }
 
-RM7Helper::~RM7Helper() { device_.unmapBAR(kRegisterBAR, registerBAR_, kRegisterBARMode); }
+RM7Helper::~RM7Helper() {
+  // Whatever registrations are left go with the dispatcher; the maps are
+  // not its to delete.
+  destroyObject(dispatcher_);
+  device_.unmapBAR(kRegisterBAR, registerBAR_, kRegisterBARMode);
+}
 
 void RM7Helper::reach(RM7DeviceSetupLevel level) { device_.setSetupLevel(level); }
 

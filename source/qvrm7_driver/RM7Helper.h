@@ -6,6 +6,10 @@
 #include "platform/status.h"
 #include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
 
+namespace armki {
+class ARMDispatcher;
+}
+
 namespace qvrm7_driver {
 
 class RM7Device;
@@ -25,14 +29,15 @@ class RM7Helper {
   RM7Helper& operator=(RM7Helper const&) = delete;
 
   u64 registerBAR() const { return registerBAR_; }
+  // Exists from the level BARMapped on, whenever the setup got past it.
+  armki::ARMDispatcher& registerDispatcher() const { return *dispatcher_; }
 
  private:
   void reach(RM7DeviceSetupLevel level);
 
   RM7Device& device_;
   u64 registerBAR_;
-  // The register dispatcher and the containers of the TMR9 and RM7 register
-  // maps belong here, after the BAR they are built over.
+  armki::ARMDispatcher* dispatcher_;
 };
 
 }  // namespace qvrm7_driver

@@ -60,7 +60,7 @@ TEST_F(SwitchDevice, EveryModelIsServedAndRemovedAndNoOtherIsTaken) {
     EXPECT_EQ(file.transferA(buffer, sizeof buffer, &movedA), 0);
     EXPECT_EQ(file.transferB(buffer, sizeof buffer, &movedB), 0);
     EXPECT_EQ(movedA + movedB, 0u);
-    EXPECT_EQ(file.ioctl(0x1234, nullptr, 0, nullptr, 0), -51256) << "no code is decoded yet";
+    EXPECT_EQ(file.ioctl(0x1234, nullptr, 0, nullptr, 0), -51256) << "not a code of the device";
     file.close();
     EXPECT_EQ(sim::unplug(*module.device()).interruptsLeft, 0u);
     EXPECT_EQ(layerHoldings(), loaded);

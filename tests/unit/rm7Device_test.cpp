@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <tuple>
 
@@ -83,6 +84,42 @@ TEST_F(SwitchDeviceSlots, GateAdmitsOnlyTheCurrentSetupAtItsLevel) {
   EXPECT_NE(report.find("AutoIOGate|0121]   setup level Complete needed, None reached\n"),
             std::string::npos);
   EXPECT_EQ(device->activeIOCount(), 0u) << "every refusal left the IO gate";
+}
+
+TEST_F(SwitchDeviceSlots, RegisterOperationsPassTheGateLikeEveryRequest) {
+  // Each way into the register dispatcher, with arguments it would accept.
+  std::function<void(tSession*, tStatus&)> const operations[] = {
+      [&](tSession* s, tStatus& status) {
+        u64 value = 0;
+        device->arm_get({s}, {0, 0}, 0x80000000, value, 0, status);
+      },
+      [&](tSession* s, tStatus& status) {
+        u32 count = 0;
+        device->arm_getRegisterFormat({s}, {0, 0}, 0x80000000, count, 0, 64, 0, 512, status);
+      },
+      [&](tSession* s, tStatus& status) { device->arm_getRegistrationNames({s}, 0, 0, status); },
+      [&](tSession* s, tStatus& status) { device->arm_getRegistrationList({s}, 0, 0, status); },
+      [&](tSession* s, tStatus& status) {
+        u64 size = 0;
+        device->arm_getSizeOfRegistrationList({s}, size, status);
+      },
+  };
+  sass::KernelSession* const stale = open();
+  setUpAgain();
+  for (auto const& operation : operations) {
+    tLongStatus status;
+    operation(stale, status);
+    expectSite(status, kStatusStaleSession, "sass/AutoIOGate", 104);
+  }
+  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
+  setUpAgain();
+  sass::KernelSession* const current = open();
+  for (auto const& operation : operations) {
+    tLongStatus status;
+    operation(current, status);
+    expectSite(status, kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
+  }
+  EXPECT_EQ(device->activeIOCount(), 0u);
 }
 
 TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerHolds) {

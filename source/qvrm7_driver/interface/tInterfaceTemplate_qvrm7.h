@@ -1,9 +1,15 @@
 // The switch device's ioctl interface, "qvrm7_driver_qvrm7": the generated
-// decoder of the device's operation codes. A code it does not decode goes to
-// the platform's decoder, which ends in the device's deviceIOControl.
+// decoder of the device's operation codes. Each code has one argument and
+// one result record (registerIoctls.h), both required at exactly their
+// size; the decoder copies the arguments in, starts the operation from the
+// caller's status, and copies the results and the status out. A code it does
+// not decode goes to the platform's decoder, which ends in the device's
+// deviceIOControl.
 #pragma once
 
 #include "platform/deviceInterface.h"
+#include "source/qvrm7_driver/interface/ioctlRecords.h"
+#include "source/qvrm7_driver/interface/registerIoctls.h"
 
 namespace qvrm7_driver {
 
@@ -11,16 +17,188 @@ inline constexpr char kSwitchInterfaceName[] = "qvrm7_driver_qvrm7";
 
 template <class tDeviceClass, class tSessionClass>
 class tInterfaceTemplate_qvrm7 : public nQVWEND000::tDeviceInterface {
+  using tContext = nQVWEND000::tEventDescriptor const&;
+  using tStatus = nQVWEND000::tStatus;
+
  public:
   explicit tInterfaceTemplate_qvrm7(tDeviceClass* device)
       : tDeviceInterface(device, kSwitchInterfaceName) {}
 
-  // Slot 2. No operation of the device is decoded yet.
-  u32 decodeIOControl(nQVWEND000::tEventDescriptor const& context, u32 code, void const* input,
-                      u64 inputSize, void* output, u64 outputSize,
-                      nQVWEND000::tStatus& status) override {
-    return tDeviceInterface::decodeIOControl(context, code, input, inputSize, output, outputSize,
-                                             status);
+  // Slot 2. The status is the transport's: what the operation itself ended
+  // with travels in the result record.
+  u32 decodeIOControl(tContext context, u32 code, void const* input, u64 inputSize, void* output,
+                      u64 outputSize, tStatus& status) override {
+    tRequest const request{context, input, inputSize, output, outputSize};
+    switch (code) {
+      case kIoctlArmGet:
+        return unmarshall_arm_get(request, status);
+      case kIoctlArmGetEx:
+        return unmarshall_arm_getEx(request, status);
+      case kIoctlArmSet:
+        return unmarshall_arm_set(request, status);
+      case kIoctlArmSetEx:
+        return unmarshall_arm_setEx(request, status);
+      case kIoctlArmRead:
+        return unmarshall_arm_read(request, status);
+      case kIoctlArmReadEx:
+        return unmarshall_arm_readEx(request, status);
+      case kIoctlArmWrite:
+        return unmarshall_arm_write(request, status);
+      case kIoctlArmWriteEx:
+        return unmarshall_arm_writeEx(request, status);
+      case kIoctlArmFlushRegister:
+        return unmarshall_arm_flushRegister(request, status);
+      case kIoctlArmFlushRegisterEx:
+        return unmarshall_arm_flushRegisterEx(request, status);
+      case kIoctlArmRefreshRegister:
+        return unmarshall_arm_refreshRegister(request, status);
+      case kIoctlArmRefreshRegisterEx:
+        return unmarshall_arm_refreshRegisterEx(request, status);
+      case kIoctlArmFlushRegMap:
+        return unmarshall_arm_flushRegMap(request, status);
+      case kIoctlArmGetRegisterFormat:
+        return unmarshall_arm_getRegisterFormat(request, status);
+      case kIoctlArmGetRegistrationNames:
+        return unmarshall_arm_getRegistrationNames(request, status);
+      case kIoctlArmGetRegistrationList:
+        return unmarshall_arm_getRegistrationList(request, status);
+      case kIoctlArmGetSizeOfRegistrationList:
+        return unmarshall_arm_getSizeOfRegistrationList(request, status);
+      default:
+        return tDeviceInterface::decodeIOControl(context, code, input, inputSize, output,
+                                                 outputSize, status);
+    }
+  }
+
+ private:
+  struct tRequest {
+    tContext context;
+    void const* input;
+    u64 inputSize;
+    void* output;
+    u64 outputSize;
+  };
+
+  tDeviceClass& owner() { return *static_cast<tDeviceClass*>(tDeviceInterface::device()); }
+
+  // operation(arguments, result, status) with the status the caller sent.
+  template <class Arguments, class Result, class Operation>
+  u32 unmarshall(tRequest const& request, tStatus& status, Operation operation) {
+    Arguments arguments{};
+    Result result{};
+    if (!copyArgumentsIn(request.context, request.input, request.inputSize, request.output,
+                         request.outputSize, &arguments, sizeof arguments, &result, sizeof result,
+                         status)) {
+      return 0;
+    }
+    tStatus operationStatus = callerStatus(arguments.status);
+    operation(arguments, result, operationStatus);
+    result.status = callerStatusCode(operationStatus);
+    return copyResultOut(request.context, request.output, &result, sizeof result, status);
+  }
+
+  u32 unmarshall_arm_get(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmRegisterArguments, tArmValueResult>(
+        r, status, [&](auto const& in, auto& out, tStatus& s) {
+          owner().arm_get(r.context, in.map, in.id, out.value, 0, s);
+        });
+  }
+  u32 unmarshall_arm_getEx(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmRegisterExArguments, tArmValueResult>(
+        r, status, [&](auto const& in, auto& out, tStatus& s) {
+          owner().arm_get(r.context, in.map, in.id, out.value, in.index, s);
+        });
+  }
+  u32 unmarshall_arm_set(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmSetArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_set(r.context, in.map, in.id, in.value, 0, s);
+        });
+  }
+  u32 unmarshall_arm_setEx(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmSetExArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_set(r.context, in.map, in.id, in.value, in.index, s);
+        });
+  }
+  u32 unmarshall_arm_read(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmRegisterArguments, tArmValueResult>(
+        r, status, [&](auto const& in, auto& out, tStatus& s) {
+          owner().arm_read(r.context, in.map, in.id, out.value, 0, s);
+        });
+  }
+  u32 unmarshall_arm_readEx(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmRegisterExArguments, tArmValueResult>(
+        r, status, [&](auto const& in, auto& out, tStatus& s) {
+          owner().arm_read(r.context, in.map, in.id, out.value, in.index, s);
+        });
+  }
+  u32 unmarshall_arm_write(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmWriteArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_write(r.context, in.map, in.id, in.value, in.force != 0, 0, s);
+        });
+  }
+  u32 unmarshall_arm_writeEx(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmWriteExArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_write(r.context, in.map, in.id, in.value, in.force != 0, in.index, s);
+        });
+  }
+  u32 unmarshall_arm_flushRegister(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmFlushArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_flushRegister(r.context, in.map, in.id, in.force != 0, 0, s);
+        });
+  }
+  u32 unmarshall_arm_flushRegisterEx(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmFlushExArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_flushRegister(r.context, in.map, in.id, in.force != 0, in.index, s);
+        });
+  }
+  u32 unmarshall_arm_refreshRegister(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmRegisterArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_refreshRegister(r.context, in.map, in.id, 0, s);
+        });
+  }
+  u32 unmarshall_arm_refreshRegisterEx(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmRegisterExArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_refreshRegister(r.context, in.map, in.id, in.index, s);
+        });
+  }
+  u32 unmarshall_arm_flushRegMap(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmFlushMapArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_flushRegMap(r.context, in.map, in.force != 0, s);
+        });
+  }
+  u32 unmarshall_arm_getRegisterFormat(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmFormatArguments, tArmFormatResult>(
+        r, status, [&](auto const& in, auto& out, tStatus& s) {
+          owner().arm_getRegisterFormat(r.context, in.map, in.id, out.count, in.types, in.typesSize,
+                                        in.masks, in.masksSize, s);
+        });
+  }
+  u32 unmarshall_arm_getRegistrationNames(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmListingArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_getRegistrationNames(r.context, in.buffer, in.size, s);
+        });
+  }
+  u32 unmarshall_arm_getRegistrationList(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmListingArguments, tArmStatusResult>(
+        r, status, [&](auto const& in, auto&, tStatus& s) {
+          owner().arm_getRegistrationList(r.context, in.buffer, in.size, s);
+        });
+  }
+  u32 unmarshall_arm_getSizeOfRegistrationList(tRequest const& r, tStatus& status) {
+    return unmarshall<tArmStatusArguments, tArmSizeResult>(
+        r, status, [&](auto const&, auto& out, tStatus& s) {
+          owner().arm_getSizeOfRegistrationList(r.context, out.size, s);
+        });
   }
 };
 
