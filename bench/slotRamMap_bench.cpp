@@ -63,43 +63,30 @@ void slotRamFlushDirty(benchmark::State& state) {
 }
 BENCHMARK(slotRamFlushDirty);
 
-void slotRamGetField(benchmark::State& state) {
+// One relay-state field through a slot: get and read hand a value back, set
+// and write take a new value each time.
+template <class Slot>
+void slotRamField(benchmark::State& state, Slot slot) {
   Bench bench;
   tStatus status;
   uint64_t value = 0;
   for (auto _ : state) {
-    bench.map().get(kRelay3Of255, value, status, 0);
+    slot(bench.map(), value, status);
     benchmark::DoNotOptimize(value);
   }
 }
-BENCHMARK(slotRamGetField);
-
-void slotRamSetField(benchmark::State& state) {
-  Bench bench;
-  tStatus status;
-  uint64_t value = 0;
-  for (auto _ : state) bench.map().set(kRelay3Of255, ++value, status, 0);
-}
-BENCHMARK(slotRamSetField);
-
-void slotRamReadField(benchmark::State& state) {
-  Bench bench;
-  tStatus status;
-  uint64_t value = 0;
-  for (auto _ : state) {
-    bench.map().read(kRelay3Of255, value, status, 0);
-    benchmark::DoNotOptimize(value);
-  }
-}
-BENCHMARK(slotRamReadField);
-
-void slotRamWriteField(benchmark::State& state) {
-  Bench bench;
-  tStatus status;
-  uint64_t value = 0;
-  for (auto _ : state) bench.map().write(kRelay3Of255, ++value, false, status, 0);
-}
-BENCHMARK(slotRamWriteField);
+BENCHMARK_CAPTURE(slotRamField, get, [](tRM7SlotRamRegisterMap& m, uint64_t& v, tStatus& s) {
+  m.get(kRelay3Of255, v, s, 0);
+});
+BENCHMARK_CAPTURE(slotRamField, set, [](tRM7SlotRamRegisterMap& m, uint64_t& v, tStatus& s) {
+  m.set(kRelay3Of255, ++v, s, 0);
+});
+BENCHMARK_CAPTURE(slotRamField, read, [](tRM7SlotRamRegisterMap& m, uint64_t& v, tStatus& s) {
+  m.read(kRelay3Of255, v, s, 0);
+});
+BENCHMARK_CAPTURE(slotRamField, write, [](tRM7SlotRamRegisterMap& m, uint64_t& v, tStatus& s) {
+  m.write(kRelay3Of255, ++v, false, s, 0);
+});
 
 // IDs at the ends of the search: the first and last accepted, and refused
 // ones below, between and above the runs.
