@@ -1,13 +1,19 @@
-// The storage-map and device-window registries: what a storage map's version
+// The storage-map and device-window registries (what a storage map's version
 // texts make of its registration, and that a window answers only to its bare
-// name or to version 0.0.0d0.
+// name or to version 0.0.0d0), and the FPGA's signature check.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "host/layer/control.h"
+#include "platform/memorySpaceAccessor.h"
 #include "platform/statusCodes.h"
+#include "registers/generated/RM7BaseRegMap.h"
 #include "storage/deviceWindowDispatcher.h"
+#include "storage/simpleSignatureChecker.h"
 #include "storage/storageMapDispatcher.h"
 #include "support/expectSite.h"
+#include "support/mappedModule.h"
 
 namespace {
 
@@ -77,6 +83,29 @@ TEST(StorageDispatchersTest, AWindowAnswersOnlyToItsBareNameOrVersionNone) {
   registry.getRegistration("SubCardFlash_Ver1.0.0d1", &found, versioned, nullptr);
   testing_support::expectSite(versioned, kStatusNotVersioned, kRegistration, 96);
   EXPECT_EQ(found, nullptr);
+}
+
+TEST(SignatureCheckTest, PassesOnlyOnTheFpgasSignatureAndKeepsAFailedRefresh) {
+  using tBase = qvrm7_driver::tRM7BaseRegMap;
+  testing_support::MappedModule module;
+  tPCIMemorySpaceAccessorDebug<false> accessor{module.bar0() + sim::Rm7Fpga::kBaseBlock, 0xF0};
+  std::optional<tBase> map(std::in_place, &accessor, 0, 0, 0xFFFFFFFF);
+  atut::SimpleSignatureChecker<tBase::tSignatureReg, 3065408439u> checker(map->signature());
+  tLongStatus status;
+  checker.checkHardwareState(status);
+  EXPECT_EQ(status.head.code, 0);
+  module.fpga().base().setReadValue(0x0, 0xB6B66BB6);
+  checker.checkHardwareState(status);
+  testing_support::expectSite(status, atut::kStatusWrongSignature,
+                              "atut/simpleSignatureChecker/SimpleSignatureChecker", 63);
+
+  // Outside the window the old value is compared: the refresh's failure stays.
+  map.emplace(&accessor, 0, 0, 0);
+  map->signature().shadow = 0xB6B66BB7;
+  atut::SimpleSignatureChecker<tBase::tSignatureReg, 3065408439u> outside(map->signature());
+  tLongStatus failed;
+  outside.checkHardwareState(failed);
+  testing_support::expectSite(failed, kStatusNotAvailable, "armgen/RM7BaseRegMap", 1667);
 }
 
 }  // namespace
