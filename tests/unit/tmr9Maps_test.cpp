@@ -1,8 +1,7 @@
 // The timing chip's two maps: their sheets for the conformance harness, then
 // what a sheet cannot say: the output timer as the DO map's member (its
 // place after the DO's own registers in every whole-map operation and in the
-// merged status), writes that depend on what was written before, and the
-// flash write-protect controller's one write.
+// merged status), and the flash write-protect controller's write.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -126,19 +125,6 @@ TEST_F(Tmr9MapsTest, TheOutputTimerFollowsTheDoRegistersInEveryWholeMapOperation
   EXPECT_EQ(block().takeLog(), reads);
   EXPECT_EQ(status.head.code, 0);
 
-  // Both maps dirty, then both back to their reset values.
-  map->set(0x80000014, 0x3000, status, 0);
-  map->outTimer().set(0x80000026, 0x7F00, status, 0);
-  map->markDirtyRegMap();
-  map->reinitialize();
-  uint64_t mode = 0, control = 0;
-  map->get(0x80000014, mode, status, 0);
-  map->outTimer().get(0x80000026, control, status, 0);
-  EXPECT_EQ(mode, 0x80u);
-  EXPECT_EQ(control, 0x1u);
-  map->flushRegMap(false, status);
-  EXPECT_EQ(block().takeLog(), Log{});
-
   // A DO register outside the window fails the flush; the timer, whose
   // window is its own, is still written after the DO registers that are in.
   map = &build(0x10);
@@ -149,39 +135,6 @@ TEST_F(Tmr9MapsTest, TheOutputTimerFollowsTheDoRegistersInEveryWholeMapOperation
   inside.insert(inside.end(), timerWrites.begin(), timerWrites.end());
   EXPECT_EQ(block().takeLog(), inside);
   EXPECT_TRUE(block().strays().empty());
-}
-
-// What one call writes depends on the shadow and on the register's kind.
-TEST_F(Tmr9MapsTest, WritesGoOutOnlyWhenTheShadowChangesUnlessTheRegisterKeepsNone) {
-  struct Case {
-    bool timer;
-    uint32_t id;
-    uint64_t value;
-    bool force;
-    Log written;
-  };
-  Case const cases[] = {
-      {false, 0x8000000C, 7, false, {{true, 0x0C, 4, 7}}},  // no shadow: every time
-      {false, 0x8000000C, 7, false, {{true, 0x0C, 4, 7}}},
-      {false, 0x00000030, 0xFFFFFFFF, false, {{true, 0x30, 2, 0x0FFF}}},
-      {false, 0x80000014, 0x80, false, {}},                                 // the reset value
-      {true, 0x04000026, 0xFF, false, {{true, kTimer + 0x26, 2, 0xFF01}}},  // over reset 0x1
-      {true, 0x80000026, 0, false, {{true, kTimer + 0x26, 2, 0}}},
-      {true, 0x00000026, 0, false, {}},
-      {true, 0x12000020, 1, false, {{true, kTimer + 0x20, 4, 0x40000}}},  // acts once
-      {true, 0x12000020, 1, false, {{true, kTimer + 0x20, 4, 0x40000}}},
-      {true, 0x02000000, 1, false, {{true, kTimer + 0x00, 4, 0x10000}}},
-      {true, 0x02000000, 1, false, {{true, kTimer + 0x00, 4, 0x10000}}},
-  };
-  tmr9_regmaps::tDO* map = &build(0xFFFFFFFF);
-  for (Case const& c : cases) {
-    tLongStatus status;
-    arm::tDynamicAccessInterface& target =
-        c.timer ? static_cast<arm::tDynamicAccessInterface&>(map->outTimer()) : *map;
-    target.write(c.id, c.value, c.force, status, 0);
-    EXPECT_EQ(status.head.code, 0);
-    EXPECT_EQ(block().takeLog(), c.written) << std::hex << c.id;
-  }
 }
 
 TEST_F(Tmr9MapsTest, TheWriteProtectControllerAddsItsLinesToTheDirectionRegisterOnce) {
