@@ -14,11 +14,11 @@ constexpr uint32_t kFloating = 0xFFFFFFFFu;  // what a refused read returns
 }  // namespace
 
 RegisterFile::RegisterFile(std::vector<ChipRegister> const& registers) {
-  for (ChipRegister const& spec : registers) {
-    if (std::max(spec.readWidth, spec.writeWidth) == 0 ||
-        !entries_.emplace(spec.offset, Entry{spec, spec.resetValue, 0, {}}).second) {
+  for (ChipRegister const& shape : registers) {
+    if (std::max(shape.readWidth, shape.writeWidth) == 0 ||
+        !entries_.emplace(shape.offset, Entry{shape, shape.resetValue, 0, {}}).second) {
       std::fprintf(stderr, "layer: chip register at 0x%x is unusable or given twice\n",
-                   spec.offset);
+                   shape.offset);
       std::abort();
     }
   }
@@ -38,7 +38,7 @@ RegisterFile::Entry const& RegisterFile::at(uint32_t offset) const {
 }
 
 uint32_t RegisterFile::extent(std::map<uint32_t, Entry>::const_iterator it) const {
-  uint32_t size = std::max(it->second.spec.readWidth, it->second.spec.writeWidth);
+  uint32_t size = std::max(it->second.shape.readWidth, it->second.shape.writeWidth);
   if (auto next = std::next(it); next != entries_.end())
     size = std::min(size, next->first - it->first);
   return size;
@@ -110,7 +110,7 @@ RegisterBlock::~RegisterBlock() {
 uint32_t RegisterBlock::read(State& state, uint32_t offset, unsigned width) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
-  if (entry == nullptr || entry->spec.offset != offset || entry->spec.readWidth != width) {
+  if (entry == nullptr || entry->shape.offset != offset || entry->shape.readWidth != width) {
     state.file.note({false, offset, width, kFloating}, true);
     return kFloating;
   }
@@ -128,13 +128,13 @@ uint32_t RegisterBlock::read(State& state, uint32_t offset, unsigned width) {
 void RegisterBlock::write(State& state, uint32_t offset, unsigned width, uint32_t value) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
-  if (entry == nullptr || entry->spec.offset != offset || entry->spec.writeWidth != width) {
+  if (entry == nullptr || entry->shape.offset != offset || entry->shape.writeWidth != width) {
     state.file.note({true, offset, width, value}, true);
     return;
   }
   state.file.note({true, offset, width, value}, false);
   entry->written = value;
-  if (entry->spec.readsBack) entry->readValue = value;
+  if (entry->shape.readsBack) entry->readValue = value;
   if (auto behaviour = state.writes.find(offset); behaviour != state.writes.end())
     behaviour->second(state.file, offset, value);
 }
@@ -143,7 +143,7 @@ void RegisterBlock::write(State& state, uint32_t offset, unsigned width, uint32_
 void RegisterBlock::store(State& state, uint32_t offset, uint64_t value) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
-  bool const taken = entry != nullptr && entry->spec.offset == offset && entry->spec.plainStores;
+  bool const taken = entry != nullptr && entry->shape.offset == offset && entry->shape.plainStores;
   state.file.note({true, offset, 8, value}, !taken);
 }
 

@@ -45,7 +45,7 @@ struct ChipAccess {
 class RegisterFile {
  public:
   struct Entry {
-    ChipRegister spec;
+    ChipRegister shape;
     uint32_t readValue = 0;
     uint32_t written = 0;
     std::deque<uint32_t> queued;  // given one per read before the read value

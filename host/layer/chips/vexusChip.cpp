@@ -1,6 +1,8 @@
 // The bridge chip's directly decoded registers and its switched bridge port.
 #include "host/layer/chips/vexusChip.h"
 
+#include <map>
+
 namespace sim {
 
 namespace {

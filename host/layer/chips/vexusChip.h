@@ -6,8 +6,8 @@
 //
 // Remote access: a write of the configuration control register (0x688) with
 // bit 0 set, mode 3 in bits 8-10 and port 0 in bits 20-23 copies the data
-// register (0x68C) into the isolation port's register at bits 24-31 of the
-// value; with bit 1 set instead, the access copies that register into the
+// register (0x68C) into the isolation port's register whose address is in
+// bits 24-31 of the value; with bit 1 set instead, the access copies that register into the
 // data register when it completes. Bit 2 of the control register reads 1 once
 // the access is complete: a write completes at once, a read after a set
 // number of reads of the control register, or never (a test may then complete
@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -59,9 +58,8 @@ class VexusChip {
   std::vector<ChipAccess> remoteLog() const;
   void clearRemoteLog();
 
-  struct Remote;
-
  private:
+  struct Remote;
   RegisterBlock block_;
   std::shared_ptr<Remote> remote_;  // used only under the block's lock
 };
