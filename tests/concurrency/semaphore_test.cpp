@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "host/layer/syncControl.h"

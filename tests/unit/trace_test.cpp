@@ -189,7 +189,7 @@ TEST_F(Trace, HexDumpRowsAreFullLinesAndNeverReadPastTheData) {
                                  "01 02 " + fillers(14, 1) + ": ..\n");
 }
 
-TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOne) {
+TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOneAndTheConsoleCapsACount) {
   Recorder refusing("refusing", false);
   EXPECT_EQ(trace.setDestination(&refusing), &recorder);
   EXPECT_EQ(trace.setDestination(&recorder), &recorder);
@@ -206,9 +206,8 @@ TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOne) {
   EXPECT_EQ(recorder.take(), "Switching trace destination to next\n");
   EXPECT_EQ(recorder.deactivations, 1);
   EXPECT_EQ(next.activations, 1);
-}
 
-TEST_F(Trace, ConsoleDestinationPrintsToTheKernelLogAndCapsAHugeCount) {
+  // The console prints to the kernel log and caps a huge count.
   tConsoleTraceDestination console;
   console.print("whole ");
   console.printCount("partial", 4);
