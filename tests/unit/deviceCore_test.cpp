@@ -10,6 +10,7 @@
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
 #include "support/expectSite.h"
+#include "support/layerTest.h"
 #include "support/testDevice.h"
 
 namespace qvrm7_driver::nQVWEND000 {
@@ -24,11 +25,8 @@ using Calls = std::vector<std::string>;
 
 constexpr tEventDescriptor kNoSession{nullptr};
 
-class DeviceCore : public ::testing::Test {
+class DeviceCore : public testing_support::LayerTest {
  protected:
-  void SetUp() override { sim::reset(); }
-  void TearDown() override { sim::reset(); }
-
   bool transition(u32 target, u32 mode = 0, u8 refuseWhenOpen = 0) {
     tStatus status;
     return device.transitionPnPState(kNoSession, target, mode, refuseWhenOpen, status);

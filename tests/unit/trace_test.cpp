@@ -13,6 +13,7 @@
 
 #include "host/layer/control.h"
 #include "platform/kernelServices.h"
+#include "support/layerTest.h"
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::nQVWEND000;
@@ -42,11 +43,8 @@ struct Recorder : iTraceDestination {
   int activations = 0, deactivations = 0;
 };
 
-class Trace : public ::testing::Test {
+class Trace : public testing_support::LayerTest {
  protected:
-  void SetUp() override { sim::reset(); }
-  void TearDown() override { sim::reset(); }
-
   tTrace& line(char const* component, u64 lineNumber, char const* file, i32 kind = 0) {
     return trace.traceLinePrefix(component, 0, lineNumber, file, 0, kind);
   }
