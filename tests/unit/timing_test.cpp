@@ -25,31 +25,29 @@ TEST(TimeUnits, ConvertsAcrossTheScaleAndSaturates) {
   constexpr auto u7 = static_cast<nQVWEND200_tTimeUnit>(7),
                  u8 = static_cast<nQVWEND200_tTimeUnit>(8),
                  bad = static_cast<nQVWEND200_tTimeUnit>(0xFFFFFFFFu);
-  struct {
+  struct Conversion {
     u64 value;
     nQVWEND200_tTimeUnit from, to;
     u64 expected;
-  } const cases[] = {
-      {1, s, us, 1000000},
-      {90, min, h, 1},
-      {999, us, ms, 0},
-      {1000, us, ms, 1},
-      {59, s, min, 0},
-      {42, ms, ms, 42},
-      {kMax, ns, ns, kMax},
-      {1, u7, h, 60},
-      {3600, h, u8, 1},
-      {2, h, ns, 7200000000000},
-      {7199999999999, ns, h, 1},
+  };
+  Conversion const neighbours[] = {
+      {1, s, us, 1000000}, {90, min, h, 1},           {999, us, ms, 0},          {1000, us, ms, 1},
+      {59, s, min, 0},     {42, ms, ms, 42},          {kMax, ns, ns, kMax},      {1, u7, h, 60},
+      {3600, h, u8, 1},    {2, h, ns, 7200000000000}, {7199999999999, ns, h, 1},
+  };
+  Conversion const saturating[] = {
       {20000000000000000ull, us, ns, kMax},
       {kMax / 1000, us, ns, kMax / 1000 * 1000},
       {kMax / 1000 + 1, us, ns, kMax},
       {1ull << 40, h, ns, kMax},
       {0, bad, ns, 0},
   };
-  for (auto const& c : cases)
+  auto const check = [](Conversion const& c) {
     EXPECT_EQ(convertTimeUnits(c.value, c.from, c.to), c.expected)
         << c.value << " from unit " << c.from << " to unit " << c.to;
+  };
+  for (Conversion const& c : neighbours) check(c);
+  for (Conversion const& c : saturating) check(c);
 }
 
 // ---- Clock fixture -----------------------------------------------------------
