@@ -55,31 +55,22 @@ std::string write(Form form, uint64_t value, uint64_t base, uint64_t width = 0) 
   return buffer;
 }
 
+// Bases below two write decimal.
 TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixesInBasesFromTwoAndDecimalBelow) {
   struct {
     Form form;
     uint64_t value, base, width;
     std::string expected;
   } const cases[] = {
-      {kPlain, 0, 10, 0, "0"},
-      {kPlain, 255, 16, 0, "FF"},
-      {kPlain, 35, 36, 0, "Z"},
-      {kPlain, UINT64_MAX, 2, 0, std::string(64, '1')},
-      {kWidth, 5, 10, 4, "0005"},
-      {kWidth, 12345, 10, 3, "345"},
-      {kWidth, 0xABC, 16, 2, "BC"},
-      {kWidth, 7, 10, 0, ""},
-      {kPrefixed, 255, 16, 0, "0xFF"},
-      {kPrefixed, 7, 8, 0, "8#7"},
-      {kPrefixed, 5, 2, 0, "2#101"},
-      {kPrefixed, 42, 10, 0, "42"},
-      // Bases below two write decimal.
-      {kPlain, 1234, 0, 0, "1234"},
-      {kPlain, 1234, 1, 0, "1234"},
-      {kWidth, 1234, 0, 6, "001234"},
-      {kWidth, 1234, 1, 6, "001234"},
-      {kPrefixed, 1234, 0, 0, "1234"},
-      {kPrefixed, 1234, 1, 0, "1234"},
+      {kPlain, 0, 10, 0, "0"},         {kPlain, 255, 16, 0, "FF"},
+      {kPlain, 35, 36, 0, "Z"},        {kPlain, UINT64_MAX, 2, 0, std::string(64, '1')},
+      {kWidth, 5, 10, 4, "0005"},      {kWidth, 12345, 10, 3, "345"},
+      {kWidth, 0xABC, 16, 2, "BC"},    {kWidth, 7, 10, 0, ""},
+      {kPrefixed, 255, 16, 0, "0xFF"}, {kPrefixed, 7, 8, 0, "8#7"},
+      {kPrefixed, 5, 2, 0, "2#101"},   {kPrefixed, 42, 10, 0, "42"},
+      {kPlain, 1234, 0, 0, "1234"},    {kPlain, 1234, 1, 0, "1234"},
+      {kWidth, 1234, 0, 6, "001234"},  {kWidth, 1234, 1, 6, "001234"},
+      {kPrefixed, 1234, 0, 0, "1234"}, {kPrefixed, 1234, 1, 0, "1234"},
   };
   for (auto const& c : cases) EXPECT_EQ(write(c.form, c.value, c.base, c.width), c.expected);
 
