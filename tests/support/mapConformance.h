@@ -124,7 +124,7 @@ struct Sheet {
   std::function<Probe(sim::Rm7Module&)> probe;
   char const* version;
   char const* oldest;
-  Site get, set, read, write, flush, refresh, format;
+  Site get = {}, set = {}, read = {}, write = {}, flush = {}, refresh = {}, format = {};
   char const* file;
   Counts counts;
   std::function<std::vector<Register>()> registers;
