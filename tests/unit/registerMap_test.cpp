@@ -61,28 +61,20 @@ std::vector<Register> testRegisters() {
   return r;
 }
 
-// The test maps number their refusal sites, get to format, from `first`.
-Sheet numbered(Sheet s, u32 first) {
-  Site* const sites[] = {&s.get, &s.set, &s.read, &s.write, &s.flush, &s.refresh, &s.format};
-  for (u32 i = 0; i < kOps; ++i) *sites[i] = {s.file, first + i};
-  return s;
-}
-
-Sheet const kTestSheet = numbered({.name = "TestRegMap",
-                                   .block = kPlainBlock,
-                                   .span = 0x30,
-                                   .build = buildFpgaMap<tTestRegMap>(0x30),
-                                   .probe = loggedBlock,
-                                   .version = "1.2.3f4",
-                                   .oldest = "1.0.0f1",
-                                   .file = testmaps::kTestFile,
-                                   .counts = {27, 24, 17, 26, 11, 8, 12},
-                                   .registers = testRegisters},
-                                  10);
+Sheet const kTestSheet = withSites({.name = "TestRegMap",
+                                    .block = kPlainBlock,
+                                    .span = 0x30,
+                                    .build = buildFpgaMap<tTestRegMap>(0x30),
+                                    .probe = loggedBlock,
+                                    .version = "1.2.3f4",
+                                    .oldest = "1.0.0f1",
+                                    .counts = {27, 24, 17, 26, 11, 8, 12},
+                                    .registers = testRegisters},
+                                   testmaps::kTestFile, {10, 11, 12, 13, 14, 15, 16});
 
 // Without a window; its 64-bit record at 0x10 is one plain store, which the
 // log cannot see (its own test below checks it).
-Sheet const kPlainSheet = numbered(
+Sheet const kPlainSheet = withSites(
     {.name = "PlainRegMap",
      .block = kPlainBlock,
      .span = 0x20,
@@ -98,7 +90,6 @@ Sheet const kPlainSheet = numbered(
      .probe = loggedBlock,
      .version = "22.8.0f108",
      .oldest = "22.8.0f108",
-     .file = testmaps::kPlainFile,
      .counts = {9, 9, 7, 9, 3, 2, 3},
      .registers =
          [] {
@@ -109,7 +100,7 @@ Sheet const kPlainSheet = numbered(
          },
      .window = false,
      .boolean = [](u32 field) { return (field >> 24 & 0x3F) == fieldCode(1); }},  // bit 1 alone
-    30);
+    testmaps::kPlainFile, {30, 31, 32, 33, 34, 35, 36});
 
 INSTANTIATE_TEST_SUITE_P(Core, MapConformance, ::testing::Values(&kTestSheet, &kPlainSheet),
                          sheetName);
