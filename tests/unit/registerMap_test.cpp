@@ -78,15 +78,7 @@ Sheet const kPlainSheet = withSites(
     {.name = "PlainRegMap",
      .block = kPlainBlock,
      .span = 0x20,
-     .build = [](u64 address, u32, u32, u32) -> BuiltMap {
-       struct Built {
-         BarPath::tAccessor accessor;
-         tPlainRegMap map;
-         explicit Built(u64 mapped) : accessor{mapped, 0x20}, map(&accessor) {}
-       };
-       auto built = std::make_shared<Built>(address);
-       return BuiltMap(built, &built->map);
-     },
+     .build = buildFpgaMap<tPlainRegMap>(0x20),
      .probe = loggedBlock,
      .version = "22.8.0f108",
      .oldest = "22.8.0f108",
