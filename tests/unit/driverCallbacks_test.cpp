@@ -143,7 +143,6 @@ TEST_F(Callbacks, AFailedAddLeavesNothingRegisteredOrAllocated) {
       {"initialize fails", {.failInitialize = true}, nullptr, 0, kLayerScripted},
       {"start fails", {.failStart = true}, nullptr, 0, kLayerScripted},
       {"second interface refused", two, kInterface, 2, kLayerMemoryFull},
-      {"first bus property refused", {}, kProperty, 1, kLayerNoMatch},
       {"second bus property refused", {}, kProperty, 2, kLayerNoMatch},
       {"attribute refused", {}, kProperty, 4, kLayerNoMatch},
       {"interface property refused", two, kProperty, 6, kLayerNoMatch},

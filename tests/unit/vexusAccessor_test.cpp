@@ -98,8 +98,6 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
     std::function<void()> check = nullptr;  // what the case's access log must show
   } const cases[] = {
       {"slot 2, as it comes", [] {}, 0, 2, ga},
-      {"slot 0", [&] { module_->setGeographicAddress(0); }, 0, 0, ga},
-      {"slot 31", [&] { module_->setGeographicAddress(31); }, 0, 31, ga},
       // Bit 0 of the directory clear: the first offset is the word at 16, not 20.
       {"first offset at 16",
        [&] {
@@ -161,7 +159,6 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
        0, 2, first},
       // The descriptor selects width, shift and mode, within the BAR.
       {"direct, 16 bits, shift 3", [&] { storeValue(0x2000, 2, 0xFFF8, 0x00030201); }, 0, 31},
-      {"direct, 8 bits, shift 1", [&] { storeValue(0x2001, 1, 0x4B, 0x00010101); }, 0, 0x25 & 31},
       {"the BAR's last bytes", [&] { storeValue(end - 2, 2, 7, 0x00000201); }, 0, 7},
       {"one byte past the BAR", [&] { describeValue(end - 1, 0x00000201); }, 0, unknown, 0,
        kStatusNotAvailable, "tVexus", 88},
