@@ -1,6 +1,5 @@
 // Sheets of the conformance harness for maps over the simulated chips: the
-// harness's view of a chip's register block, and short forms of a sheet and
-// its rows (a row's whole ID follows from its offset and view).
+// harness's view of a chip's register block, and a short form of a sheet.
 #pragma once
 
 #include <array>
@@ -38,33 +37,6 @@ inline Sheet sheetOf(char const* name, u64 block, u32 span, char const* version,
   s.counts = counts;
   s.registers = [registers] { return registers; };
   return withSites(s, file, lines);
-}
-
-// A register of one view; windowLine is the -52006 line of its refresh (read
-// view) or flush (write view).
-inline Register row(u32 offset, Access access, u32 formatLine, unsigned fields = 1,
-                    u32 windowLine = 0) {
-  Register r{offset, access, (access == kRead ? 0xC0000000u : 0x80000000u) | offset};
-  (access == kRead ? r.refreshLine : r.flushLine) = windowLine;
-  r.formatLine = formatLine;
-  r.fields = fields;
-  return r;
-}
-inline Register narrow(Register r, unsigned width) {
-  r.width = width;
-  return r;
-}
-inline Register unkept(Register r) {  // no shadow
-  r.shadow = false;
-  return r;
-}
-inline Register resetTo(Register r, u64 value) {
-  r.reset = value;
-  return r;
-}
-inline Register strobing(Register r, u64 bits) {
-  r.strobe = bits;
-  return r;
 }
 
 }  // namespace conformance

@@ -11,10 +11,10 @@
 //   names the record (0x80000000 | offset for the write view, 0xC0000000 |
 //   offset for the read view; 0 for a record that no ID names); `alias` a
 //   second whole ID of the same record in the other view, with its own
-//   format line and field count. `access` says whether the record is read
-//   (refreshed, read) and written (flushed, written). Lines are those of the
-//   record's sites: -52006 of its refresh and flush primitives (maps with a
-//   window) and -52019 of the format of each of its whole IDs. `fields` is
+//   field count. `access` says whether the record is read (refreshed, read)
+//   and written (flushed, written). A record's own refusals (outside the
+//   window, a format buffer too small) are checked by their codes: the
+//   slot's code and nothing reached shows the path. `fields` is
 //   the number of fields the format of `key` reports. `strobe` holds the bits
 //   the map clears in its shadow after each write; `width` the bits of the
 //   register as the map writes and reads it (8, 16, 32 or 64);
@@ -25,8 +25,7 @@
 //   ID counted once, whatever its field-code bits), and how many whole IDs
 //   flush, refresh and getRegisterFormat accept as keys (aliases included).
 // - `get` ... `format`: the file and line at which each slot refuses an ID
-//   (-52005, and -52002 for getRegisterFormat); `file` the file of the
-//   per-record sites.
+//   (-52005, and -52002 for getRegisterFormat).
 // - `window`: false for a map built without a window (no -52006 anywhere).
 // - `boolean`: says which one-bit fields take any non-zero value as 1; left
 //   empty, every one-bit field does.
@@ -66,12 +65,8 @@ struct Register {
   u32 offset;
   Access access;
   u32 key;
-  u32 refreshLine = 0;
-  u32 flushLine = 0;
-  u32 formatLine = 0;
   unsigned fields = 1;
   u32 alias = 0;
-  u32 aliasFormatLine = 0;
   unsigned aliasFields = 0;
   u64 strobe = 0;
   unsigned width = 32;
@@ -126,19 +121,46 @@ struct Sheet {
   char const* version;
   char const* oldest;
   Site get = {}, set = {}, read = {}, write = {}, flush = {}, refresh = {}, format = {};
-  char const* file = nullptr;
   Counts counts;
   std::function<std::vector<Register>()> registers;
   bool window = true;
   std::function<bool(u32 fieldId)> boolean = {};
 };
 
-// The sheet with every refusal and per-record site in one file, the lines
+// Short forms of a row: a register of one view, whose whole ID follows from
+// its offset and view, and what sets it apart.
+inline Register row(u32 offset, Access access, unsigned fields = 1) {
+  return {offset, access, (access == kRead ? 0xC0000000u : 0x80000000u) | offset, fields};
+}
+inline Register narrow(Register r, unsigned width) {
+  r.width = width;
+  return r;
+}
+inline Register unkept(Register r) {  // no shadow
+  r.shadow = false;
+  return r;
+}
+inline Register resetTo(Register r, u64 value) {
+  r.reset = value;
+  return r;
+}
+inline Register strobing(Register r, u64 bits) {
+  r.strobe = bits;
+  return r;
+}
+
+// The record is also named by its read view's whole ID.
+inline Register readAlso(Register r, unsigned fields) {
+  r.alias = 0xC0000000u | r.offset;
+  r.aliasFields = fields;
+  return r;
+}
+
+// The sheet with every slot's refusal site in one file, the lines
 // in slot order: get, set, read, write, flush, refresh, format.
 inline Sheet withSites(Sheet s, char const* file, std::array<u32, 7> const& lines) {
   Site* const sites[] = {&s.get, &s.set, &s.read, &s.write, &s.flush, &s.refresh, &s.format};
   for (size_t i = 0; i < lines.size(); ++i) *sites[i] = {file, lines[i]};
-  s.file = file;
   return s;
 }
 

@@ -45,19 +45,16 @@ Probe loggedBlock(sim::Rm7Module& module) {
           }};
 }
 
-// offset, access, key, refresh / flush / format line, fields [, alias, its line and fields,
-// strobe bits, width, shadow, reset]
 std::vector<Register> testRegisters() {
-  std::vector<Register> r = {
-      {0x00, kReadWritten, 0x80000000, 100, 101, 200, 4, 0xC0000000, 201, 2, 0x80000004},
-      {0x04, kRead, 0xC0000004, 102, 0, 202, 2},
-      {0x04, kWritten, 0x80000004, 0, 103, 203, 1, 0, 0, 0, 0x01000000},
-      {0x08, kWritten, 0x80000008, 0, 104, 204, 2, 0, 0, 0, 0, 8},
-      {0x0A, kWritten, 0x8000000A, 0, 105, 205, 2, 0, 0, 0, 0, 16, true, 1},
-      {0x0C, kWritten, 0x8000000C, 0, 106, 206, 1, 0, 0, 0, 0, 32, false},
-      {0x10, kReadWritten, 0x80000010, 107, 108, 207, 1}};
+  std::vector<Register> r = {strobing(readAlso(row(0x00, kReadWritten, 4), 2), 0x80000004),
+                             row(0x04, kRead, 2),
+                             strobing(row(0x04, kWritten), 0x01000000),
+                             narrow(row(0x08, kWritten, 2), 8),
+                             resetTo(narrow(row(0x0A, kWritten, 2), 16), 1),
+                             unkept(row(0x0C, kWritten)),
+                             row(0x10, kReadWritten)};
   for (u32 offset = 0x20; offset < 0x30; offset += 4)  // the array
-    r.push_back({offset, kReadWritten, 0x80000000 | offset, 109, 110, 208, 1});
+    r.push_back(row(offset, kReadWritten));
   return r;
 }
 
@@ -86,9 +83,8 @@ Sheet const kPlainSheet = withSites(
      .registers =
          [] {
            return std::vector<Register>{
-               {0x00, kReadWritten, 0x80000000, 0, 0, 400, 4, 0, 0, 0, 0x100, 32, true, 0x0F000203},
-               {0x10, kWritten, 0x80000010, 0, 0, 401, 1, 0, 0, 0, 0xFF, 8},
-               {0x18, kReadWritten, 0x80000018, 0, 0, 402, 1}};
+               resetTo(strobing(row(0x00, kReadWritten, 4), 0x100), 0x0F000203),
+               narrow(strobing(row(0x10, kWritten), 0xFF), 8), row(0x18, kReadWritten)};
          },
      .window = false,
      .boolean = [](u32 field) { return (field >> 24 & 0x3F) == fieldCode(1); }},  // bit 1 alone

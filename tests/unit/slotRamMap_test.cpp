@@ -23,10 +23,9 @@ Sheet slotRamSheet() {
       &sim::Rm7Fpga::slotRam, kFile, {0, 0, 42218, 56057, 56093, 56129, 56201},
       {4608, 4608, 4608, 4608, 1536, 1536, 1536}, [] {
         std::vector<Register> r;
-        for (u32 offset = 0; offset < 0x800; offset += 4)
-          r.push_back({offset, kReadWritten, 0x80000000 | offset, 379, 355, 56165, 4});
+        for (u32 offset = 0; offset < 0x800; offset += 4) r.push_back(row(offset, kReadWritten, 4));
         for (u32 offset = 0x1000; offset < 0x2000; offset += 4)
-          r.push_back({offset, kReadWritten, 0x80000000 | offset, 620, 596, 56183, 1});
+          r.push_back(row(offset, kReadWritten));
         return r;
       });
   s.get = {kCacheFile, 14543};

@@ -60,10 +60,10 @@ BuiltMap buildSensorMap(u64, u32 base, u32 windowStart, u32 windowSize) {
 }
 
 Sheet const kTMP101 = [] {
-  Sheet s = sheetOf(
-      "TMP101", 0, 2, "22.8.0f108", "./dep_mirror/deps/atut_mock/includes/atut/armgen/TMP101RegMap",
-      {743, 784, 803, 845, 861, 876, 922}, {11, 9, 2, 9, 1, 1, 2},
-      {narrow(row(0, kRead, 891, 1, 346), 16), narrow(row(1, kWritten, 900, 8, 455), 8)});
+  Sheet s = sheetOf("TMP101", 0, 2, "22.8.0f108",
+                    "./dep_mirror/deps/atut_mock/includes/atut/armgen/TMP101RegMap",
+                    {743, 784, 803, 845, 861, 876, 922}, {11, 9, 2, 9, 1, 1, 2},
+                    {narrow(row(0, kRead), 16), narrow(row(1, kWritten, 8), 8)});
   s.build = buildSensorMap;
   s.probe = [](sim::Rm7Module&) {
     return Probe{[] { return sensor().log; }, [] { return std::vector<Hit>{}; },

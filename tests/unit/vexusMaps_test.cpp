@@ -79,54 +79,51 @@ Sheet vexusSheet(Sheet sheet, std::function<BuiltMap(u64, u32, u32, u32)> build,
   return sheet;
 }
 
-Sheet const kVexus = vexusSheet(
-    sheetOf("Vexus", 0x000, 0x518, kVersion, "armgen/Vexus",
-            {4056, 4235, 4440, 4620, 4664, 4712, 4939}, {71, 55, 64, 55, 10, 12, 14},
-            {row(0x000, kRead, 4727), row(0x00C, kRead, 4736, 8), row(0x01C, kRead, 4759),
-             row(0x058, kReadWritten, 4768, 2), row(0x05C, kReadWritten, 4779, 13),
-             row(0x0A4, kReadWritten, 4812, 10), row(0x440, kWritten, 4839, 4),
-             row(0x444, kReadWritten, 4854, 2), row(0x448, kRead, 4865, 2),
-             row(0x450, kReadWritten, 4876), row(0x458, kReadWritten, 4885),
-             strobing(narrow(row(0x460, kWritten, 4894), 8), 0xFF),
-             strobing(narrow(Register{0x460, kWritten, 0}, 64), ~u64{0}),
-             row(0x510, kReadWritten, 4904, 3), row(0x514, kReadWritten, 4917, 8)}),
-    buildFpgaMap<vexustools::tVexusWithOffset<0u>>(0x518));
+Sheet const kVexus =
+    vexusSheet(sheetOf("Vexus", 0x000, 0x518, kVersion, "armgen/Vexus",
+                       {4056, 4235, 4440, 4620, 4664, 4712, 4939}, {71, 55, 64, 55, 10, 12, 14},
+                       {row(0x000, kRead), row(0x00C, kRead, 8), row(0x01C, kRead),
+                        row(0x058, kReadWritten, 2), row(0x05C, kReadWritten, 13),
+                        row(0x0A4, kReadWritten, 10), row(0x440, kWritten, 4),
+                        row(0x444, kReadWritten, 2), row(0x448, kRead, 2), row(0x450, kReadWritten),
+                        row(0x458, kReadWritten), strobing(narrow(row(0x460, kWritten), 8), 0xFF),
+                        strobing(narrow(Register{0x460, kWritten, 0}, 64), ~u64{0}),
+                        row(0x510, kReadWritten, 3), row(0x514, kReadWritten, 8)}),
+               buildFpgaMap<vexustools::tVexusWithOffset<0u>>(0x518));
 Sheet const kVexusI2C =
     vexusSheet(sheetOf("VexusI2C", 0x000, 0x538, kVersion, "armgen/VexusI2C",
                        {619, 650, 675, 707, 723, 738, 782}, {10, 6, 4, 6, 1, 1, 2},
-                       {row(0x530, kWritten, 753, 5), row(0x534, kRead, 770, 3)}),
+                       {row(0x530, kWritten, 5), row(0x534, kRead, 3)}),
                buildFpgaMap<vexustools::tVexusI2CWithOffset<0u>>(0x538));
 Sheet const kVexusConfigPortI2C =
     vexusSheet(sheetOf("VexusConfigPortI2C", 0x5A0, 0x4, kVersion, "armgen/VexusConfigPortI2C",
                        {474, 502, 530, 559, 575, 590, 619}, {5, 5, 5, 5, 1, 1, 1},
-                       {row(0x000, kReadWritten, 605, 4)}),
+                       {row(0x000, kReadWritten, 4)}),
                buildFpgaMap<vexustools::tVexusConfigPortI2CWithOffset<0u>>(0x4));
 Sheet const kVexusConfigPortSPI =
     vexusSheet(sheetOf("VexusConfigPortSPI", 0x580, 0x10, kVersion, "armgen/VexusConfigPortSPI",
                        {2106, 2236, 2366, 2497, 2522, 2546, 2658}, {39, 39, 39, 39, 4, 4, 4},
-                       {row(0x000, kReadWritten, 2561, 9), row(0x004, kReadWritten, 2586, 12),
-                        row(0x008, kReadWritten, 2617, 12), row(0x00C, kReadWritten, 2648, 2)}),
+                       {row(0x000, kReadWritten, 9), row(0x004, kReadWritten, 12),
+                        row(0x008, kReadWritten, 12), row(0x00C, kReadWritten, 2)}),
                buildFpgaMap<vexustools::tVexusConfigPortSPIWithOffset<0u>>(0x10));
 Sheet const kVexusConfigPortWindow = vexusSheet(
     sheetOf("VexusConfigPortWindow", kScratchBlock, 0xE4, kVersion, "armgen/VexusConfigPortWindow",
             {611, 642, 673, 705, 724, 742, 778}, {6, 6, 6, 6, 2, 2, 2},
-            {row(0x0C0, kReadWritten, 757, 3), row(0x0E0, kReadWritten, 770)}),
+            {row(0x0C0, kReadWritten, 3), row(0x0E0, kReadWritten)}),
     buildFpgaMap<vexustools::tVexusConfigPortWindowWithOffset<0u>>(0xE4), scratchWindowProbe);
 Sheet const kIsolationPortRegMap =
     vexusSheet(sheetOf("IsolationPortRegMap", 0, 0x1C, kVersion, "armgen/IsolationPortRegMap",
                        {1471, 1550, 1635, 1715, 1737, 1761, 1843}, {24, 22, 24, 22, 3, 4, 4},
-                       {row(0x000, kReadWritten, 1776),
-                        resetTo(row(0x004, kReadWritten, 1785, 11), 0x0F000203),
-                        row(0x014, kRead, 1814), strobing(row(0x018, kReadWritten, 1823, 7), 0x3)}),
+                       {row(0x000, kReadWritten), resetTo(row(0x004, kReadWritten, 11), 0x0F000203),
+                        row(0x014, kRead), strobing(row(0x018, kReadWritten, 7), 0x3)}),
                buildIsolationPort, [](sim::Rm7Module& m) { return remoteProbe(m.vexus()); });
 Sheet const kSwitchedVexusBimRegMap = vexusSheet(
-    sheetOf(
-        "SwitchedVexusBimRegMap", 0x000, 0x704, kVersion, "armgen/SwitchedVexusBimRegMap",
-        {2350, 2450, 2556, 2657, 2691, 2730, 2868}, {37, 29, 31, 29, 7, 9, 10},
-        {row(0x644, kReadWritten, 2745, 2), row(0x680, kWritten, 2756, 5),
-         strobing(row(0x688, kReadWritten, 2773, 9), 0x3), row(0x68C, kReadWritten, 2798),
-         row(0x694, kRead, 2807), row(0x698, kReadWritten, 2816), row(0x6A4, kReadWritten, 2825),
-         row(0x600, kRead, 2834, 3), row(0x604, kReadWritten, 2847, 3), row(0x700, kRead, 2860)}),
+    sheetOf("SwitchedVexusBimRegMap", 0x000, 0x704, kVersion, "armgen/SwitchedVexusBimRegMap",
+            {2350, 2450, 2556, 2657, 2691, 2730, 2868}, {37, 29, 31, 29, 7, 9, 10},
+            {row(0x644, kReadWritten, 2), row(0x680, kWritten, 5),
+             strobing(row(0x688, kReadWritten, 9), 0x3), row(0x68C, kReadWritten),
+             row(0x694, kRead), row(0x698, kReadWritten), row(0x6A4, kReadWritten),
+             row(0x600, kRead, 3), row(0x604, kReadWritten, 3), row(0x700, kRead)}),
     buildFpgaMap<vexustools::tSwitchedVexusBimRegMapWithOffset<0u>>(0x704));
 
 INSTANTIATE_TEST_SUITE_P(Vexus, MapConformance,
