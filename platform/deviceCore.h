@@ -12,6 +12,7 @@
 #include "platform/deviceProperty.h"
 #include "platform/dmaConfiguration.h"
 #include "platform/eventDescriptor.h"
+#include "platform/ioCount.h"
 #include "platform/status.h"
 #include "platform/synchronization.h"
 #include "platform/types.h"
@@ -174,7 +175,7 @@ class tDeviceCore {
   i32 previousPnPState() const { return __atomic_load_n(&previousPnPState_, __ATOMIC_SEQ_CST); }
   i32 ioGateState() const { return __atomic_load_n(&ioGateState_, __ATOMIC_SEQ_CST); }
   u32 openSessionCount() const { return openSessions_.getValue(); }
-  u32 activeIOCount() const { return activeIO_.getValue(); }
+  u32 activeIOCount() const { return activeIO_.getValue() & kIOCountMask; }
   qvatomicop::Integer<unsigned int> const& activeIOCounter() const { return activeIO_; }
   tDMAConfiguration& dmaConfiguration() { return dmaConfiguration_; }
   tDMAConfiguration const& dmaConfiguration() const { return dmaConfiguration_; }
