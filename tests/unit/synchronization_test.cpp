@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
@@ -60,6 +62,29 @@ TEST_F(Synchronization, ReleaseAtDepthZeroChangesNothing) {
   EXPECT_EQ(mutex.depth(), 0u);
   EXPECT_EQ(sim::mutexAcquireCount(handle), 1u);
   EXPECT_EQ(sim::mutexReleaseCount(handle), 1u);
+}
+
+// Each acquire and release asks the layer for the thread's handle once, and
+// only the outermost level reaches the kernel mutex.
+TEST_F(Synchronization, EachMutexLevelAsksForTheThreadHandleOnce) {
+  tStatus status;
+  tMutex mutex(status);
+  sim::enableCallLog(true);
+  struct Step {
+    bool acquire;
+    std::vector<std::string> calls;
+  } const steps[] = {
+      {true, {"nQVZOR100_getThreadHandle", "nQVZOR150_acquireMutex"}},
+      {true, {"nQVZOR100_getThreadHandle"}},
+      {false, {"nQVZOR100_getThreadHandle"}},
+      {false, {"nQVZOR100_getThreadHandle", "nQVZOR150_releaseMutex"}},
+  };
+  for (Step const& step : steps) {
+    u64 const before = sim::callLog().size();
+    step.acquire ? mutex.acquire() : mutex.release();
+    std::vector<std::string> const log = sim::callLog();
+    EXPECT_EQ(std::vector<std::string>(log.begin() + before, log.end()), step.calls);
+  }
 }
 
 TEST_F(Synchronization, SemaphoreIsBuiltDespiteAnEarlierErrorButNotInTheUnsupportedForm) {
