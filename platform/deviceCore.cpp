@@ -96,15 +96,22 @@ void signalEventLocked(tWaitableRecord& event) {
 // without waiters, fails and the release takes the locked path; the waiter
 // can then see 0 only after a decrement made under the lock, so its own
 // acquisition of the lock follows the releaser's unlock.
-void releaseCount(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event) {
-  u32 word = count.getValue();
-  for (;;) {
-    if ((word & kIOCountMask) == 1 && word >= kIOWaiterUnit) break;
-    if (count.compareExchange(word, word - 1)) return;
-  }
+//
+// The locked path is a function of its own so that the common one, inlined
+// into the gate, needs no frame.
+[[gnu::noinline, gnu::cold]] void releaseAwaited(qvatomicop::Integer<unsigned int>& count,
+                                                 tWaitableRecord& event) {
   event.lock();
   if ((count.decrement() & kIOCountMask) == 0) signalEventLocked(event);
   event.unlock();
+}
+
+inline void releaseCount(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event) {
+  u32 word = count.getValue();
+  do {
+    // A count of 1 in any word but 1 has a waiter beside it.
+    if (word != 1 && (word & kIOCountMask) == 1) return releaseAwaited(count, event);
+  } while (!count.compareExchange(word, word - 1));
 }
 
 // Returns once the count is 0 or the status failed. The event is signalled
@@ -337,23 +344,35 @@ void tDeviceCore::setIOGateState(i32 state, bool wake) {
   if (wake) signalEvent(ioGateEvent_);
 }
 
-bool tDeviceCore::tryPass(tSession* session, i32& state) {
-  state = ioGateState();
-  if (state != kIOGatePass) return false;
+inline tDeviceCore::tPass tDeviceCore::pass(tSession* session) {
+  if (ioGateState() != kIOGatePass) return tPass::notPassing;
   // Counted before the second look: a closing side sets the state first and
   // drains afterwards, so either it sees this request or the request sees
   // the new state.
   activeIO_.increment();
+  if (ioGateState() != kIOGatePass) return tPass::counted;
+  if (session != nullptr) session->inFlight().increment();
+  return tPass::admitted;
+}
+
+bool tDeviceCore::tryPass(tSession* session, i32& state) {
+  tPass const passed = pass(session);
+  if (passed == tPass::admitted) return true;
+  if (passed == tPass::counted) releaseCount(activeIO_, drainEvent_);
   state = ioGateState();
-  if (state == kIOGatePass) {
-    if (session != nullptr) session->inFlight().increment();
-    return true;
-  }
-  releaseCount(activeIO_, drainEvent_);
   return false;
 }
 
 bool tDeviceCore::acquireIOGate(tSession* session, tStatus& status, u32 timeout) {
+  // A passing gate admits without building a frame: every other way goes
+  // on in waitAtGate, which first takes back a count made here.
+  tPass const passed = status.isNotFatal() ? pass(session) : tPass::notPassing;
+  if (passed == tPass::admitted) return true;
+  return waitAtGate(session, status, timeout, passed == tPass::counted);
+}
+
+bool tDeviceCore::waitAtGate(tSession* session, tStatus& status, u32 timeout, bool counted) {
+  if (counted) releaseCount(activeIO_, drainEvent_);
   for (;;) {
     if (status.isFatal()) return false;
     i32 state = kIOGateRefuse;

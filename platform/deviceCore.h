@@ -192,8 +192,15 @@ class tDeviceCore {
  private:
   void setPnPState(i32 state);
   // One pass of the gate: admits the request when the gate passes and still
-  // passes after the count went up. Otherwise the state it saw.
+  // passes after the count went up. Otherwise the state it finds.
   bool tryPass(tSession* session, i32& state);
+  // One look at the gate. counted: the request was counted before it saw
+  // the gate stop passing, and its count must be taken back.
+  enum class tPass { admitted, notPassing, counted };
+  tPass pass(tSession* session);
+  // acquireIOGate once the first look did not admit: takes back the count
+  // when asked, then passes, waiting while the gate holds.
+  [[gnu::noinline]] bool waitAtGate(tSession* session, tStatus& status, u32 timeout, bool counted);
   void cancelOne(tPendingRequest& request);
 
   tDeferredSpinLock asyncIOLock_;

@@ -20,7 +20,9 @@ class UserFile {
   // callback's result, or -51256 when no driver publishes such an interface
   // on a device of the bus. The open file holds the device: an unplug
   // meanwhile removes it, and destroys it only at the last close.
-  int32_t open(std::string const& interfaceName);
+  // With a kernel parent (sim::PciDevice::kernelParent), only that device's
+  // interface is opened.
+  int32_t open(std::string const& interfaceName, uint64_t kernelParent = 0);
   bool isOpen() const { return open_; }
 
   // The ioctl callback's result. The buffers and the header are the calling
