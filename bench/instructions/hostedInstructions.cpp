@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "bench/gateDevice.h"
+#include "bench/slotRamMapOnModule.h"
 #include "platform/session.h"
 #include "tests/unit/testRegisterMaps.h"
 
@@ -32,6 +33,7 @@ struct Context {
   tStatus status;
   tDeviceCore* device;  // reached through its virtual slots, as a request does
   tSession* session;
+  arm::tDynamicAccessInterface* slotRam;
 };
 
 using Operation = void (*)(Context&);
@@ -46,6 +48,7 @@ using Operation = void (*)(Context&);
 }
 [[gnu::noinline]] void flushCleanSmallMap(Context& c) { c.slots->flushRegMap(false, c.status); }
 [[gnu::noinline]] void flushCleanLargeMap(Context& c) { c.large->flushRegMap(false, c.status); }
+[[gnu::noinline]] void flushCleanSlotRam(Context& c) { c.slotRam->flushRegMap(false, c.status); }
 [[gnu::noinline]] void resolveInLargeMap(Context& c) {
   Target target;
   c.sink = resolveId(Compiled<kLargeMap>::kTables, c.largeId, target);
@@ -70,7 +73,7 @@ struct Measured {
 }  // namespace
 
 int main() {
-  sim::reset();
+  bench::SlotRamMapOnModule slotRam;  // resets the layer first
   RegisterBlock block;
   tTestRegMap small(&block.accessor, 0, 0, 0xFFFFFFFF);
   tLargeRegMap large(&block.accessor, 0, 0, 0xFFFFFFFF);
@@ -79,7 +82,7 @@ int main() {
   tSession session(nullptr, built);
   Context volatile* shared = nullptr;  // keeps the context opaque to the optimiser
   Context context{&small, &small, &large, 0x04000000, 0x80000010, 0x80001FFC,
-                  0,      0,      {},     &device,    &session};
+                  0,      0,      {},     &device,    &session,   &slotRam.map()};
   shared = &context;
   Context& c = const_cast<Context&>(*shared);
 
@@ -92,11 +95,13 @@ int main() {
       {"slotWriteUnchanged", &slotWriteUnchanged, true},
       {"flushCleanSmallMap", &flushCleanSmallMap, true},
       {"flushCleanLargeMap", &flushCleanLargeMap, true},
+      {"flushCleanSlotRam", &flushCleanSlotRam, true},
       {"resolveInLargeMap", &resolveInLargeMap, true},
       {"gateEnterLeave", &gateEnterLeave, true},
       {"gateEnterLeaveSession", &gateEnterLeaveSession, true},
   };
   small.flushRegMap(true, c.status);  // every record clean
+  slotRam.map().flushRegMap(true, c.status);
   sim::enableCallLog(true);
   int failures = 0;
   for (Measured const& m : measured) {
