@@ -31,8 +31,8 @@ class UserFile {
   int32_t ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                 uint32_t outputSize, uint32_t* bytesReturned = nullptr);
 
-  // The two transfer callbacks over the caller's buffer (call memory); transferred receives the
-  // count the driver reported.
+  // The two transfer callbacks over the caller's buffer (call memory);
+  // transferred receives the count the driver reported.
   int32_t transferA(void* buffer, uint64_t size, uint64_t* transferred = nullptr);
   int32_t transferB(void* buffer, uint64_t size, uint64_t* transferred = nullptr);
 
