@@ -399,7 +399,7 @@ tTrace& tTrace::traceLinePrefix(char const* component, u32 version, u64 line, ch
 
 tTrace& tTrace::endLine() {
   write("\n");
-  lineSuppressed_ = 0;
+  clearLineSuppressed();
   releaseLineLock();
   return *this;
 }
@@ -413,7 +413,7 @@ iTraceDestination* tTrace::setDestination(iTraceDestination* destination) {
   bool const lineWasHeld = loadRelaxed(&lineLockOwner_) == nQVZOR100_getThreadHandle();
   takeLineLock();
   write("Switching trace destination to ").write(destination->getName()).write("\n");
-  lineSuppressed_ = 0;
+  clearLineSuppressed();
   if (destination != previous && destination->activate()) {
     destination_ = destination;
     if (previous != nullptr) previous->deactivate();

@@ -169,7 +169,11 @@ class tTrace {
     kOptionCount
   };
 
-  bool accepting() const { return enabled() && lineSuppressed_ == 0; }
+  // Read before a line takes its lock, while another line may end.
+  bool accepting() const {
+    return enabled() && __atomic_load_n(&lineSuppressed_, __ATOMIC_RELAXED) == 0;
+  }
+  void clearLineSuppressed() { __atomic_store_n(&lineSuppressed_, u8{0}, __ATOMIC_RELAXED); }
   void append(char c, bool& newlineSeen);
   void finishWrite(bool newlineSeen);
   void emit();
