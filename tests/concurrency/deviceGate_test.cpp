@@ -142,13 +142,18 @@ TEST_F(DeviceGate, ALastReleaseIsDoneWithTheSessionBeforeCloseDestroysIt) {
   ASSERT_TRUE(sim::waitUntilBlocked(1));
 
   static thread_local bool releasing = false;
-  std::atomic<bool> held{false}, go{false}, closeAtLock{false};
+  // Close, woken by the release, may reach the lock before the release
+  // reaches its unlock: it counts once the release has asked for the lock.
+  std::atomic<bool> locking{false}, held{false}, go{false}, closeAtLock{false};
   sim::setImportHook([&](char const* import) {
-    if (releasing && !held && std::strcmp(import, "nQVZOR110_releaseSpinLockInterrupt") == 0) {
+    bool const acquire = std::strcmp(import, "nQVZOR110_acquireSpinLockInterrupt") == 0;
+    if (releasing && acquire) {
+      locking = true;
+    } else if (releasing && !held &&
+               std::strcmp(import, "nQVZOR110_releaseSpinLockInterrupt") == 0) {
       held = true;
       while (!go) std::this_thread::yield();
-    } else if (!releasing && held &&
-               std::strcmp(import, "nQVZOR110_acquireSpinLockInterrupt") == 0) {
+    } else if (!releasing && locking && acquire) {
       closeAtLock = true;
     }
   });
