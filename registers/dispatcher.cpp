@@ -43,9 +43,14 @@ constexpr char kListSeparator = '\t';
 u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
 
 // Where the first "_Ver" starts; the text's length when there is none.
+// Every lookup runs this over the whole name: the rest of the mark is
+// compared only where its first character is.
 u64 versionMarkAt(char const* name, u64 length) {
   for (u64 i = 0; i + kVersionMarkLength <= length; ++i) {
-    if (codes::compareMemory(name + i, kVersionMark, kVersionMarkLength) == 0) return i;
+    if (name[i] == kVersionMark[0] &&
+        codes::compareMemory(name + i, kVersionMark, kVersionMarkLength) == 0) {
+      return i;
+    }
   }
   return length;
 }
@@ -76,9 +81,11 @@ namespace detail {
 
 u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name)); }
 
+// Names of another length are passed over without a look at their bytes.
 u64 RegistryCore::find(char const* name, u64 length) const {
   for (u64 i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].first.compare(name, length) == 0) return i;
+    qvhtl::String const& entry = entries_[i].first;
+    if (entry.size() == length && codes::compareMemory(entry.data(), name, length) == 0) return i;
   }
   return entries_.size();
 }
@@ -240,21 +247,27 @@ tUserName::tUserName(tEventDescriptor const& context, void* user, u64 size, tSta
     setStatus(status, codes::kStatusBadArgument, kUserNameTooLongSite);
     return;
   }
-  auto* const text = static_cast<char*>(codes::operatorNewFlagged(size + 1, status, 0));
+  // Every register request names its map: a name that fits, as every
+  // registered one does, takes no allocation on the request's path.
+  char* const text = size < sizeof local_
+                         ? local_
+                         : static_cast<char*>(codes::operatorNewFlagged(size + 1, status, 0));
   if (text == nullptr) return;
   codes::fillMemory(text, 0, size + 1);
   if (size != 0) {
     RegistryCore::copyIn(context, user, size, reinterpret_cast<unsigned char*>(text), status);
   }
   if (status.isFatal()) {
-    codes::operatorDelete(text);
+    if (text != local_) codes::operatorDelete(text);
     return;
   }
   text[size] = '\0';
   text_ = text;
 }
 
-tUserName::~tUserName() { codes::operatorDelete(text_); }
+tUserName::~tUserName() {
+  if (text_ != local_) codes::operatorDelete(text_);
+}
 
 }  // namespace detail
 }  // namespace qvregitools

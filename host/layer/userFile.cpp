@@ -57,10 +57,17 @@ class CallRange {
 
 UserFile::~UserFile() { close(); }
 
-int32_t UserFile::open(std::string const& interfaceName) {
+int32_t UserFile::open(std::string const& interfaceName) { return open(interfaceName, nullptr); }
+
+int32_t UserFile::open(std::string const& interfaceName, uint64_t kernelParent) {
+  return open(interfaceName, &kernelParent);
+}
+
+int32_t UserFile::open(std::string const& interfaceName, uint64_t const* kernelParent) {
   if (open_) return kNoSuchInterface;
   for (InterfaceRegistration const& registration : interfaceRegistrations()) {
     if (!registration.live || registration.name != interfaceName) continue;
+    if (kernelParent != nullptr && registration.parent != *kernelParent) continue;
     // Held before the open so that an unplug meanwhile cannot destroy the
     // device under it.
     if (!detail::holdDevice(registration.parent)) return kNoSuchInterface;
@@ -81,8 +88,12 @@ int32_t UserFile::open(std::string const& interfaceName) {
 int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                         uint32_t outputSize, uint32_t* bytesReturned) {
   if (!open_) return kNotOpen;
-  RequestHeader header{reinterpret_cast<uintptr_t>(input), reinterpret_cast<uintptr_t>(output),
-                       inputSize, outputSize, 0, 0};
+  RequestHeader header{reinterpret_cast<uintptr_t>(input),
+                       reinterpret_cast<uintptr_t>(output),
+                       inputSize,
+                       outputSize,
+                       0,
+                       0};
   int32_t result;
   {
     CallRange inputRange(input, inputSize);

@@ -21,6 +21,8 @@ class UserFile {
   // on a device of the bus. The open file holds the device: an unplug
   // meanwhile removes it, and destroys it only at the last close.
   int32_t open(std::string const& interfaceName);
+  // The same, on the one device of that kernel parent (PciDevice::kernelParent).
+  int32_t open(std::string const& interfaceName, uint64_t kernelParent);
   bool isOpen() const { return open_; }
 
   // The ioctl callback's result. The buffers and the header are the caller's
@@ -43,6 +45,7 @@ class UserFile {
   void close();
 
  private:
+  int32_t open(std::string const& interfaceName, uint64_t const* kernelParent);
   int32_t transfer(bool second, void* buffer, uint64_t size, uint64_t* transferred);
 
   void* context_ = nullptr;  // the interface before open, the session after
