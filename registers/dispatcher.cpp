@@ -42,17 +42,17 @@ constexpr char kListSeparator = '\t';
 
 u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
 
-// Where the first "_Ver" starts; the text's length when there is none.
-// Every lookup runs this over the whole name: the rest of the mark is
-// compared only where its first character is.
-u64 versionMarkAt(char const* name, u64 length) {
-  for (u64 i = 0; i + kVersionMarkLength <= length; ++i) {
-    if (name[i] == kVersionMark[0] &&
-        codes::compareMemory(name + i, kVersionMark, kVersionMarkLength) == 0) {
-      return i;
-    }
-  }
-  return length;
+// Where the first "_Ver" starts, or where the text ends when it has none:
+// the length of the base name, found in one pass that stops there. A
+// character of the mark is looked at only after the ones before it matched,
+// so nothing past the terminator is read.
+u64 baseNameLength(char const* name) {
+  static_assert(kVersionMarkLength == 4);
+  u64 i = 0;
+  while (name[i] != '\0' && !(name[i] == kVersionMark[0] && name[i + 1] == kVersionMark[1] &&
+                              name[i + 2] == kVersionMark[2] && name[i + 3] == kVersionMark[3]))
+    ++i;
+  return i;
 }
 
 u64 userAddress(void* user) { return static_cast<u64>(reinterpret_cast<uintptr_t>(user)); }
@@ -154,10 +154,9 @@ Registration* RegistryCore::lookUp(char const* name, tStatus& status) const {
     setStatus(status, codes::kStatusNullName, kNullNameSite);
     return nullptr;
   }
-  u64 const length = lengthOf(name);
-  u64 const mark = versionMarkAt(name, length);
+  u64 const mark = baseNameLength(name);
   Version requested;
-  if (mark != length) {
+  if (name[mark] != '\0') {
     requested = Version(name + mark + kVersionMarkLength, status);
     if (status.isFatal()) return nullptr;
   }
@@ -253,7 +252,7 @@ tUserName::tUserName(tEventDescriptor const& context, void* user, u64 size, tSta
                          ? local_
                          : static_cast<char*>(codes::operatorNewFlagged(size + 1, status, 0));
   if (text == nullptr) return;
-  codes::fillMemory(text, 0, size + 1);
+  // Every byte is the copy's or the terminator: nothing to clear first.
   if (size != 0) {
     RegistryCore::copyIn(context, user, size, reinterpret_cast<unsigned char*>(text), status);
   }

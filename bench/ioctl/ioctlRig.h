@@ -22,7 +22,7 @@ namespace bench {
 
 // A register of the FPGA's base block that is read and written.
 inline constexpr char kMapName[] = "RM7BaseRegMap_Ver22.8.0f141";
-inline constexpr uint32_t kRegisterId = 0x80000008;
+inline constexpr uint32_t kRegisterId = 0x8000000C;
 
 // One device's requests, ready to send: the records never move.
 struct DeviceRequests {

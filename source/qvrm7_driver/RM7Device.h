@@ -99,6 +99,9 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   // while a request is inside the IO gate.
   u32 resetCount() const { return __atomic_load_n(&resetCount_, __ATOMIC_ACQUIRE); }
   nQVWEND000::tMutex& deviceMutex() { return mutex_; }
+  // What the current setup built; null while the device is stopped. Stable
+  // for a request inside the IO gate.
+  RM7Helper* helper() const { return helper_; }
 
  private:
   // Under the device mutex.
