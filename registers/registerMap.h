@@ -264,7 +264,8 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
 
   tAccessor* accessor() const { return accessor_; }
 
-  // The records of row `Row` of the description, by value.
+  // The records of row `Row` of the description, by value; `instance` is
+  // below the row's count (a caller checks any index that comes from outside).
   template <u32 Row>
   auto& record(u32 instance = 0) {
     return detail::rowOf<Row>(records_)[instance];

@@ -105,6 +105,8 @@ class Bar {
 
   // Claims [offset, offset + length) for a model. The latest claim wins
   // where claims overlap; an access belongs to the claim of its first byte.
+  // Finding the claim of an access is a search over disjoint spans, so it
+  // costs the same however many models a BAR carries.
   uint64_t attach(uint64_t offset, uint64_t length, RegisterHooks hooks);
   void detach(uint64_t claim);
 
@@ -130,7 +132,15 @@ class Bar {
     uint64_t length;
     std::shared_ptr<RegisterHooks const> hooks;
   };
+  // A stretch of the BAR over which one claim wins; spans are sorted by
+  // offset and never overlap.
+  struct Span {
+    uint64_t begin;
+    uint64_t end;
+    std::shared_ptr<RegisterHooks const> hooks;
+  };
   std::shared_ptr<RegisterHooks const> claimAt(uint64_t offset) const;
+  void rebuildSpans();  // with mutex_ held
   void check(uint64_t offset, unsigned width) const;
 
   uint64_t physical_;
@@ -138,7 +148,8 @@ class Bar {
   int fd_ = -1;
   uint8_t* view_ = nullptr;
   mutable std::mutex mutex_;
-  std::vector<Claim> claims_;
+  std::vector<Claim> claims_;  // oldest first
+  std::vector<Span> spans_;
   uint64_t nextClaim_ = 1;
 };
 

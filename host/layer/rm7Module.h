@@ -1,7 +1,8 @@
 // A ready-made RM7 module for tests and the main program: the PCI function
-// with the module's identity and BAR 0, and its bridge chip with the
-// capability directory, the capability list and the PXI geographic address
-// (the chassis slot) that the driver reads through the chip's window.
+// with the module's identity and BAR 0, its bridge chip with the capability
+// directory, the capability list and the PXI geographic address (the chassis
+// slot) that the driver reads through the chip's window, and its FPGA's
+// register blocks.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "host/layer/fpga/rm7Fpga.h"
 #include "host/layer/pci.h"
 #include "host/layer/vexusBridge.h"
 
@@ -66,6 +68,7 @@ class Rm7Module {
   std::shared_ptr<PciDevice> const& device() const { return device_; }
   Bar& bar0() const { return device_->bar(0); }
   VexusBridge& bridge() { return bridge_; }
+  Rm7Fpga& fpga() { return fpga_; }
 
   void setGeographicAddress(uint32_t slot);  // 0 to 31; anything else aborts
   uint32_t geographicAddress() const;
@@ -73,6 +76,7 @@ class Rm7Module {
  private:
   std::shared_ptr<PciDevice> device_;
   VexusBridge bridge_;
+  Rm7Fpga fpga_;
 };
 
 }  // namespace sim
