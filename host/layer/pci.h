@@ -77,10 +77,12 @@ uint8_t addMsiCapability(ConfigSpace& config);  // 64-bit message address
 // ---- BAR memory and register models ---------------------------------------
 // What a register model does for the offsets it claims. An empty function
 // leaves that direction to plain memory. Offsets are BAR offsets; widths are
-// 1, 2 or 4 bytes; a write passes the value in the low bits.
+// 1, 2 or 4 bytes; a write passes the value in the low bits. A plain 64-bit
+// store of the host build's driver always reaches memory; store64 then sees it.
 struct RegisterHooks {
   std::function<uint32_t(uint64_t offset, unsigned width)> read;
   std::function<void(uint64_t offset, unsigned width, uint32_t value)> write;
+  std::function<void(uint64_t offset, uint64_t value)> store64 = {};
 };
 
 // One memory resource: real host memory that every kernel mapping of it
@@ -114,6 +116,9 @@ class Bar {
   // claim of the offset, else plain memory.
   uint32_t registerRead(uint64_t offset, unsigned width) const;
   void registerWrite(uint64_t offset, unsigned width, uint32_t value);
+  // A plain 64-bit store of the driver (host build only): memory, then the
+  // claim's store64.
+  void plainStore64(uint64_t offset, uint64_t value);
 
   // A new mapping of [offset, offset + length) at an address of its own,
   // aliasing every other view; null when the host refuses it.

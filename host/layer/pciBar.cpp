@@ -186,6 +186,11 @@ void Bar::registerWrite(uint64_t offset, unsigned width, uint32_t value) {
   store(offset, width, value);
 }
 
+void Bar::plainStore64(uint64_t offset, uint64_t value) {
+  store64(offset, value);
+  if (auto hooks = claimAt(offset); hooks && hooks->store64) hooks->store64(offset, value);
+}
+
 Bar::View Bar::mapView(uint64_t offset, uint64_t length) const {
   check(offset, 1);
   if (length == 0 || size_ - offset < length) return {};

@@ -17,7 +17,7 @@
 //   window) and -52019 of the format of each of its whole IDs. `fields` is
 //   the number of fields the format of `key` reports. `strobe` holds the bits
 //   the map clears in its shadow after each write; `width` the bits of the
-//   register as the map writes it (8, 16, 32 or 64; reads are 32 bits wide);
+//   register as the map writes and reads it (8, 16, 32 or 64);
 //   `shadow` false for a record the map keeps no value of (the shadow
 //   operations refuse it and every write reaches the block); `reset` the
 //   shadow after construction.
