@@ -15,6 +15,8 @@ namespace qvrm7_driver {
 class CommandFIFOController;
 class RM7Device;
 class RM7RegMaps;
+class TemperatureMeasurementController;
+class TMR9RegMaps;
 
 class RM7Helper {
  public:
@@ -24,7 +26,8 @@ class RM7Helper {
 
   // Runs the setup sequence: each step only while the status is clean, and
   // each level reached recorded in the device: the BAR, the register
-  // dispatcher, the FPGA's maps, the controllers.
+  // dispatcher, the bridge and timing chips' maps, the FPGA's maps, the
+  // FPGA's signature, the controllers.
   RM7Helper(RM7Device& device, nQVWEND000::tStatus& status);
   // Ends what the setup built, last first.
   ~RM7Helper();
@@ -32,10 +35,11 @@ class RM7Helper {
   RM7Helper& operator=(RM7Helper const&) = delete;
 
   u64 registerBAR() const { return registerBAR_; }
-  // Exists once the setup got past the level BARMapped.
+  // Exists from the level TMR9ObjectsBuilt on.
   armki::ARMDispatcher& registerDispatcher() const { return *dispatcher_; }
-  // Exists from the level RM7ObjectsBuilt on.
+  // Exist from the level RM7ObjectsBuilt on.
   CommandFIFOController& commandFIFO() const { return *commandFIFO_; }
+  TemperatureMeasurementController& temperature() const { return *temperature_; }
 
  private:
   void reach(RM7DeviceSetupLevel level);
@@ -44,8 +48,10 @@ class RM7Helper {
   RM7Device& device_;
   u64 registerBAR_;
   armki::ARMDispatcher* dispatcher_;
+  TMR9RegMaps* tmr9RegMaps_;
   RM7RegMaps* rm7RegMaps_;
   CommandFIFOController* commandFIFO_;
+  TemperatureMeasurementController* temperature_;
 };
 
 }  // namespace qvrm7_driver

@@ -17,6 +17,8 @@
 namespace {
 
 constexpr char kBase[] = "RM7BaseRegMap_Ver22.8.0f141";
+constexpr char kIsolation[] = "IsolationPortRegMap_Ver22.8.0f108";
+constexpr char kSwitchedPort[] = "SwitchedVexusBimRegMap_Ver22.8.0f108";
 constexpr char kSourceStreams[] = "HalcyonTmr9SourceStreams_Ver22.8.0f141";
 constexpr int kRounds = 200;
 
@@ -41,6 +43,20 @@ TEST(RegisterRequests, ShareNoRecordUnderTwoLocksOnOneDeviceOrTwo) {
       // One register of one map from two threads.
       {0, [&](sim::RegisterClient& c, uint32_t n) { ok(c.write(kBase, 0x8000000C, n, true)); }},
       {0, [&](sim::RegisterClient& c, uint32_t) { EXPECT_EQ(c.get(kBase, 0x8000000C).status, 0); }},
+      // The isolation port's accesses go through the switched port's records,
+      // which the next thread reaches by that map's own name: what is written
+      // to the far side must still come back.
+      {0,
+       [&](sim::RegisterClient& c, uint32_t n) {
+         uint32_t const value = 0x0F000000 | (n & 0xFF);
+         ok(c.write(kIsolation, 0x80000004, value, true));
+         EXPECT_EQ(c.read(kIsolation, 0x80000004).value & 0x0F0000FF, value);
+       }},
+      {0,
+       [&](sim::RegisterClient& c, uint32_t n) {
+         ok(c.write(kSwitchedPort, 0x8000068C, n, true));
+         EXPECT_EQ(c.read(kSwitchedPort, 0x80000688).status, 0);
+       }},
       // The command FIFO controller and a caller on its map's records.
       {0,
        [&](sim::RegisterClient&, uint32_t n) {
@@ -52,8 +68,8 @@ TEST(RegisterRequests, ShareNoRecordUnderTwoLocksOnOneDeviceOrTwo) {
               uint32_t n) { ok(c.write(kSourceStreams, 0x80000000, n, true)); }},
       // The same map names on another device.
       {1, [&](sim::RegisterClient& c, uint32_t n) { ok(c.write(kBase, 0x8000000C, n, true)); }},
-      {1, [&](sim::RegisterClient& c,
-              uint32_t n) { ok(c.write(kSourceStreams, 0x80000000, n, true)); }},
+      {1,
+       [&](sim::RegisterClient& c, uint32_t n) { ok(c.write(kIsolation, 0x80000004, n, true)); }},
   };
   std::vector<sim::UserFile> files(workers.size());
   std::atomic<int> ready{0};

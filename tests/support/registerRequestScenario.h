@@ -42,7 +42,7 @@ inline void removeDuringRegisterRequests() {
         bool const after = removed.load();
         sim::RegisterReply const reply =
             i % 2 == 0 ? client.write("RM7BaseRegMap_Ver22.8.0f141", 0x8000000C, n, true)
-                       : client.format("RM7SlotRamRegisterMap_Ver22.8.0f141", 0x80000000, fields);
+                       : client.format("IsolationPortRegMap_Ver22.8.0f108", 0x80000004, fields);
         EXPECT_EQ(reply.ioctl, 0);
         EXPECT_TRUE(reply.status == 0 || reply.status == kRefused) << reply.status;
         answered.fetch_add(1);

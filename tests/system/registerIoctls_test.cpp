@@ -170,6 +170,17 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
 
 namespace {
 
+TEST_F(RegisterIoctls, TheSetupReadsThePortSelectionAndLeavesTheOutputsToBeWritten) {
+  std::vector<uint32_t> portReads;
+  for (sim::ChipAccess const& a : module.vexus().registers().log())
+    if (!a.write && (a.offset == 0x510 || a.offset == 0x514)) portReads.push_back(a.offset);
+  EXPECT_EQ(portReads, (std::vector<uint32_t>{0x514, 0x510}));
+  EXPECT_TRUE(module.tmr9().registers().log().empty());
+  EXPECT_EQ(client.get("DO_Ver200a13081315", 0x80000008), (RegisterReply{0, 0, 0xBF}));
+  EXPECT_EQ(client.get("DO_Ver200a13081315", 0x80000004), (RegisterReply{0, 0, 0x16}));
+  EXPECT_EQ(client.read(kBaseMap, 0x80000000), (RegisterReply{0, 0, 0xB6B66BB7}));
+}
+
 TEST_F(RegisterIoctls, EveryRegisteredMapAnswersByItsVersionedName) {
   std::string expected;
   for (auto const& map : kRegisteredMaps)
@@ -214,11 +225,11 @@ TEST_F(RegisterIoctls, AFailingImportOnTheRequestPathIsReportedAndLeavesNothingH
     std::string list;
     std::vector<std::string> names;
     std::vector<std::pair<uint8_t, uint64_t>> fields;
-    return std::vector<RegisterReply>{
-        client.write(kBaseMap, 0x8000000C, 7, true),
-        client.read("RM7SlotRamRegisterMap_Ver22.8.0f141", 0x80000000),
-        client.format(kBaseMap, 0x8000000C, fields),
-        client.names(std::size(kRegisteredMaps), names), client.list(list)};
+    return std::vector<RegisterReply>{client.write(kBaseMap, 0x8000000C, 7, true),
+                                      client.read("IsolationPortRegMap_Ver22.8.0f108", 0x80000004),
+                                      client.format(kBaseMap, 0x8000000C, fields),
+                                      client.names(std::size(kRegisteredMaps), names),
+                                      client.list(list)};
   };
   auto const clean = requests();
   sim::enableCallLog(true);

@@ -98,6 +98,16 @@ TEST_F(SwitchDevice, AFailingImportOnTheWayInLeavesNothingBehind) {
   }
 }
 
+TEST_F(SwitchDevice, AWrongFPGASignatureStopsTheSetupOnceTheFPGAMapsAreBuilt) {
+  sim::Rm7Module module;
+  module.fpga().base().setReadValue(0x00, 0xB6B66BB6);
+  sim::clearDebugOutput();
+  EXPECT_EQ(sim::plugIn(module.device()), -51001) << "the driver's own code has no layer code";
+  EXPECT_NE(sim::debugOutput().find("reached RM7RegMapsBuilt"), std::string::npos);
+  sim::unplug(*module.device());
+  EXPECT_EQ(layerHoldings(), loaded);
+}
+
 TEST(SwitchDeviceRemoval, WaitsForTheRequestInsideWithoutDeadlockAndLeavesNothing) {
   testing_support::removeWhileARequestIsInside();
 }
