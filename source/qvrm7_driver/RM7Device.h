@@ -5,9 +5,10 @@
 //
 // Locks, always taken in this order: the IO gate, then the device mutex.
 // The mutex guards the helper and every change of the reset count; the
-// setup level, and inside the IO gate the reset count, are read without it. A register operation,
-// once through the gate, holds only the re-entrant mutex of the registration it names, and holds it
-// only around the map's slot: the helper cannot go while the request is inside the gate, since
+// setup level, and inside the IO gate the reset count, are read without it.
+// A register operation, once through the gate, holds only the re-entrant
+// mutex of the registration it names, and holds it only around the map's
+// slot: the helper cannot go while the request is inside the gate, since
 // every path that ends it first closes the gate and drains.
 #pragma once
 

@@ -37,9 +37,8 @@ class RM7Helper {
   u64 registerBAR() const { return registerBAR_; }
   // Exists from the level TMR9ObjectsBuilt on.
   armki::ARMDispatcher& registerDispatcher() const { return *dispatcher_; }
-  // Exist from the level RM7ObjectsBuilt on.
+  // Exists from the level RM7ObjectsBuilt on.
   CommandFIFOController& commandFIFO() const { return *commandFIFO_; }
-  TemperatureMeasurementController& temperature() const { return *temperature_; }
 
  private:
   void reach(RM7DeviceSetupLevel level);

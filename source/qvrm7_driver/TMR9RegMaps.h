@@ -42,9 +42,6 @@ class TMR9RegMaps {
   TMR9RegMaps(TMR9RegMaps const&) = delete;
   TMR9RegMaps& operator=(TMR9RegMaps const&) = delete;
 
-  vexustools::tVexusWithOffset<0u>& core() { return core_; }
-  tmr9_regmaps::tDO& digitalOutput() { return digitalOutput_; }
-
  private:
   static constexpr u32 kRegistrations = 8;
 

@@ -83,17 +83,15 @@ TEST_F(RegisterIoctls, EveryCodeTakesExactlyItsRecordsAndRunsOnlyWhenItCanAnswer
   unsigned char input[64] = {}, output[64];
   for (Code const& c : codes) {
     SCOPED_TRACE(c.code);
-    struct Sizes {
-      uint32_t input, output;
-    } const wrong[] = {{c.input - 1, c.output},
-                       {c.input + 1, c.output},
-                       {c.input, c.output - 1},
-                       {c.input, c.output + 1},
-                       {0, 0}};
-    for (Sizes const& sizes : wrong) {
+    std::pair<uint32_t, uint32_t> const wrong[] = {{c.input - 1, c.output},
+                                                   {c.input + 1, c.output},
+                                                   {c.input, c.output - 1},
+                                                   {c.input, c.output + 1},
+                                                   {0, 0}};
+    for (auto [inputSize, outputSize] : wrong) {
       std::memset(output, 0xA5, sizeof output);
       uint32_t bytes = 1;
-      EXPECT_EQ(file.ioctl(c.code, input, sizes.input, output, sizes.output, &bytes),
+      EXPECT_EQ(file.ioctl(c.code, input, inputSize, output, outputSize, &bytes),
                 kLayerBadArgument);
       EXPECT_EQ(bytes, 0u);
       EXPECT_EQ(output[0], 0xA5);
@@ -109,7 +107,7 @@ TEST_F(RegisterIoctls, EveryCodeTakesExactlyItsRecordsAndRunsOnlyWhenItCanAnswer
 }
 
 TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
-  std::string const unmapped = "RM7BaseRegMap_Ver22.8.0f141";
+  std::string const unmapped = kBaseMap;
   tArmRegisterArguments const arguments[] = {
       // A name outside the caller's memory.
       {{sim::RegisterClient::address(unmapped.data()), unmapped.size()}, 0x80000000, 0},
@@ -150,14 +148,13 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
   uint8_t types[kArmFormatFields];
   uint64_t masks[kArmFormatFields];
   sim::UserRange typesRange(types, sizeof types), masksRange(masks, sizeof masks);
-  std::string const map = "RM7BaseRegMap_Ver22.8.0f141";
-  for (auto [typesSize, masksSize] :
-       {std::pair(sizeof types - 1, sizeof masks), std::pair(sizeof types, sizeof masks - 1)}) {
+  std::string const map = kBaseMap;
+  for (uint64_t shortBy : {1, 0}) {
     tArmFormatArguments const format{sim::RegisterClient::name(map),
                                      sim::RegisterClient::address(types),
-                                     typesSize,
+                                     sizeof types - shortBy,
                                      sim::RegisterClient::address(masks),
-                                     masksSize,
+                                     sizeof masks - 1 + shortBy,
                                      0x80000000,
                                      0};
     tArmFormatResult result{};
@@ -165,10 +162,6 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
     EXPECT_EQ(result.status, -52005);
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(RegisterIoctls, TheSetupReadsThePortSelectionAndLeavesTheOutputsToBeWritten) {
   std::vector<uint32_t> portReads;
@@ -216,10 +209,6 @@ TEST_F(RegisterIoctls, EveryRegisteredMapAnswersByItsVersionedName) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(RegisterIoctls, AFailingImportOnTheRequestPathIsReportedAndLeavesNothingHeld) {
   auto const requests = [&] {
     std::string list;
@@ -259,10 +248,6 @@ TEST_F(RegisterIoctls, AFailingImportOnTheRequestPathIsReportedAndLeavesNothingH
     }
   }
 }
-
-}  // namespace
-
-namespace {
 
 TEST(RegisterIoctlRemoval, RequestsDuringARemovalAreAnsweredAndNothingIsLeft) {
   testing_support::removeDuringRegisterRequests();
