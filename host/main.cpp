@@ -1,7 +1,8 @@
 // Loads the driver object into the user-space kernel services layer, plugs
 // simulated modules into the layer's PCI bus, shows what the driver made of
-// each, opens a session and runs the transfers on it, removes the modules,
-// unloads the driver and checks that nothing was left behind.
+// each, opens a session, runs the transfers on it and works its register
+// maps through the register ioctls, removes the modules, unloads the driver
+// and checks that nothing was left behind.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "host/layer/syncControl.h"
 #include "host/layer/user.h"
 #include "host/layer/userFile.h"
+#include "host/registerClient.h"
 
 namespace {
 
@@ -28,8 +30,9 @@ constexpr char kUsage[] =
     "\n"
     "Loads the driver into the simulated kernel services layer, plugs simulated\n"
     "modules into its PCI bus, shows each device's setup level, interface and\n"
-    "attributes, opens a session and runs both transfers on it, then removes the\n"
-    "modules, unloads the driver and checks that nothing was left behind.\n"
+    "attributes, opens a session, runs both transfers on it and works the register\n"
+    "maps through the register ioctls, then removes the modules, unloads the driver\n"
+    "and checks that nothing was left behind.\n"
     "\n"
     "  --model ID,...  subsystem IDs of the modules, in hexadecimal (default\n"
     "                  6BB1,6BB5); 'all' plugs every supported model. An ID the\n"
@@ -126,6 +129,54 @@ void flushDebugOutput(bool show) {
   sim::clearDebugOutput();
 }
 
+constexpr char kBaseMap[] = "RM7BaseRegMap_Ver22.8.0f141";
+constexpr char kSlotRamMap[] = "RM7SlotRamRegisterMap_Ver22.8.0f141";
+constexpr uint32_t kSignatureId = 0x80000000;
+constexpr uint32_t kRelayStateWord0 = 0x80000000;
+constexpr uint32_t kRelay1StateOfWord0 = 0x30000000;  // bits 3-5
+constexpr uint32_t kRelay1State = 5;
+
+bool done(sim::RegisterReply const& reply, char const* what) {
+  if (reply.ioctl == 0 && reply.status == 0) return true;
+  std::printf("  %s failed (ioctl %d, status %d)\n", what, reply.ioctl, reply.status);
+  return false;
+}
+
+// The register stack as user space reaches it: the registrations, the FPGA's
+// signature read from the hardware, a relay state set and flushed in the
+// slot RAM, and a register's format.
+bool showRegisterStack(sim::UserFile& file, sim::Rm7Module& module) {
+  sim::RegisterClient client(file);
+  std::string list;
+  if (!done(client.list(list), "the registration list")) return false;
+  for (char& c : list) c = c == '\t' ? ' ' : c;
+  std::printf("  register maps: %s\n", list.c_str());
+
+  sim::RegisterReply const signature = client.read(kBaseMap, kSignatureId);
+  if (!done(signature, "the FPGA signature read")) return false;
+  std::printf("  FPGA signature read from %s: 0x%08" PRIX64 "\n", kBaseMap, signature.value);
+
+  if (!done(client.set(kSlotRamMap, kRelay1StateOfWord0, kRelay1State), "the relay state set") ||
+      !done(client.flush(kSlotRamMap, kRelayStateWord0, false), "the relay state flush"))
+    return false;
+  std::printf("  relay 1 of slot RAM word 0 set to %u and flushed: the block received 0x%08" PRIX32
+              "\n",
+              kRelay1State, module.fpga().slotRam().lastWritten(0));
+
+  std::vector<std::pair<uint8_t, uint64_t>> fields;
+  if (!done(client.format(kSlotRamMap, kRelayStateWord0, fields), "the format")) return false;
+  static constexpr char const* kTypes[] = {"bit", "u8", "u16", "u32"};
+  std::string line;
+  for (auto const& [type, mask] : fields) {
+    char field[32];
+    std::snprintf(field, sizeof field, " %s 0x%" PRIX64, type < 4 ? kTypes[type] : "?", mask);
+    line += field;
+  }
+  std::printf("  format of slot RAM word 0: %zu fields:%s\n", fields.size(), line.c_str());
+  return module.fpga().slotRam().lastWritten(0) == kRelay1State << 3 &&
+         signature.value == sim::Rm7Fpga::kSignature;
+}
+
 bool isSupported(uint16_t model) {
   for (uint16_t supported : sim::kRm7SubsystemIDs)
     if (supported == model) return true;
@@ -151,7 +202,7 @@ bool serve(sim::Rm7Module& module, unsigned number, bool debug) {
   std::printf("  attributes: %s\n", attributesOf(function).c_str());
 
   sim::UserFile file;
-  int32_t const opened = file.open(kInterface);
+  int32_t const opened = file.open(kInterface, function.kernelParent());
   if (opened < 0) {
     std::printf("  open failed (%d)\n", opened);
     flushDebugOutput(debug);
@@ -162,12 +213,12 @@ bool serve(sim::Rm7Module& module, unsigned number, bool debug) {
   uint64_t movedB = 0;
   int32_t const resultA = file.transferA(buffer, sizeof buffer, &movedA);
   int32_t const resultB = file.transferB(buffer, sizeof buffer, &movedB);
-  file.close();
-  std::printf("  session: transfers returned %d and %d, moving %" PRIu64 " and %" PRIu64
-              " bytes; closed\n",
+  std::printf("  session: transfers returned %d and %d, moving %" PRIu64 " and %" PRIu64 " bytes\n",
               resultA, resultB, movedA, movedB);
+  bool const registers = showRegisterStack(file, module);
+  file.close();
   flushDebugOutput(debug);
-  return resultA == 0 && resultB == 0;
+  return resultA == 0 && resultB == 0 && registers;
 }
 
 }  // namespace

@@ -134,6 +134,14 @@ class RegisterClient {
     return reply;
   }
 
+  // A listing into the caller's buffer, whatever its size.
+  RegisterReply listing(uint32_t code, std::string& buffer) {
+    std::optional<CallMemory> range;
+    if (!buffer.empty()) range.emplace(buffer.data(), buffer.size());
+    return plain(
+        code, qvrm7_driver::tArmListingArguments{address(buffer.data()), buffer.size(), 0, 0}, {});
+  }
+
   static uint64_t address(void const* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
   static qvrm7_driver::tArmMapName name(std::string const& map) {
     return {address(map.data()), map.size()};
@@ -156,13 +164,6 @@ class RegisterClient {
     int32_t const transport = exchange(code, arguments, result, map);
     return {transport, result.status, 0};
   }
-  RegisterReply listing(uint32_t code, std::string& buffer) {
-    std::optional<CallMemory> range;
-    if (!buffer.empty()) range.emplace(buffer.data(), buffer.size());
-    return plain(
-        code, qvrm7_driver::tArmListingArguments{address(buffer.data()), buffer.size(), 0, 0}, {});
-  }
-
   UserFile* file_;
 };
 

@@ -42,12 +42,17 @@ constexpr char kListSeparator = '\t';
 
 u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
 
-// Where the first "_Ver" starts; the text's length when there is none.
-u64 versionMarkAt(char const* name, u64 length) {
-  for (u64 i = 0; i + kVersionMarkLength <= length; ++i) {
-    if (codes::compareMemory(name + i, kVersionMark, kVersionMarkLength) == 0) return i;
-  }
-  return length;
+// Where the first "_Ver" starts, or where the text ends when it has none:
+// the length of the base name, found in one pass that stops there. A
+// character of the mark is looked at only after the ones before it matched,
+// so nothing past the terminator is read.
+u64 baseNameLength(char const* name) {
+  static_assert(kVersionMarkLength == 4);
+  u64 i = 0;
+  while (name[i] != '\0' && !(name[i] == kVersionMark[0] && name[i + 1] == kVersionMark[1] &&
+                              name[i + 2] == kVersionMark[2] && name[i + 3] == kVersionMark[3]))
+    ++i;
+  return i;
 }
 
 u64 userAddress(void* user) { return static_cast<u64>(reinterpret_cast<uintptr_t>(user)); }
@@ -76,9 +81,11 @@ namespace detail {
 
 u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name)); }
 
+// Names of another length are passed over without a look at their bytes.
 u64 RegistryCore::find(char const* name, u64 length) const {
   for (u64 i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].first.compare(name, length) == 0) return i;
+    qvhtl::String const& entry = entries_[i].first;
+    if (entry.size() == length && codes::compareMemory(entry.data(), name, length) == 0) return i;
   }
   return entries_.size();
 }
@@ -147,10 +154,9 @@ Registration* RegistryCore::lookUp(char const* name, tStatus& status) const {
     setStatus(status, codes::kStatusNullName, kNullNameSite);
     return nullptr;
   }
-  u64 const length = lengthOf(name);
-  u64 const mark = versionMarkAt(name, length);
+  u64 const mark = baseNameLength(name);
   Version requested;
-  if (mark != length) {
+  if (name[mark] != '\0') {
     requested = Version(name + mark + kVersionMarkLength, status);
     if (status.isFatal()) return nullptr;
   }
@@ -240,21 +246,27 @@ tUserName::tUserName(tEventDescriptor const& context, void* user, u64 size, tSta
     setStatus(status, codes::kStatusBadArgument, kUserNameTooLongSite);
     return;
   }
-  auto* const text = static_cast<char*>(codes::operatorNewFlagged(size + 1, status, 0));
+  // Every register request names its map: a name that fits, as every
+  // registered one does, takes no allocation on the request's path.
+  char* const text = size < sizeof local_
+                         ? local_
+                         : static_cast<char*>(codes::operatorNewFlagged(size + 1, status, 0));
   if (text == nullptr) return;
-  codes::fillMemory(text, 0, size + 1);
+  // Every byte is the copy's or the terminator: nothing to clear first.
   if (size != 0) {
     RegistryCore::copyIn(context, user, size, reinterpret_cast<unsigned char*>(text), status);
   }
   if (status.isFatal()) {
-    codes::operatorDelete(text);
+    if (text != local_) codes::operatorDelete(text);
     return;
   }
   text[size] = '\0';
   text_ = text;
 }
 
-tUserName::~tUserName() { codes::operatorDelete(text_); }
+tUserName::~tUserName() {
+  if (text_ != local_) codes::operatorDelete(text_);
+}
 
 }  // namespace detail
 }  // namespace qvregitools

@@ -71,7 +71,8 @@ class RegistryCore {
   qvhtl::Vector_sct<tEntry> entries_;
 };
 
-// A NUL-terminated copy of a name from user space, for the time of a lookup.
+// A NUL-terminated copy of a name from user space, for the time of a lookup;
+// on the heap only when it is longer than any registered name.
 class tUserName {
  public:
   tUserName(tEventDescriptor const& context, void* user, u64 size, tStatus& status);
@@ -83,6 +84,7 @@ class tUserName {
   char const* text() const { return text_; }
 
  private:
+  char local_[kNameSlotSize + 1];
   char* text_;
 };
 

@@ -28,14 +28,13 @@ int main() {
     bench::Caller caller;
     bench::RegisterTarget const target = caller.target();
     bench::RegisterRecords records(target);
-    bool const mapped =
-        !target.map.empty() && records.armGet(caller.file()) == 0 && records.value.status == 0;
+    bool const mapped = records.armGet(caller.file()) == 0 && records.value.status == 0;
     if (mapped) {
       records.write.value = records.value.value;
       std::printf("register: %s 0x%08x\n", target.map.c_str(), target.id);
     } else {
-      std::printf("register: none (%s)\n",
-                  target.map.empty() ? "no register map is registered" : "the get was refused");
+      std::printf("register: none (the get of %s 0x%08x was refused)\n", target.map.c_str(),
+                  target.id);
     }
     Request const requests[] = {
         {"armGetSizeOfRegistrationList", &bench::RegisterRecords::armGetSizeOfRegistrationList},

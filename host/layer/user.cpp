@@ -16,6 +16,9 @@ namespace sim {
 namespace {
 
 constexpr int32_t kBadUserAddress = -51009;
+// Copies kept since the last clear, the oldest first; a long run keeps
+// copying but the record stops growing.
+constexpr size_t kCopyLogCapacity = 1u << 16;
 
 struct UserMap {
   uint64_t size;
@@ -106,7 +109,8 @@ int32_t copy(UserCopy::Direction direction, void* destination, void const* sourc
        touchesCallMemory(kernel, count) || touchesAnyRange(s, kernel, count)))
     result = kBadUserAddress;
   if (result == 0 && count != 0) std::memcpy(destination, source, count);
-  s.copies.push_back(UserCopy{direction, user, kernel, count, result});
+  if (s.copies.size() < kCopyLogCapacity)
+    s.copies.push_back(UserCopy{direction, user, kernel, count, result});
   return result;
 }
 

@@ -55,7 +55,8 @@ struct UserCopy {
   uint32_t count;
   int32_t result;
 };
-std::vector<UserCopy> userCopies();  // every copy call, in order
+// Every copy call since the last clear, in order, up to the first 65536.
+std::vector<UserCopy> userCopies();
 void clearUserCopies();
 
 // ---- User maps --------------------------------------------------------------

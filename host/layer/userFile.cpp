@@ -65,8 +65,12 @@ int32_t UserFile::open(std::string const& interfaceName, uint64_t kernelParent) 
 int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                         uint32_t outputSize, uint32_t* bytesReturned) {
   if (!open_) return kNotOpen;
-  RequestHeader header{reinterpret_cast<uintptr_t>(input), reinterpret_cast<uintptr_t>(output),
-                       inputSize, outputSize, 0, 0};
+  RequestHeader header{reinterpret_cast<uintptr_t>(input),
+                       reinterpret_cast<uintptr_t>(output),
+                       inputSize,
+                       outputSize,
+                       0,
+                       0};
   int32_t result;
   {
     CallMemory inputMemory(input, inputSize);

@@ -205,7 +205,7 @@ void RM7Device::destroyHelper() {
   destroyObject(helper_);
   helper_ = nullptr;
   setSetupLevel(kSetupLevelNone);
-  ++resetCount_;
+  __atomic_store_n(&resetCount_, resetCount_ + 1, __ATOMIC_RELEASE);
 }
 
 void RM7Device::startDevice(tContext, tStatus& status) {

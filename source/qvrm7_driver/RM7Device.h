@@ -4,11 +4,12 @@
 // request through the setup-level gate.
 //
 // Locks, always taken in this order: the IO gate, then the device mutex.
-// The mutex guards the helper and the reset count; the setup level is read
-// without it. A register operation, once through the gate, holds only the
-// re-entrant mutex of the registration it names, and holds it only around
-// the map's slot: the helper cannot go while the request is inside the
-// gate, since every path that ends it first closes the gate and drains.
+// The mutex guards the helper and every change of the reset count; the
+// setup level, and inside the IO gate the reset count, are read without it.
+// A register operation, once through the gate, holds only the re-entrant
+// mutex of the registration it names, and holds it only around the map's
+// slot: the helper cannot go while the request is inside the gate, since
+// every path that ends it first closes the gate and drains.
 #pragma once
 
 #include "platform/pciDevice.h"
@@ -95,9 +96,13 @@ class RM7Device : public nQVWEND000::tPCIDevice {
 
   u32 setupLevel() const { return __atomic_load_n(&setupLevel_, __ATOMIC_ACQUIRE); }
   void setSetupLevel(u32 level) { __atomic_store_n(&setupLevel_, level, __ATOMIC_RELEASE); }
-  // Moves on each time a helper is ended. Under the device mutex.
-  u32 resetCount() const { return resetCount_; }
+  // Moves on each time a helper is ended, under the device mutex and never
+  // while a request is inside the IO gate.
+  u32 resetCount() const { return __atomic_load_n(&resetCount_, __ATOMIC_ACQUIRE); }
   nQVWEND000::tMutex& deviceMutex() { return mutex_; }
+  // What the current setup built; null while the device is stopped. Stable
+  // for a request inside the IO gate.
+  RM7Helper* helper() const { return helper_; }
 
  private:
   // Under the device mutex.

@@ -4,6 +4,11 @@
 #include "platform/memory.h"
 #include "registers/armDispatcher.h"
 #include "source/qvrm7_driver/RM7Device.h"
+#include "source/qvrm7_driver/RM7RegMaps.h"
+#include "source/qvrm7_driver/TMR9RegMaps.h"
+#include "source/qvrm7_driver/controllers/CommandFIFOController.h"
+#include "source/qvrm7_driver/controllers/TemperatureMeasurementController.h"
+#include "storage/simpleSignatureChecker.h"
 
 namespace qvrm7_driver {
 
@@ -29,6 +34,11 @@ static_assert(sizeof kLevelNames / sizeof kLevelNames[0] == kSetupLevelComplete 
 constexpr i32 kSetupDebugLevel = 0x4000;
 constexpr tLineContext kSetupEndLine{"RM7Helper", 140, "\n"};
 
+// What the FPGA's base block reads at offset 0 once the FPGA is configured.
+constexpr u32 kFPGASignature = 0xB6B66BB7;
+using tFPGASignatureChecker =
+    atut::SimpleSignatureChecker<tRM7BaseRegMap::tSignatureReg, kFPGASignature>;
+
 }  // namespace
 
 char const* setupLevelName(u32 level) {
@@ -36,21 +46,59 @@ char const* setupLevelName(u32 level) {
 }
 
 RM7Helper::RM7Helper(RM7Device& device, tStatus& status)
-    : device_(device), registerBAR_(0), dispatcher_(nullptr) {
+    : device_(device),
+      registerBAR_(0),
+      dispatcher_(nullptr),
+      tmr9RegMaps_(nullptr),
+      rm7RegMaps_(nullptr),
+      commandFIFO_(nullptr),
+      temperature_(nullptr) {
   registerBAR_ = device.mapBAR(kRegisterBAR, status, kRegisterBARMode);
   if (status.isNotFatal()) reach(kSetupLevelBARMapped);
+
   dispatcher_ = createObject<armki::ARMDispatcher>(status);
+  if (status.isNotFatal())
+    tmr9RegMaps_ = createObject<TMR9RegMaps>(status, registerBAR_, *dispatcher_, status);
+  if (status.isNotFatal()) reach(kSetupLevelTMR9ObjectsBuilt);
+
+  if (status.isNotFatal())
+    rm7RegMaps_ = createObject<RM7RegMaps>(status, registerBAR_, *dispatcher_, status);
+  if (status.isNotFatal()) reach(kSetupLevelRM7RegMapsBuilt);
+
+  // No request reaches the maps while the setup runs: the IO gate opens
+  // once it is done.
+  if (status.isNotFatal())
+    tFPGASignatureChecker(rm7RegMaps_->base().signature()).checkHardwareState(status);
+  buildControllers(status);
+  if (status.isNotFatal()) reach(kSetupLevelRM7ObjectsBuilt);
 
   if (status.isNotFatal()) reach(kSetupLevelComplete);
   debugLinePrintfLevel(kSetupDebugLevel, &kSetupEndLine, "setup of device %p reached %s",
                        static_cast<void*>(&device), setupLevelName(device.setupLevel()));
 }
 
+// Last first. The containers take their registrations out before their maps
+// go; whatever is left goes with the dispatcher, which never deletes a map.
 RM7Helper::~RM7Helper() {
-  // Whatever registrations are left go with the dispatcher; the maps are
-  // not its to delete.
+  destroyObject(temperature_);
+  destroyObject(commandFIFO_);
+  destroyObject(rm7RegMaps_);
+  destroyObject(tmr9RegMaps_);
   destroyObject(dispatcher_);
   device_.unmapBAR(kRegisterBAR, registerBAR_, kRegisterBARMode);
+}
+
+// The command FIFO controller works on the source-stream map's records under
+// the lock that its registration gives every user of that map; the
+// temperature sensor's map is the temperature controller's alone.
+void RM7Helper::buildControllers(tStatus& status) {
+  if (status.isFatal()) return;
+  tMutex* const sourceStreams =
+      registrationMutex(*dispatcher_, rm7RegMaps_->sourceStreamsRegistration(), status);
+  if (status.isNotFatal())
+    commandFIFO_ =
+        createObject<CommandFIFOController>(status, rm7RegMaps_->sourceStreams(), *sourceStreams);
+  temperature_ = createObject<TemperatureMeasurementController>(status);
 }
 
 void RM7Helper::reach(RM7DeviceSetupLevel level) { device_.setSetupLevel(level); }

@@ -45,10 +45,10 @@ inline void removeWhileARequestIsInside() {
   sim::Rm7Module module;
   ASSERT_EQ(sim::plugIn(module.device()), 0);
   sim::UserFile files[2];
-  for (sim::UserFile& file : files) ASSERT_EQ(file.open("qvrm7_driver_qvrm7"), 0);
+  ASSERT_EQ(files[1].open("qvrm7_driver_qvrm7"), 0);
 
-  // The first request stops at its first kernel mutex: the device mutex,
-  // which it takes once the IO gate has let it in.
+  // An open stops at its first kernel mutex: the device mutex, which it
+  // takes once the IO gate has let it in.
   std::promise<void> inside, proceed;
   sim::setImportHook([&, go = proceed.get_future().share()](char const* import) {
     if (!tHoldHere || std::strcmp(import, "nQVZOR150_acquireMutex") != 0) return;
@@ -59,7 +59,7 @@ inline void removeWhileARequestIsInside() {
   int32_t heldResult = 1;
   std::thread held([&] {
     tHoldHere = true;
-    heldResult = files[0].transferA(nullptr, 0);
+    heldResult = files[0].open("qvrm7_driver_qvrm7");
   });
   inside.get_future().wait();
   sim::UnplugReport removal;

@@ -80,8 +80,12 @@ TEST_F(SwitchDevice, AFailingImportOnTheWayInLeavesNothingBehind) {
     for (uint64_t n = 1; n <= count; ++n) {
       SCOPED_TRACE(import + " call " + std::to_string(n));
       sim::failNthCall(import, n);
-      (void)sim::plugIn(module.device());
+      int32_t const result = sim::plugIn(module.device());
       sim::clearFaults();
+      // The setup can do without none of its objects and locks (-52000).
+      if (import == "nQVZOR100_malloc" || import == "nQVZOR150_createMutex") {
+        EXPECT_EQ(result, -51352);
+      }
       // Refused without its register BAR; the geographic address is read
       // through a mapping of its own, and is unknown without it.
       if (import == "nQVZOR230_mapPhysicalToKernel") {
@@ -92,6 +96,16 @@ TEST_F(SwitchDevice, AFailingImportOnTheWayInLeavesNothingBehind) {
       EXPECT_EQ(layerHoldings(), loaded);
     }
   }
+}
+
+TEST_F(SwitchDevice, AWrongFPGASignatureStopsTheSetupOnceTheFPGAMapsAreBuilt) {
+  sim::Rm7Module module;
+  module.fpga().base().setReadValue(0x00, 0xB6B66BB6);
+  sim::clearDebugOutput();
+  EXPECT_EQ(sim::plugIn(module.device()), -51001) << "the driver's own code has no layer code";
+  EXPECT_NE(sim::debugOutput().find("reached RM7RegMapsBuilt"), std::string::npos);
+  sim::unplug(*module.device());
+  EXPECT_EQ(layerHoldings(), loaded);
 }
 
 TEST(SwitchDeviceRemoval, WaitsForTheRequestInsideWithoutDeadlockAndLeavesNothing) {

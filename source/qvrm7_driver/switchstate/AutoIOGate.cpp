@@ -34,11 +34,12 @@ AutoIOGate::AutoIOGate(RM7Device& device, tEventDescriptor const& context, u32 r
   } else {
     entered_ = device.acquireIOGate(session_, status, kWaitForever);
   }
-  if (entered_ && session_ != nullptr) {
-    // The reset count moves under the device mutex.
-    tMutexGuard guard(device.deviceMutex());
-    if (!static_cast<KernelSession*>(session_)->isValid(device.resetCount()))
-      setStatus(status, kStatusStaleSession, kStaleSessionSite);
+  // The reset count moves only while no request is inside the IO gate: every
+  // path that ends a setup closes or holds the gate and drains first. A
+  // request inside reads it without the device mutex.
+  if (entered_ && session_ != nullptr &&
+      !static_cast<KernelSession*>(session_)->isValid(device.resetCount())) {
+    setStatus(status, kStatusStaleSession, kStaleSessionSite);
   }
   passed_ = entered_ && status.isNotFatal();
   if (!passed_) reportRefusal(requiredLevel, reached, status);

@@ -1,0 +1,45 @@
+#include "source/qvrm7_driver/mapRegistrations.h"
+
+#include "platform/debugPrint.h"
+#include "registers/armDispatcher.h"
+
+namespace qvrm7_driver {
+
+using namespace nQVWEND000;
+
+namespace {
+
+// A registration name with its "_Ver" suffix and version text.
+constexpr u64 kVersionedNameSize = 96;
+
+}  // namespace
+
+void registerMaps(armki::ARMDispatcher& dispatcher, tMapRegistration const* maps, u32 count,
+                  tStatus& status) {
+  for (u32 i = 0; i < count && status.isNotFatal(); ++i)
+    dispatcher.add(maps[i].name, *maps[i].map, status);
+}
+
+void removeRegistrations(armki::ARMDispatcher& dispatcher, tMapRegistration const* maps,
+                         u32 count) {
+  tStatus scratch;
+  for (u32 i = count; i-- > 0;) {
+    tStatus local;
+    dispatcher.remove(maps[i].name, local);
+    mergeStatus(scratch, local);
+  }
+}
+
+tMutex* registrationMutex(armki::ARMDispatcher& dispatcher, tMapRegistration const& registration,
+                          tStatus& status) {
+  if (status.isFatal()) return nullptr;
+  char name[kVersionedNameSize];
+  (void)formatText(name, sizeof name, "%s_Ver%s", registration.name,
+                   registration.map->getVersion());
+  arm::tDynamicAccessInterface* map = nullptr;
+  tMutex* mutex = nullptr;
+  dispatcher.getRegistration(name, &map, status, &mutex);
+  return map != nullptr ? mutex : nullptr;
+}
+
+}  // namespace qvrm7_driver
