@@ -44,6 +44,19 @@ Registration* find(std::vector<Registration>& registrations, uint64_t handle) {
   return nullptr;
 }
 
+// Registrations that have ended are history: the oldest of them go once
+// there are too many, the live ones stay.
+template <class Registration>
+void forgetOldUnregistered(std::vector<Registration>& registrations) {
+  if (registrations.size() < 2 * kRecordLimit) return;
+  size_t excess = registrations.size() - kRecordLimit;
+  std::erase_if(registrations, [&](Registration const& r) {
+    if (r.live || excess == 0) return false;
+    --excess;
+    return true;
+  });
+}
+
 template <class Registration>
 std::vector<uint64_t> live(std::vector<Registration> const& registrations) {
   std::vector<uint64_t> handles;
@@ -117,6 +130,7 @@ uint64_t nQVZOR240_registerDeviceInterface(nQVZOR200_tDriverRecord* record, uint
   std::lock_guard lock(s.mutex);
   uint64_t const handle = s.nextHandle++;
   s.interfaces.push_back({handle, record, parent, name, index, interfaceObject, true});
+  sim::forgetOldUnregistered(s.interfaces);
   return handle;
 }
 
@@ -130,6 +144,7 @@ void nQVZOR200_unregisterDeviceInterface(uint64_t interfaceHandle) {
     sim::die("unregisterDeviceInterface of a handle already unregistered", interfaceHandle);
   found->live = false;
   s.interfaceUnregistrations.push_back(interfaceHandle);
+  sim::keepNewest(s.interfaceUnregistrations);
 }
 
 void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle) {
@@ -140,6 +155,7 @@ void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle) {
   if (found == nullptr || !found->live)
     sim::die("notifyUserspaceAddEvent for an interface that is not registered", interfaceHandle);
   s.addEvents.push_back(interfaceHandle);
+  sim::keepNewest(s.addEvents);
 }
 
 uint64_t nQVZOR200_registerProperty(uint32_t scope, uint64_t parent, char const* name,
@@ -155,7 +171,9 @@ uint64_t nQVZOR200_registerProperty(uint32_t scope, uint64_t parent, char const*
   std::lock_guard lock(s.mutex);
   registration.handle = s.nextHandle++;
   s.properties.push_back(std::move(registration));
-  return s.properties.back().handle;
+  uint64_t const handle = s.properties.back().handle;
+  sim::forgetOldUnregistered(s.properties);
+  return handle;
 }
 
 void nQVZOR200_unregisterProperty(uint64_t propertyHandle) {
@@ -167,6 +185,7 @@ void nQVZOR200_unregisterProperty(uint64_t propertyHandle) {
   if (!found->live) sim::die("unregisterProperty of a handle already unregistered", propertyHandle);
   found->live = false;
   s.propertyUnregistrations.push_back(propertyHandle);
+  sim::keepNewest(s.propertyUnregistrations);
 }
 
 void nQVZOR100_scheduleDPC(uint64_t deferredCall, void* record) {
@@ -174,6 +193,7 @@ void nQVZOR100_scheduleDPC(uint64_t deferredCall, void* record) {
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
   s.deferredCalls.push_back({deferredCall, record});
+  sim::keepNewest(s.deferredCalls);
 }
 
 }  // extern "C"

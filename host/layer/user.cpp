@@ -74,6 +74,7 @@ int32_t copy(UserCopy::Direction direction, void* destination, void const* sourc
     result = kBadUserAddress;
   if (result == 0 && count != 0) std::memcpy(destination, source, count);
   s.copies.push_back(UserCopy{direction, user, kernel, count, result});
+  keepNewest(s.copies);
   return result;
 }
 
@@ -89,7 +90,9 @@ int32_t recordMapping(char const* import, uint64_t map, UserMapping const& mappi
   if (detail::enterImport(import)) return detail::failureCode(import);
   State& s = state();
   std::lock_guard lock(s.mutex);
-  findMap(s, map).mappings.push_back(mapping);
+  std::vector<UserMapping>& mappings = findMap(s, map).mappings;
+  mappings.push_back(mapping);
+  keepNewest(mappings);
   return 0;
 }
 

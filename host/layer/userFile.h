@@ -19,8 +19,10 @@ class UserFile {
   // Opens the live interface registered under this name: the open
   // callback's result, or -51256 when no driver publishes such an interface
   // on a device of the bus. The open file holds the device: an unplug
-  // meanwhile removes it, and destroys it only at the last close.
-  int32_t open(std::string const& interfaceName);
+  // meanwhile removes it, and destroys it only at the last close. Every
+  // module publishes the same name: kernelParent (PciDevice::kernelParent)
+  // picks the device, 0 takes the first that has it.
+  int32_t open(std::string const& interfaceName, uint64_t kernelParent = 0);
   bool isOpen() const { return open_; }
 
   // The ioctl callback's result. The buffers and the header are the caller's
