@@ -46,6 +46,7 @@ uint64_t callCount(std::string const& import);  // counted while the log is on
 
 // Everything the driver printed through printToDebugger.
 std::string debugOutput();
+size_t debugOutputSize();  // debugOutput().size(), without the copy
 void clearDebugOutput();
 void echoDebugOutput(bool on);  // also copy it to stderr as it arrives
 

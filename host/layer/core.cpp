@@ -183,6 +183,10 @@ std::string debugOutput() {
   return readLocked(state(), [&](State& s) { return s.debugText; });
 }
 
+size_t debugOutputSize() {
+  return readLocked(state(), [&](State& s) { return s.debugText.size(); });
+}
+
 void clearDebugOutput() {
   State& s = state();
   std::lock_guard lock(s.mutex);

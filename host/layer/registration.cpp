@@ -2,6 +2,7 @@
 // events and deferred calls: recorded for tests to look at.
 #include "host/layer/registration.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -37,11 +38,13 @@ State& state() {
   std::abort();
 }
 
+// Handles grow with every registration, so each list is in handle order.
 template <class Registration>
 Registration* find(std::vector<Registration>& registrations, uint64_t handle) {
-  for (Registration& registration : registrations)
-    if (registration.handle == handle) return &registration;
-  return nullptr;
+  auto const found = std::lower_bound(
+      registrations.begin(), registrations.end(), handle,
+      [](Registration const& registration, uint64_t h) { return registration.handle < h; });
+  return found != registrations.end() && found->handle == handle ? &*found : nullptr;
 }
 
 // Registrations that have ended are history: the oldest of them go once
@@ -75,6 +78,15 @@ std::vector<PropertyRegistration> propertyRegistrations() {
   return readLocked(state(), [&](State& s) { return s.properties; });
 }
 
+std::vector<InterfaceRegistration> liveInterfaceRegistrations() {
+  return readLocked(state(), [&](State& s) {
+    std::vector<InterfaceRegistration> found;
+    for (InterfaceRegistration const& registration : s.interfaces)
+      if (registration.live) found.push_back(registration);
+    return found;
+  });
+}
+
 std::vector<uint64_t> liveInterfaces() {
   return readLocked(state(), [&](State& s) { return live(s.interfaces); });
 }
@@ -104,6 +116,17 @@ std::vector<uint64_t> userspaceAddEvents() {
 
 std::vector<DeferredCall> scheduledDeferredCalls() {
   return readLocked(state(), [&](State& s) { return s.deferredCalls; });
+}
+
+RegistrationRecordCounts registrationRecordCounts() {
+  return readLocked(state(), [&](State& s) {
+    return RegistrationRecordCounts{s.interfaces.size(),
+                                    s.properties.size(),
+                                    s.interfaceUnregistrations.size(),
+                                    s.propertyUnregistrations.size(),
+                                    s.addEvents.size(),
+                                    s.deferredCalls.size()};
+  });
 }
 
 void clearRegistrations() {

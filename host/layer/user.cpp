@@ -124,6 +124,10 @@ std::vector<UserCopy> userCopies() {
   return readLocked(state(), [&](State& s) { return s.copies; });
 }
 
+size_t userCopyCount() {
+  return readLocked(state(), [&](State& s) { return s.copies.size(); });
+}
+
 void clearUserCopies() {
   State& s = state();
   std::lock_guard lock(s.mutex);

@@ -3,6 +3,7 @@
 // a caller's memory-map requests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -38,6 +39,7 @@ struct UserCopy {
   int32_t result;
 };
 std::vector<UserCopy> userCopies();  // every copy call, in order
+size_t userCopyCount();              // how many userCopies() would hand back
 void clearUserCopies();
 
 // ---- User maps --------------------------------------------------------------
