@@ -48,64 +48,17 @@ constexpr size_t kTypesAt = 2048, kMasksAt = 2048 + 64;
 constexpr size_t kNamesAt = 3072, kNameSlot = 64;
 constexpr uint32_t kRecordSize = 128;
 
-constexpr uint32_t kCodes[] = {kIoctlArmGet,
-                               kIoctlArmSet,
-                               kIoctlArmRead,
-                               kIoctlArmWrite,
-                               kIoctlArmFlushRegister,
-                               kIoctlArmRefreshRegister,
-                               kIoctlArmFlushRegMap,
-                               kIoctlArmGetRegisterFormat,
-                               kIoctlArmGetRegistrationNames,
-                               kIoctlArmGetRegistrationList,
-                               kIoctlArmGetSizeOfRegistrationList,
-                               kIoctlArmGetEx,
-                               kIoctlArmSetEx,
-                               kIoctlArmReadEx,
-                               kIoctlArmWriteEx,
-                               kIoctlArmFlushRegisterEx,
-                               kIoctlArmRefreshRegisterEx};
-constexpr size_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
+using testing_support::kRegisterCodes;
+constexpr size_t kCodeCount = std::size(kRegisterCodes);
 
 struct Sizes {
   uint32_t input, output;
 };
+// What the code's records take; 0 and 0 for a code of no register ioctl.
 Sizes recordSizes(uint32_t code) {
-  switch (code) {
-    case kIoctlArmGet:
-    case kIoctlArmRead:
-      return {sizeof(tArmRegisterArguments), sizeof(tArmValueResult)};
-    case kIoctlArmGetEx:
-    case kIoctlArmReadEx:
-      return {sizeof(tArmRegisterExArguments), sizeof(tArmValueResult)};
-    case kIoctlArmSet:
-      return {sizeof(tArmSetArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmSetEx:
-      return {sizeof(tArmSetExArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmWrite:
-      return {sizeof(tArmWriteArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmWriteEx:
-      return {sizeof(tArmWriteExArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmFlushRegister:
-      return {sizeof(tArmFlushArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmFlushRegisterEx:
-      return {sizeof(tArmFlushExArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmRefreshRegister:
-      return {sizeof(tArmRegisterArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmRefreshRegisterEx:
-      return {sizeof(tArmRegisterExArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmFlushRegMap:
-      return {sizeof(tArmFlushMapArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmGetRegisterFormat:
-      return {sizeof(tArmFormatArguments), sizeof(tArmFormatResult)};
-    case kIoctlArmGetRegistrationNames:
-    case kIoctlArmGetRegistrationList:
-      return {sizeof(tArmListingArguments), sizeof(tArmStatusResult)};
-    case kIoctlArmGetSizeOfRegistrationList:
-      return {sizeof(tArmStatusArguments), sizeof(tArmSizeResult)};
-    default:
-      return {0, 0};
-  }
+  for (auto const& known : kRegisterCodes)
+    if (known.code == code) return {known.input, known.output};
+  return {0, 0};
 }
 
 class Reader {
@@ -181,7 +134,8 @@ uint64_t patchAddress(World& w, Reader& in, uint8_t* record, size_t field, size_
 
 void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
   uint8_t const pick = in.byte();
-  uint32_t const code = pick < 0xF0 ? kCodes[pick % kCodeCount] : in.number<uint32_t>();
+  uint32_t const code =
+      pick < 0xF0 ? kRegisterCodes[pick % kCodeCount].code : in.number<uint32_t>();
   Sizes sizes = recordSizes(code);
   if (in.byte() % 4 == 0) sizes = {in.byte() % (kRecordSize + 1u), in.byte() % (kRecordSize + 1u)};
   alignas(16) uint8_t record[kRecordSize] = {};
@@ -223,7 +177,7 @@ void exchange(sim::UserFile& file, uint32_t code, Arguments const& arguments) {
 }
 
 void registerIoctl(World& w, sim::UserFile& file, Reader& in) {
-  uint32_t const code = kCodes[in.byte() % kCodeCount];
+  uint32_t const code = kRegisterCodes[in.byte() % kCodeCount].code;
   tArmMapName const name = placeName(w, in.byte());
   auto const id = in.number<uint32_t>();
   auto const index = in.number<uint32_t>();

@@ -14,6 +14,47 @@
 
 namespace testing_support {
 
+// Every register ioctl code with the exact sizes of its two records.
+struct RegisterCode {
+  uint32_t code, input, output;
+};
+inline constexpr RegisterCode kRegisterCodes[] = {
+    {qvrm7_driver::kIoctlArmGet, sizeof(qvrm7_driver::tArmRegisterArguments),
+     sizeof(qvrm7_driver::tArmValueResult)},
+    {qvrm7_driver::kIoctlArmGetEx, sizeof(qvrm7_driver::tArmRegisterExArguments),
+     sizeof(qvrm7_driver::tArmValueResult)},
+    {qvrm7_driver::kIoctlArmSet, sizeof(qvrm7_driver::tArmSetArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmSetEx, sizeof(qvrm7_driver::tArmSetExArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmRead, sizeof(qvrm7_driver::tArmRegisterArguments),
+     sizeof(qvrm7_driver::tArmValueResult)},
+    {qvrm7_driver::kIoctlArmReadEx, sizeof(qvrm7_driver::tArmRegisterExArguments),
+     sizeof(qvrm7_driver::tArmValueResult)},
+    {qvrm7_driver::kIoctlArmWrite, sizeof(qvrm7_driver::tArmWriteArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmWriteEx, sizeof(qvrm7_driver::tArmWriteExArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmFlushRegister, sizeof(qvrm7_driver::tArmFlushArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmFlushRegisterEx, sizeof(qvrm7_driver::tArmFlushExArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmRefreshRegister, sizeof(qvrm7_driver::tArmRegisterArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmRefreshRegisterEx, sizeof(qvrm7_driver::tArmRegisterExArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmFlushRegMap, sizeof(qvrm7_driver::tArmFlushMapArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmGetRegisterFormat, sizeof(qvrm7_driver::tArmFormatArguments),
+     sizeof(qvrm7_driver::tArmFormatResult)},
+    {qvrm7_driver::kIoctlArmGetRegistrationNames, sizeof(qvrm7_driver::tArmListingArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmGetRegistrationList, sizeof(qvrm7_driver::tArmListingArguments),
+     sizeof(qvrm7_driver::tArmStatusResult)},
+    {qvrm7_driver::kIoctlArmGetSizeOfRegistrationList, sizeof(qvrm7_driver::tArmStatusArguments),
+     sizeof(qvrm7_driver::tArmSizeResult)},
+};
+
 // The whole register at offset 0, which every map has first.
 inline constexpr uint32_t kFirstRegister = 0x80000000;
 inline constexpr char kUnknownMap[] = "RM7NoSuchRegMap";
