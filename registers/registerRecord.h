@@ -11,6 +11,7 @@
 
 #include "platform/kernelServices.h"
 #include "platform/memorySpaceAccessor.h"
+#include "platform/plainStore.h"
 #include "platform/statusCodes.h"
 #include "registers/registerTable.h"
 
@@ -27,7 +28,7 @@ using nQVWENDS100::tStatus;
 
 // The mapped BAR: the accessor's first word plus the record's address, read
 // anew at every access. Reads and writes go through the layer, except that
-// a 64-bit record is one plain store.
+// a 64-bit record is one plain store (see platform/plainStore.h).
 struct BarPath {
   using tAccessor = qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>;
 
@@ -57,7 +58,7 @@ struct BarPath {
         nQVZOR100_memoryWrite32(at, static_cast<u32>(value));
         break;
       default:
-        *reinterpret_cast<u64 volatile*>(at) = value;
+        qvrm7_driver::nQVWEND000::storeQword(at, value);
         break;
     }
   }

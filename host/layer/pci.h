@@ -77,10 +77,12 @@ uint8_t addMsiCapability(ConfigSpace& config);  // 64-bit message address
 // ---- BAR memory and register models ---------------------------------------
 // What a register model does for the offsets it claims. An empty function
 // leaves that direction to plain memory. Offsets are BAR offsets; widths are
-// 1, 2 or 4 bytes; a write passes the value in the low bits.
+// 1, 2 or 4 bytes; a write passes the value in the low bits. A plain 64-bit
+// store of the host build's driver always reaches memory; store64 then sees it.
 struct RegisterHooks {
   std::function<uint32_t(uint64_t offset, unsigned width)> read;
   std::function<void(uint64_t offset, unsigned width, uint32_t value)> write;
+  std::function<void(uint64_t offset, uint64_t value)> store64 = {};
 };
 
 // One memory resource: real host memory that every kernel mapping of it
@@ -105,6 +107,8 @@ class Bar {
 
   // Claims [offset, offset + length) for a model. The latest claim wins
   // where claims overlap; an access belongs to the claim of its first byte.
+  // Finding the claim of an access is a search over disjoint spans, so it
+  // costs the same however many models a BAR carries.
   uint64_t attach(uint64_t offset, uint64_t length, RegisterHooks hooks);
   void detach(uint64_t claim);
 
@@ -112,6 +116,9 @@ class Bar {
   // claim of the offset, else plain memory.
   uint32_t registerRead(uint64_t offset, unsigned width) const;
   void registerWrite(uint64_t offset, unsigned width, uint32_t value);
+  // A plain 64-bit store of the driver (host build only): memory, then the
+  // claim's store64.
+  void plainStore64(uint64_t offset, uint64_t value);
 
   // A new mapping of [offset, offset + length) at an address of its own,
   // aliasing every other view; null when the host refuses it.
@@ -130,7 +137,15 @@ class Bar {
     uint64_t length;
     std::shared_ptr<RegisterHooks const> hooks;
   };
+  // A stretch of the BAR over which one claim wins; spans are sorted by
+  // offset and never overlap.
+  struct Span {
+    uint64_t begin;
+    uint64_t end;
+    std::shared_ptr<RegisterHooks const> hooks;
+  };
   std::shared_ptr<RegisterHooks const> claimAt(uint64_t offset) const;
+  void rebuildSpans();  // with mutex_ held
   void check(uint64_t offset, unsigned width) const;
 
   uint64_t physical_;
@@ -138,7 +153,8 @@ class Bar {
   int fd_ = -1;
   uint8_t* view_ = nullptr;
   mutable std::mutex mutex_;
-  std::vector<Claim> claims_;
+  std::vector<Claim> claims_;  // oldest first
+  std::vector<Span> spans_;
   uint64_t nextClaim_ = 1;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "host/layer/pci.h"
 
@@ -121,19 +122,49 @@ uint64_t Bar::attach(uint64_t offset, uint64_t length, RegisterHooks hooks) {
   std::lock_guard lock(mutex_);
   uint64_t const id = nextClaim_++;
   claims_.push_back({id, offset, length, std::make_shared<RegisterHooks const>(std::move(hooks))});
+  rebuildSpans();
   return id;
 }
 
 void Bar::detach(uint64_t claim) {
   std::lock_guard lock(mutex_);
   std::erase_if(claims_, [claim](Claim const& c) { return c.id == claim; });
+  rebuildSpans();
+}
+
+// Claims change rarely and accesses are many: the spans are worked out once
+// per change. Between two neighbouring claim boundaries the winner cannot
+// change, so each such stretch goes to its newest covering claim, and
+// neighbours with the same winner are joined.
+void Bar::rebuildSpans() {
+  std::vector<uint64_t> bounds;
+  for (Claim const& c : claims_) {
+    bounds.push_back(c.offset);
+    bounds.push_back(c.offset + c.length);
+  }
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+  spans_.clear();
+  for (size_t i = 0; i + 1 < bounds.size(); ++i) {
+    uint64_t const begin = bounds[i];
+    auto winner = std::find_if(claims_.rbegin(), claims_.rend(), [begin](Claim const& c) {
+      return begin >= c.offset && begin - c.offset < c.length;
+    });
+    if (winner == claims_.rend()) continue;
+    if (!spans_.empty() && spans_.back().end == begin && spans_.back().hooks == winner->hooks)
+      spans_.back().end = bounds[i + 1];
+    else
+      spans_.push_back({begin, bounds[i + 1], winner->hooks});
+  }
 }
 
 std::shared_ptr<RegisterHooks const> Bar::claimAt(uint64_t offset) const {
   std::lock_guard lock(mutex_);
-  for (auto c = claims_.rbegin(); c != claims_.rend(); ++c)
-    if (offset >= c->offset && offset - c->offset < c->length) return c->hooks;
-  return nullptr;
+  auto after = std::upper_bound(spans_.begin(), spans_.end(), offset,
+                                [](uint64_t o, Span const& s) { return o < s.begin; });
+  if (after == spans_.begin()) return nullptr;
+  Span const& span = *std::prev(after);
+  return offset < span.end ? span.hooks : nullptr;
 }
 
 // The model runs without the BAR's lock, so it may attach, detach, or reach
@@ -153,6 +184,11 @@ void Bar::registerWrite(uint64_t offset, unsigned width, uint32_t value) {
     return;
   }
   store(offset, width, value);
+}
+
+void Bar::plainStore64(uint64_t offset, uint64_t value) {
+  store64(offset, value);
+  if (auto hooks = claimAt(offset); hooks && hooks->store64) hooks->store64(offset, value);
 }
 
 Bar::View Bar::mapView(uint64_t offset, uint64_t length) const {

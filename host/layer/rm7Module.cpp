@@ -38,7 +38,11 @@ uint32_t header(uint32_t id, uint32_t next, uint32_t kind) {
 }  // namespace
 
 Rm7Module::Rm7Module(Rm7ModuleOptions const& options)
-    : device_(makeFunction(options)), bridge_(device_->sharedBar(0), kResetContext) {
+    : device_(makeFunction(options)),
+      bridge_(device_->sharedBar(0), kResetContext),
+      fpga_(device_->sharedBar(0)),
+      vexus_(device_->sharedBar(0)),
+      tmr9_(device_->sharedBar(0)) {
   VexusBridge& chip = bridge_;
   chip.chipWrite(kDirectoryPointerAddress, 4, kDirectory);
   chip.chipWrite(kDirectory, 4, 0x00000001);

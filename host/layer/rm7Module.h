@@ -1,7 +1,9 @@
 // A ready-made RM7 module for tests and the main program: the PCI function
-// with the module's identity and BAR 0, and its bridge chip with the
-// capability directory, the capability list and the PXI geographic address
-// (the chassis slot) that the driver reads through the chip's window.
+// with the module's identity and BAR 0, its bridge chip with the capability
+// directory, the capability list and the PXI geographic address (the chassis
+// slot) that the driver reads through the chip's window, its FPGA's register
+// blocks, the bridge chip's directly decoded registers and the timing chip's
+// digital-output block.
 #pragma once
 
 #include <array>
@@ -9,6 +11,9 @@
 #include <memory>
 #include <optional>
 
+#include "host/layer/chips/tmr9Chip.h"
+#include "host/layer/chips/vexusChip.h"
+#include "host/layer/fpga/rm7Fpga.h"
 #include "host/layer/pci.h"
 #include "host/layer/vexusBridge.h"
 
@@ -66,6 +71,9 @@ class Rm7Module {
   std::shared_ptr<PciDevice> const& device() const { return device_; }
   Bar& bar0() const { return device_->bar(0); }
   VexusBridge& bridge() { return bridge_; }
+  Rm7Fpga& fpga() { return fpga_; }
+  VexusChip& vexus() { return vexus_; }
+  Tmr9Chip& tmr9() { return tmr9_; }
 
   void setGeographicAddress(uint32_t slot);  // 0 to 31; anything else aborts
   uint32_t geographicAddress() const;
@@ -73,6 +81,9 @@ class Rm7Module {
  private:
   std::shared_ptr<PciDevice> device_;
   VexusBridge bridge_;
+  Rm7Fpga fpga_;
+  VexusChip vexus_;
+  Tmr9Chip tmr9_;
 };
 
 }  // namespace sim

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <vector>
 
 #include "host/layer/syncControl.h"
 #include "platform/synchronization.h"

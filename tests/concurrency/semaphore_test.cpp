@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "host/layer/syncControl.h"
@@ -123,35 +122,30 @@ TEST_F(SemaphoreThreads, BoundedWaitRunsOutWhenTheClockPassesItsDeadline) {
   EXPECT_EQ(semaphore_.count(), 1u);
 }
 
-// (timeout, line of the report)
-class InterruptedWaitThreads : public SemaphoreThreads,
-                               public ::testing::WithParamInterface<std::pair<u32, u64>> {};
-
-TEST_P(InterruptedWaitThreads, FailsAndLeavesTheCount) {
+// An interruptible wait fails and leaves the count; a plain one is not
+// interrupted and takes the unit.
+TEST_F(SemaphoreThreads, OnlyInterruptibleWaitsAreInterrupted) {
   sim::useVirtualClock(0);  // a bounded wait's deadline cannot pass meanwhile
-  Waiter waiter;
-  ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), GetParam().first, true));
-  ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
-  waiter.expectFailure(kStatusInterrupted, GetParam().second);
-  semaphore_.release();
-  EXPECT_EQ(semaphore_.count(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(WaitKinds, InterruptedWaitThreads,
-                         ::testing::Values(std::make_pair(kWaitForever, u64{2107}),
-                                           std::make_pair(u32{1000}, u64{2170})),
-                         [](auto const& wait) {
-                           return std::string(wait.param.first == kWaitForever ? "Unbounded"
-                                                                               : "Bounded");
-                         });
-
-TEST_F(SemaphoreThreads, PlainWaitIsNotInterrupted) {
-  Waiter waiter;
-  ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), kWaitForever, false));
-  ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
-  semaphore_.release();
-  EXPECT_TRUE(waiter.join());
-  EXPECT_EQ(waiter.status.head.code, 0);
+  struct {
+    u32 timeout;
+    bool interruptible;
+    u64 line;  // of the report
+  } const cases[] = {{kWaitForever, true, 2107}, {1000, true, 2170}, {kWaitForever, false, 0}};
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.line);
+    Waiter waiter;
+    ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), c.timeout, c.interruptible));
+    ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
+    if (c.interruptible) waiter.expectFailure(kStatusInterrupted, c.line);
+    semaphore_.release();
+    EXPECT_EQ(semaphore_.count(), c.interruptible ? 1u : 0u);
+    if (c.interruptible) {
+      EXPECT_TRUE(semaphore_.waitWithTimeout(0, false, status_));
+    } else {
+      EXPECT_TRUE(waiter.join());
+      EXPECT_EQ(waiter.status.head.code, 0);
+    }
+  }
 }
 
 // Releases race real-time bounded waits, their timeouts and interruptions;

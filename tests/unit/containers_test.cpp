@@ -12,6 +12,7 @@
 #include "platform/containers/tBasicString.h"
 #include "platform/containers/vector.h"
 #include "support/expectSite.h"
+#include "support/layerTest.h"
 
 using nQVWENDS100::tLongStatus;
 using nQVWENDS100::tStatus;
@@ -24,20 +25,7 @@ namespace {
 using String = qvhtl::String;
 constexpr char kMalloc[] = "nQVZOR100_malloc";
 
-class Containers : public ::testing::Test {
- protected:
-  void SetUp() override {
-    sim::reset();
-    baseline_ = sim::liveAllocations();
-  }
-  void TearDown() override {
-    sim::reset();
-    EXPECT_EQ(sim::liveAllocations(), baseline_) << "a container leaked a block";
-  }
-  uint64_t live() const { return sim::liveAllocations() - baseline_; }
-
-  uint64_t baseline_ = 0;
-};
+using Containers = testing_support::LayerTest;
 
 std::string text(String const& s) { return std::string(s.data(), s.size()); }
 

@@ -88,7 +88,7 @@ TEST_F(DebugPrint, LinesAreCutAt255AndTheTerminatorStaysInsideTheLine) {
   EXPECT_EQ(out(), "[rm7_driver|" + spaces(242) + "\n");
 }
 
-TEST_F(DebugPrint, LevelledPrintsNeedTheThreshold) {
+TEST_F(DebugPrint, LevelledPrintsNeedTheThresholdAndAFailedFormatterPrintsNothing) {
   tLineContext const context{"f", 1, "\n"};
   debugPrintfLevel(4095, "low ");
   debugLinePrintfLevel(4095, &context, "low");
@@ -96,9 +96,9 @@ TEST_F(DebugPrint, LevelledPrintsNeedTheThreshold) {
   debugPrintfLevel(16384, "above ");
   debugLinePrintfLevel(0x4000, &context, "gate");
   EXPECT_EQ(out(), "at above " + kPrefixF + "gate\n");
-}
 
-TEST_F(DebugPrint, FailedFormatterPrintsNothingOfTheStack) {
+  // A failed formatter prints nothing of the stack.
+  sim::clearDebugOutput();
   sim::failEveryCall("nQVZOR100_vsnPrintf");
   debugPrintf("%s", "never formatted");
   EXPECT_EQ(out(), "");

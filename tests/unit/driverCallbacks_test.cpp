@@ -126,47 +126,42 @@ TEST_F(Callbacks, AddPublishesInterfacesThenPropertiesInScopeOrder) {
                                                                 {2, interfaces[1].handle}}));
 }
 
-struct Failure {
-  char const* name;
-  DeviceScript script;
-  char const* import;  // refused at its nth call
-  uint64_t nth;
-  int32_t result;
-};
-
-class AddFailure : public Callbacks, public ::testing::WithParamInterface<Failure> {};
-
 // The layer dies on a second unregistration of a handle, so getting through
 // means nothing was unregistered twice.
-TEST_P(AddFailure, LeavesNothingRegisteredOrAllocated) {
-  Failure const& failure = GetParam();
-  TestDeviceClass& deviceClass = useDeviceClass(failure.script);
-  if (failure.import != nullptr) sim::failNthCall(failure.import, failure.nth);
-  auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
-  EXPECT_EQ(sim::plugIn(pci), failure.result);
-  EXPECT_FALSE(pci->bound());
-  EXPECT_TRUE(sim::userspaceAddEvents().empty());
-  Calls const calls = deviceClass.journal().take();
-  EXPECT_TRUE(calls.empty() || calls.back() == "destroyed");
-  expectNothingLeft();
+TEST_F(Callbacks, AFailedAddLeavesNothingRegisteredOrAllocated) {
+  char const kInterface[] = "nQVZOR240_registerDeviceInterface";
+  char const kProperty[] = "nQVZOR200_registerProperty";
+  DeviceScript const two{.interfaceCount = 2};
+  struct {
+    char const* name;
+    DeviceScript script;
+    char const* import;  // refused at its nth call
+    uint64_t nth;
+    int32_t result;
+  } const failures[] = {
+      {"no memory for the device", {}, "nQVZOR100_malloc", 1, kLayerMemoryFull},
+      {"initialize fails", {.failInitialize = true}, nullptr, 0, kLayerScripted},
+      {"start fails", {.failStart = true}, nullptr, 0, kLayerScripted},
+      {"second interface refused", two, kInterface, 2, kLayerMemoryFull},
+      {"first bus property refused", {}, kProperty, 1, kLayerNoMatch},
+      {"second bus property refused", {}, kProperty, 2, kLayerNoMatch},
+      {"attribute refused", {}, kProperty, 4, kLayerNoMatch},
+      {"interface property refused", two, kProperty, 6, kLayerNoMatch},
+  };
+  for (auto const& failure : failures) {
+    SCOPED_TRACE(failure.name);
+    TestDeviceClass& deviceClass = useDeviceClass(failure.script);
+    if (failure.import != nullptr) sim::failNthCall(failure.import, failure.nth);
+    auto pci = std::make_shared<sim::PciDevice>(moduleOptions());
+    EXPECT_EQ(sim::plugIn(pci), failure.result);
+    sim::clearFaults();
+    EXPECT_FALSE(pci->bound());
+    EXPECT_TRUE(sim::userspaceAddEvents().empty());
+    Calls const calls = deviceClass.journal().take();
+    EXPECT_TRUE(calls.empty() || calls.back() == "destroyed");
+    expectNothingLeft();
+  }
 }
-
-constexpr char kRegisterInterface[] = "nQVZOR240_registerDeviceInterface";
-constexpr char kRegisterProperty[] = "nQVZOR200_registerProperty";
-DeviceScript const kTwo{.interfaceCount = 2};
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, AddFailure,
-    ::testing::Values(
-        Failure{"NoMemoryForTheDevice", {}, "nQVZOR100_malloc", 1, kLayerMemoryFull},
-        Failure{"InitializeFails", {.failInitialize = true}, nullptr, 0, kLayerScripted},
-        Failure{"StartFails", {.failStart = true}, nullptr, 0, kLayerScripted},
-        Failure{"SecondInterfaceRefused", kTwo, kRegisterInterface, 2, kLayerMemoryFull},
-        Failure{"FirstBusPropertyRefused", {}, kRegisterProperty, 1, kLayerNoMatch},
-        Failure{"SecondBusPropertyRefused", {}, kRegisterProperty, 2, kLayerNoMatch},
-        Failure{"AttributeRefused", {}, kRegisterProperty, 4, kLayerNoMatch},
-        Failure{"InterfacePropertyRefused", kTwo, kRegisterProperty, 6, kLayerNoMatch}),
-    [](auto const& failure) { return std::string(failure.param.name); });
 
 TEST_F(Callbacks, RemoveWithdrawsPropertiesThenStopsThenWithdrawsInterfaces) {
   TestDeviceClass& deviceClass = useDeviceClass();

@@ -14,6 +14,7 @@
 #include "host/layer/syncControl.h"
 #include "pciTestDevice.h"
 #include "platform/statusCodes.h"
+#include "support/layerTest.h"
 
 namespace {
 
@@ -34,19 +35,29 @@ std::shared_ptr<sim::PciDevice> makeFunction(sim::PciDeviceOptions const& option
   return std::make_shared<sim::PciDevice>(options);
 }
 
-class PciTest : public ::testing::Test {
+class CountingHandler : public iPrimaryInterruptHandler {
+ public:
+  bool handleInterrupt() override {
+    ++calls;
+    spinLocksHeld = sim::spinLocksHeldByThisThread();
+    return claim;
+  }
+  int calls = 0;
+  uint32_t spinLocksHeld = 0;
+  bool claim = true;
+};
+
+class PciTest : public testing_support::LayerTest {
  protected:
   void SetUp() override {
-    sim::reset();
+    LayerTest::SetUp();
     sim::clearPciBridges();
-    allocations_ = sim::liveAllocations();
   }
   void TearDown() override {
     sim::clearPciBridges();
     sim::enablePciAccessLog(false);
     sim::clearPciAccessLog();
-    EXPECT_EQ(sim::liveAllocations(), allocations_);
-    sim::reset();
+    LayerTest::TearDown();
   }
   static std::vector<sim::PciAccess> configWrites() {
     std::vector<sim::PciAccess> writes;
@@ -54,9 +65,6 @@ class PciTest : public ::testing::Test {
       if (access.kind == sim::PciAccess::Kind::ConfigWrite) writes.push_back(access);
     return writes;
   }
-
- private:
-  uint64_t allocations_ = 0;
 };
 
 TEST_F(PciTest, TheDescriptionComesFromTheRecordAndMapBarChecksTheBarNumber) {
@@ -98,6 +106,13 @@ TEST_F(PciTest, TheDescriptionComesFromTheRecordAndMapBarChecksTheBarNumber) {
   }
   EXPECT_EQ(sim::callCount("nQVZOR230_mapPhysicalToKernel"), 1u);
   EXPECT_EQ(sim::callCount("nQVZOR230_unmapPhysicalFromKernel"), 0u);
+
+  // Nor is there an interrupt to reserve.
+  CountingHandler handler;
+  tLongStatus noInterrupt;
+  device.reserveInterrupt(&handler, noInterrupt, 0);
+  expectSite(noInterrupt, kStatusNotSupported, "tPCIDevice", 89);
+  EXPECT_TRUE(sim::interruptReservations().empty());
 }
 
 // ---- Capability search ----------------------------------------------------------
@@ -310,18 +325,6 @@ TEST_F(PciTest, DmaMaskFallsBackTo32BitsAndRecordsWhatIsInForce) {
 
 // ---- Interrupts ---------------------------------------------------------------------------
 
-class CountingHandler : public iPrimaryInterruptHandler {
- public:
-  bool handleInterrupt() override {
-    ++calls;
-    spinLocksHeld = sim::spinLocksHeldByThisThread();
-    return claim;
-  }
-  int calls = 0;
-  uint32_t spinLocksHeld = 0;
-  bool claim = true;
-};
-
 class InterruptTest : public PciTest {
  protected:
   void SetUp() override {
@@ -374,7 +377,7 @@ TEST_F(InterruptTest, AReservedInterruptReachesItsHandlerOnlyUntilRelinquished) 
   device_->relinquishInterrupt();  // nothing left to give back
 }
 
-TEST_F(InterruptTest, TheLockedVariantRunsTheHandlerUnderTheInterruptLock) {
+TEST_F(InterruptTest, TheLockedVariantRunsTheHandlerUnderTheLockAndGoesWithTheDevice) {
   tStatus status;
   tInterruptSpinLock* lock = device_->reserveInterruptLocked(&handler_, status, 0);
   ASSERT_NE(lock, nullptr);
@@ -388,10 +391,13 @@ TEST_F(InterruptTest, TheLockedVariantRunsTheHandlerUnderTheInterruptLock) {
   // Given back with the plain relinquish, its lock is not lost to the next one.
   ASSERT_NE(device_->reserveInterruptLocked(&handler_, status, 0), nullptr);
   device_->relinquishInterrupt();
-  lock = device_->reserveInterruptLocked(&handler_, status, 0);
-  ASSERT_NE(lock, nullptr);
+  ASSERT_NE(device_->reserveInterruptLocked(&handler_, status, 0), nullptr);
   EXPECT_EQ(sim::liveSpinLocks(), locks_ + 1);
-  device_->releaseInterruptLocked(lock);
+  // Destroyed while reserved, the device gives back the interrupt and its lock.
+  bench_->remove();
+  EXPECT_TRUE(sim::interruptReservations().empty());
+  EXPECT_FALSE(sim::fireInterrupt(42));
+  EXPECT_EQ(sim::liveSpinLocks(), locksBefore_);
 }
 
 TEST_F(InterruptTest, ARefusedReservationLeavesNothingToRelinquishAndNoLock) {
@@ -424,24 +430,6 @@ TEST_F(InterruptTest, ARefusedReservationLeavesNothingToRelinquishAndNoLock) {
   device_->reserveInterrupt(&handler_, clean, 0);
   EXPECT_TRUE(sim::fireInterrupt(42));
   device_->relinquishInterrupt();
-}
-
-TEST_F(InterruptTest, DestroyingADeviceRelinquishesItsInterrupt) {
-  tStatus status;
-  EXPECT_NE(device_->reserveInterruptLocked(&handler_, status, 0), nullptr);
-  bench_->remove();
-  EXPECT_TRUE(sim::interruptReservations().empty());
-  EXPECT_FALSE(sim::fireInterrupt(42));
-  EXPECT_EQ(sim::liveSpinLocks(), locksBefore_);
-}
-
-TEST_F(PciTest, ADeviceWithoutInterruptHasNoneToReserve) {
-  Bench bench(makeFunction());
-  CountingHandler handler;
-  tLongStatus status;
-  bench.make().reserveInterrupt(&handler, status, 0);
-  expectSite(status, kStatusNotSupported, "tPCIDevice", 89);
-  EXPECT_TRUE(sim::interruptReservations().empty());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
 #include "support/expectSite.h"
+#include "support/layerTest.h"
 
 namespace {
 
@@ -38,10 +39,8 @@ struct Handler : atut::PollerTimeoutHandler {
   std::vector<i64> seen;
 };
 
-class Polls : public ::testing::Test {
+class Polls : public testing_support::LayerTest {
  protected:
-  void SetUp() override { sim::reset(); }
-  void TearDown() override { sim::resetSyncControls(); }
   // Each poll starts on a clock at rest, not inside the last poll's spin.
   static void startAfresh() { sim::useVirtualClock(1000000000); }
 };

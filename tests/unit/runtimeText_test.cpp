@@ -55,7 +55,8 @@ std::string write(Form form, uint64_t value, uint64_t base, uint64_t width = 0) 
   return buffer;
 }
 
-TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixes) {
+// Bases below two write decimal.
+TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixesInBasesFromTwoAndDecimalBelow) {
   struct {
     Form form;
     uint64_t value, base, width;
@@ -67,20 +68,15 @@ TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixes) {
       {kWidth, 0xABC, 16, 2, "BC"},    {kWidth, 7, 10, 0, ""},
       {kPrefixed, 255, 16, 0, "0xFF"}, {kPrefixed, 7, 8, 0, "8#7"},
       {kPrefixed, 5, 2, 0, "2#101"},   {kPrefixed, 42, 10, 0, "42"},
+      {kPlain, 1234, 0, 0, "1234"},    {kPlain, 1234, 1, 0, "1234"},
+      {kWidth, 1234, 0, 6, "001234"},  {kWidth, 1234, 1, 6, "001234"},
+      {kPrefixed, 1234, 0, 0, "1234"}, {kPrefixed, 1234, 1, 0, "1234"},
   };
   for (auto const& c : cases) EXPECT_EQ(write(c.form, c.value, c.base, c.width), c.expected);
 
   for (uint64_t base : {2, 3, 8, 10, 16}) {
     for (uint64_t value : {uint64_t{0}, uint64_t{1}, uint64_t{9}, uint64_t{1234567}, UINT64_MAX})
       EXPECT_EQ(textToNumber(write(kPrefixed, value, base).c_str()), value) << base;
-  }
-}
-
-TEST(RuntimeNumbers, BasesBelowTwoWriteDecimal) {
-  for (uint64_t base : {0, 1}) {
-    EXPECT_EQ(write(kPlain, 1234, base), "1234");
-    EXPECT_EQ(write(kWidth, 1234, base, 6), "001234");
-    EXPECT_EQ(write(kPrefixed, 1234, base), "1234");
   }
 }
 
@@ -157,7 +153,7 @@ TEST(RuntimeText, SplitStoresNoMoreThanCapacity) {
   EXPECT_EQ(0, std::memcmp(text, "a\0b c", 6));
 }
 
-TEST(RuntimeText, CompareTextIsSignedAndShorterIsLess) {
+TEST(RuntimeText, CompareTextIsSignedAndShorterIsLessAndMemoryIsUnsigned) {
   struct {
     char const* a;
     char const* b;
@@ -172,13 +168,8 @@ TEST(RuntimeText, CompareTextIsSignedAndShorterIsLess) {
     EXPECT_EQ(compareText(c.a, c.b), c.expected)
         << (c.a ? c.a : "(null)") << " vs " << (c.b ? c.b : "(null)");
   }
-}
-
-// ---- Memory ------------------------------------------------------------------------
-
-TEST(RuntimeMemory, CompareGivesTheUnsignedDifference) {
-  unsigned char const a[] = {1, 2, 0x01};
-  unsigned char const b[] = {1, 2, 0xFF};
+  // Memory compares give the unsigned difference.
+  unsigned char const a[] = {1, 2, 0x01}, b[] = {1, 2, 0xFF};
   EXPECT_EQ(compareMemory(a, b, 3), 1 - 255);
   EXPECT_EQ(compareMemory(b, a, 3), 255 - 1);
   EXPECT_EQ(compareMemory(a, b, 2), 0);

@@ -1,5 +1,4 @@
-// Runtime start and stop over tables of the test's own, and the record
-// pointer of the hosted build.
+// Runtime start and stop over tables of the test's own.
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +6,6 @@
 #include <string>
 
 #include "host/layer/control.h"
-#include "host/layer/driverHost.h"
-#include "platform/driverEntry.h"
 #include "platform/memory.h"
 
 using namespace qvrm7_driver::nQVWEND000;
@@ -75,15 +72,6 @@ TEST_F(Runtime, RegistrationWithoutMemoryFailsAndLeavesTheListAlone) {
   EXPECT_EQ(head, first);
   EXPECT_EQ(head->next, nullptr);
   operatorDelete(head);
-}
-
-// The load and unload paths themselves are proven on the real object.
-TEST(DriverEntryHosted, TheRecordPointerLivesFromLoadToUnload) {
-  sim::LoadedDriver driver(nQVWEND200_driverEntry);
-  ASSERT_EQ(driver.load(), 0);
-  EXPECT_EQ(registeredDriverRecord(), &driver.record());
-  driver.unload();
-  EXPECT_EQ(registeredDriverRecord(), nullptr);
 }
 
 }  // namespace

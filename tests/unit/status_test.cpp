@@ -10,6 +10,7 @@
 
 #include "host/layer/control.h"
 #include "platform/statusCodes.h"
+#include "support/expectSite.h"
 
 namespace {
 
@@ -58,19 +59,22 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
   record.extra[0] = 11;
   record.extra[1] = 22;
   ASSERT_TRUE(setStatus(record, kStatusNotSupported, {"tDeviceCore", 82}));
-  EXPECT_EQ(record.head.code, kStatusNotSupported);
-  EXPECT_EQ(0, std::memcmp(record.component, "qvrm7_dri", 10));
+  testing_support::expectSite(record, kStatusNotSupported, "tDeviceCore", 82);
   std::string const file(record.file, sizeof record.file);
   EXPECT_EQ(file, "tDeviceCore" + std::string(sizeof record.file - 11, '\0'));
-  EXPECT_EQ(record.line, 82u);
   EXPECT_EQ(record.extra[0], 0u);
   EXPECT_EQ(record.extra[1], 22u);
 
-  tLongStatus shortName = dirtyRecord();
-  shortName.head.size = 1000;  // any size from the long one up counts as long
-  setStatusCode(shortName, -1, "ab", "f", 1);
-  EXPECT_EQ(0, std::memcmp(shortName.component, "ab\0\0\0\0\0\0\0\0", 10));
-  EXPECT_EQ(field(shortName.file, sizeof shortName.file), "f");
+  // Any size from the long one up counts as long; a null text counts as empty.
+  for (char const* text : {"ab", static_cast<char const*>(nullptr)}) {
+    tLongStatus other = dirtyRecord();
+    other.head.size = 1000;
+    EXPECT_TRUE(setStatusCode(other, -7, text, text, 9));
+    std::string const shown = text != nullptr ? text : "";
+    EXPECT_EQ(std::string(other.component, 10), shown + std::string(10 - shown.size(), '\0'));
+    EXPECT_EQ(field(other.file, sizeof other.file), shown);
+    EXPECT_EQ(other.line, 9u);
+  }
 }
 
 std::string fileFieldAfterWriting(std::string const& file) {
@@ -89,14 +93,6 @@ TEST(StatusLongForm, FileOfHundredIsWholeAndLongerKeepsHeadAndTail) {
             std::string(49, 'h') + ".." + std::string(45, 'h') + "tail");
 }
 
-TEST(StatusLongForm, NullTextsCountAsEmpty) {
-  tLongStatus record = dirtyRecord();
-  EXPECT_TRUE(setStatusCode(record, -7, nullptr, nullptr, 9));
-  EXPECT_EQ(field(record.component, sizeof record.component), "");
-  EXPECT_EQ(field(record.file, sizeof record.file), "");
-  EXPECT_EQ(record.line, 9u);
-}
-
 TEST(StatusLongForm, UnreplacedCodeWritesNothingBySetOrByMerge) {
   tLongStatus record;
   setStatus(record, kStatusNotSupported, {"first", 1});
@@ -107,9 +103,7 @@ TEST(StatusLongForm, UnreplacedCodeWritesNothingBySetOrByMerge) {
   source.extra[0] = 2;
   EXPECT_FALSE(mergeStatus(record, source));
   EXPECT_FALSE(mergeStatus(record, tStatus{}));
-  EXPECT_EQ(record.head.code, kStatusNotSupported);
-  EXPECT_EQ(std::string(record.file), "first");
-  EXPECT_EQ(record.line, 1u);
+  testing_support::expectSite(record, kStatusNotSupported, "first", 1);
   EXPECT_EQ(record.extra[0], 5u);
 }
 
@@ -136,10 +130,7 @@ TEST(StatusMerge, OriginComesOnlyFromALongSource) {
   setStatus(source, -52007, {"synchronization", 186});
   tLongStatus fromLong;
   EXPECT_TRUE(mergeStatus(fromLong, source));
-  EXPECT_EQ(fromLong.head.code, -52007);
-  EXPECT_EQ(std::string(fromLong.component), "qvrm7_dri");
-  EXPECT_EQ(std::string(fromLong.file), "synchronization");
-  EXPECT_EQ(fromLong.line, 186u);
+  testing_support::expectSite(fromLong, -52007, "synchronization", 186);
   tStatus warned{16, 240000};
   EXPECT_TRUE(mergeStatus(warned, source));
   EXPECT_EQ(warned.code, -52007);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstdint>
 #include <vector>
 
@@ -19,40 +18,36 @@ constexpr u64 kMax = UINT64_MAX;
 constexpr auto ns = kTimeUnitNanoseconds, us = kTimeUnitMicroseconds, ms = kTimeUnitMilliseconds,
                s = kTimeUnitSeconds, min = kTimeUnitMinutes, h = kTimeUnitHours;
 
-struct Conversion {
-  u64 value;
-  nQVWEND200_tTimeUnit from, to;
-  u64 expected;
-};
-
-void expectConversion(Conversion const& c) {
-  EXPECT_EQ(convertTimeUnits(c.value, c.from, c.to), c.expected)
-      << c.value << " from unit " << c.from << " to unit " << c.to;
-}
-
-TEST(TimeUnits, ConvertsBetweenNeighboursAndAcrossTheScale) {
-  // Units above hours keep stepping by 60.
+// Units above hours keep stepping by 60; finer units saturate instead of
+// wrapping: 2e16 us is 2e19 ns, past 2^64, and wrapped it would be about
+// 1.55e18 ns, a deadline some 600 years too early.
+TEST(TimeUnits, ConvertsAcrossTheScaleAndSaturates) {
   constexpr auto u7 = static_cast<nQVWEND200_tTimeUnit>(7),
-                 u8 = static_cast<nQVWEND200_tTimeUnit>(8);
-  Conversion const cases[] = {
+                 u8 = static_cast<nQVWEND200_tTimeUnit>(8),
+                 bad = static_cast<nQVWEND200_tTimeUnit>(0xFFFFFFFFu);
+  struct Conversion {
+    u64 value;
+    nQVWEND200_tTimeUnit from, to;
+    u64 expected;
+  };
+  Conversion const neighbours[] = {
       {1, s, us, 1000000}, {90, min, h, 1},           {999, us, ms, 0},          {1000, us, ms, 1},
       {59, s, min, 0},     {42, ms, ms, 42},          {kMax, ns, ns, kMax},      {1, u7, h, 60},
       {3600, h, u8, 1},    {2, h, ns, 7200000000000}, {7199999999999, ns, h, 1},
   };
-  for (Conversion const& c : cases) expectConversion(c);
-}
-
-TEST(TimeUnits, FinerUnitsSaturateInsteadOfWrapping) {
-  // 2e16 us is 2e19 ns, past 2^64: wrapped it would be about 1.55e18 ns, a
-  // deadline some 600 years too early.
-  Conversion const cases[] = {
+  Conversion const saturating[] = {
       {20000000000000000ull, us, ns, kMax},
       {kMax / 1000, us, ns, kMax / 1000 * 1000},
       {kMax / 1000 + 1, us, ns, kMax},
       {1ull << 40, h, ns, kMax},
-      {0, static_cast<nQVWEND200_tTimeUnit>(0xFFFFFFFFu), ns, 0},
+      {0, bad, ns, 0},
   };
-  for (Conversion const& c : cases) expectConversion(c);
+  auto const check = [](Conversion const& c) {
+    EXPECT_EQ(convertTimeUnits(c.value, c.from, c.to), c.expected)
+        << c.value << " from unit " << c.from << " to unit " << c.to;
+  };
+  for (Conversion const& c : neighbours) check(c);
+  for (Conversion const& c : saturating) check(c);
 }
 
 // ---- Clock fixture -----------------------------------------------------------
@@ -74,7 +69,7 @@ using PreciseSpin = tTimeout<tTimeWasterSpin, tTimebasePrecise>;
 using PreciseSleep = tTimeout<tTimeWasterSleep, tTimebasePrecise>;
 using EfficientSleep = tTimeout<tTimeWasterSleep, tTimebaseEfficient>;
 
-TEST_F(VirtualClock, PreciseTimeoutSpansTheDurationPlusOneNanosecondWhenArmed) {
+TEST_F(VirtualClock, PreciseTimeoutSpansTheDurationPlusOneNanosecondWhenArmedAndNeverOverflows) {
   PreciseSpin const timeout(10, true);
   PreciseSpin const unarmed(10, false);
   EXPECT_EQ(timeout.span(), 10001u);
@@ -84,6 +79,15 @@ TEST_F(VirtualClock, PreciseTimeoutSpansTheDurationPlusOneNanosecondWhenArmed) {
   EXPECT_TRUE(timeout.expired());
   sim::advanceClock(kMax - kStart - 10002);
   EXPECT_FALSE(unarmed.expired());
+
+  // A span that would overflow is the converted duration alone: saturated on
+  // conversion, so never early either.
+  EXPECT_EQ(EfficientSleep::spanOf(kMax - 10), kMax - 10);
+  sim::useVirtualClock(kStart);
+  PreciseSpin const huge(20000000000000000ull, true);
+  EXPECT_EQ(huge.span(), kMax);
+  sim::advanceClock(2000000000000000000ull);  // about 63 years
+  EXPECT_FALSE(huge.expired());
 }
 
 TEST_F(VirtualClock, ZeroTimeoutOnTheEfficientBaseStillLastsOneTick) {
@@ -95,15 +99,6 @@ TEST_F(VirtualClock, ZeroTimeoutOnTheEfficientBaseStillLastsOneTick) {
   EXPECT_FALSE(timeout.expired());
   sim::advanceClock(1);
   EXPECT_TRUE(timeout.expired());
-}
-
-TEST_F(VirtualClock, SpanThatWouldOverflowIsTheConvertedDurationAlone) {
-  EXPECT_EQ(EfficientSleep::spanOf(kMax - 10), kMax - 10);
-  // Saturated on conversion, so never early either.
-  PreciseSpin const timeout(20000000000000000ull, true);
-  EXPECT_EQ(timeout.span(), kMax);
-  sim::advanceClock(2000000000000000000ull);  // about 63 years
-  EXPECT_FALSE(timeout.expired());
 }
 
 TEST_F(VirtualClock, SpinWasterReReadsTheClockAndNeverSleeps) {
@@ -137,9 +132,9 @@ TEST_F(VirtualClock, SleepWasterSleepsWholeMillisecondsThenZeroLengthSleeps) {
   EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 0u), static_cast<long>(sleeps.size() - 1));
   EXPECT_LE(sleeps.size(), 1u + 502u);  // about one per microsecond left
   EXPECT_GE(sim::virtualNow() - start, 1500000u);
-}
 
-TEST_F(VirtualClock, SleepRemainderNeverWrapsTheLayersMicrosecondCount) {
+  // The remainder never wraps the layer's microsecond count.
+  sim::clearSleepLog();
   sleepRemainder(0, 5000000000000ull);  // 5000 s left
   sleepRemainder(1500000, 2000000);     // half a millisecond left
   EXPECT_EQ(sim::sleepLog(), (std::vector<uint32_t>{4294967000u, 0}));

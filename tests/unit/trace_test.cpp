@@ -13,6 +13,7 @@
 
 #include "host/layer/control.h"
 #include "platform/kernelServices.h"
+#include "support/layerTest.h"
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::nQVWEND000;
@@ -42,11 +43,8 @@ struct Recorder : iTraceDestination {
   int activations = 0, deactivations = 0;
 };
 
-class Trace : public ::testing::Test {
+class Trace : public testing_support::LayerTest {
  protected:
-  void SetUp() override { sim::reset(); }
-  void TearDown() override { sim::reset(); }
-
   tTrace& line(char const* component, u64 lineNumber, char const* file, i32 kind = 0) {
     return trace.traceLinePrefix(component, 0, lineNumber, file, 0, kind);
   }
@@ -189,7 +187,7 @@ TEST_F(Trace, HexDumpRowsAreFullLinesAndNeverReadPastTheData) {
                                  "01 02 " + fillers(14, 1) + ": ..\n");
 }
 
-TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOne) {
+TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOneAndTheConsoleCapsACount) {
   Recorder refusing("refusing", false);
   EXPECT_EQ(trace.setDestination(&refusing), &recorder);
   EXPECT_EQ(trace.setDestination(&recorder), &recorder);
@@ -206,9 +204,8 @@ TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOne) {
   EXPECT_EQ(recorder.take(), "Switching trace destination to next\n");
   EXPECT_EQ(recorder.deactivations, 1);
   EXPECT_EQ(next.activations, 1);
-}
 
-TEST_F(Trace, ConsoleDestinationPrintsToTheKernelLogAndCapsAHugeCount) {
+  // The console prints to the kernel log and caps a huge count.
   tConsoleTraceDestination console;
   console.print("whole ");
   console.printCount("partial", 4);

@@ -1,0 +1,34 @@
+// Builds a register map over a BAR block for the conformance harness, over
+// its own accessor, which lives as long as the map. A map without a window
+// is built over its accessor alone.
+#pragma once
+
+#include <memory>
+
+#include "platform/memorySpaceAccessor.h"
+#include "support/mapConformance.h"
+
+namespace conformance {
+
+template <class FpgaMap>
+std::function<BuiltMap(u64, u32, u32, u32)> buildFpgaMap(u32 blockSize) {
+  return [blockSize](u64 address, u32 base, u32 windowStart, u32 windowSize) -> BuiltMap {
+    struct Built {
+      qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false> accessor;
+      FpgaMap map;
+      Built(u64 mapped, u32 size, u32 b, u32 start, u32 length)
+          : accessor{mapped, size}, map(make(&accessor, b, start, length)) {}
+      static FpgaMap make(qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>* at, u32 b,
+                          u32 start, u32 length) {
+        if constexpr (std::is_constructible_v<FpgaMap, decltype(at), u32, u32, u32>)
+          return FpgaMap(at, b, start, length);
+        else
+          return FpgaMap(at);
+      }
+    };
+    auto built = std::make_shared<Built>(address, blockSize, base, windowStart, windowSize);
+    return BuiltMap(built, &built->map);
+  };
+}
+
+}  // namespace conformance

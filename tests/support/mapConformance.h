@@ -1,0 +1,254 @@
+// The conformance harness of the register maps. A map is checked through
+// its twelve interface slots alone, against what its simulated block saw
+// on the bus, by the tests in unit/mapConformance_test.cpp. What a map must
+// do comes from its sheet: a short description written from the map's own
+// documentation (never copied from the map's code table), so a transcription
+// fault in either shows up as a difference.
+//
+// Writing a sheet
+// - `registers`: one row per register record, in declaration order (the
+//   order of the whole-map operations). `key` is the whole-register ID that
+//   names the record (0x80000000 | offset for the write view, 0xC0000000 |
+//   offset for the read view; 0 for a record that no ID names); `alias` a
+//   second whole ID of the same record in the other view, with its own
+//   format line and field count. `access` says whether the record is read
+//   (refreshed, read) and written (flushed, written). Lines are those of the
+//   record's sites: -52006 of its refresh and flush primitives (maps with a
+//   window) and -52019 of the format of each of its whole IDs. `fields` is
+//   the number of fields the format of `key` reports. `strobe` holds the bits
+//   the map clears in its shadow after each write; `width` the bits of the
+//   register as the map writes and reads it (8, 16, 32 or 64);
+//   `shadow` false for a record the map keeps no value of (the shadow
+//   operations refuse it and every write reaches the block); `reset` the
+//   shadow after construction.
+// - `counts`: how many distinct IDs get, set, read and write accept (a whole
+//   ID counted once, whatever its field-code bits), and how many whole IDs
+//   flush, refresh and getRegisterFormat accept as keys (aliases included).
+// - `get` ... `format`: the file and line at which each slot refuses an ID
+//   (-52005, and -52002 for getRegisterFormat); `file` the file of the
+//   per-record sites.
+// - `window`: false for a map built without a window (no -52006 anywhere).
+// - `boolean`: says which one-bit fields take any non-zero value as 1; left
+//   empty, every one-bit field does.
+// - `build` makes the map over a mapped block address with a base and a
+//   window; `probe` finds the block's model in the simulated module.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/layer/rm7Module.h"
+#include "platform/status.h"
+#include "platform/statusCodes.h"
+#include "registers/dynamicAccessInterface.h"
+#include "support/expectSite.h"
+#include "support/mappedModule.h"
+
+namespace conformance {
+
+using u32 = uint32_t;
+using u64 = uint64_t;
+using nQVWENDS100::tLongStatus;
+using Map = arm::tDynamicAccessInterface;
+using testing_support::expectSite;
+
+enum Access : uint8_t { kRead = 1, kWritten = 2, kReadWritten = 3 };
+
+struct Register {
+  u32 offset;
+  Access access;
+  u32 key;
+  u32 refreshLine = 0;
+  u32 flushLine = 0;
+  u32 formatLine = 0;
+  unsigned fields = 1;
+  u32 alias = 0;
+  u32 aliasFormatLine = 0;
+  unsigned aliasFields = 0;
+  u64 strobe = 0;
+  unsigned width = 32;
+  bool shadow = true;
+  u64 reset = 0;
+
+  bool read() const { return (access & kRead) != 0; }
+  bool written() const { return (access & kWritten) != 0; }
+  u64 widthMask() const;
+};
+
+struct Site {
+  char const* file;
+  u32 line;
+};
+
+struct Counts {
+  u32 get, set, read, write, flush, refresh, format;
+};
+
+// One access the block saw; widths in bytes.
+struct Hit {
+  bool write;
+  u32 offset;
+  unsigned width;
+  u64 value;
+  bool operator==(Hit const&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, Hit const& hit) {
+  return out << (hit.write ? "write 0x" : "read 0x") << std::hex << hit.value << " at 0x"
+             << hit.offset << std::dec << " (" << hit.width << " bytes)";
+}
+
+// What the harness needs of a block's model.
+struct Probe {
+  std::function<std::vector<Hit>()> log;
+  std::function<std::vector<Hit>()> strays;  // accesses no register of the block takes
+  std::function<void()> clear;
+  std::function<void(u32 offset, u64 value)> preload;  // what reads of the offset give
+};
+
+// The map with whatever it is built over, alive as long as it is.
+using BuiltMap = std::shared_ptr<Map>;
+
+struct Sheet {
+  char const* name;
+  u64 block;  // BAR 0 offset
+  u32 span;   // block size: the sweep covers every offset below it, and some beyond
+  std::function<BuiltMap(u64 address, u32 base, u32 windowStart, u32 windowSize)> build;
+  std::function<Probe(sim::Rm7Module&)> probe;
+  char const* version;
+  char const* oldest;
+  Site get, set, read, write, flush, refresh, format;
+  char const* file;
+  Counts counts;
+  std::function<std::vector<Register>()> registers;
+  bool window = true;
+  std::function<bool(u32 fieldId)> boolean = {};
+};
+
+inline std::string sheetName(::testing::TestParamInfo<Sheet const*> const& info) {
+  return info.param->name;
+}
+
+inline Probe fpgaProbe(sim::FpgaBlock& block) {
+  auto convert = [](std::vector<sim::FpgaAccessRecord> const& records) {
+    std::vector<Hit> hits;
+    for (auto const& r : records) hits.push_back({r.write, r.offset, r.width, r.value});
+    return hits;
+  };
+  return {[&block, convert] { return convert(block.log()); },
+          [&block, convert] { return convert(block.strays()); }, [&block] { block.clearLog(); },
+          [&block](u32 offset, u64 value) {
+            block.setReadValue(offset, static_cast<uint32_t>(value));
+          }};
+}
+
+// The field code of a field whose lowest bit is `bit`: the bit number's six
+// binary digits in reverse order.
+constexpr u32 fieldCode(unsigned bit) {
+  u32 code = 0;
+  for (unsigned i = 0; i < 6; ++i) code |= ((bit >> i) & 1u) << (5 - i);
+  return code;
+}
+
+inline std::string hex(u64 value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// A value per offset that a read of another offset would not give.
+constexpr u64 patternAt(u32 offset, u32 salt = 0) {
+  return (0x5A3CC3A5u ^ (offset * 0x9E3779B1u) ^ salt) | 1u;
+}
+
+constexpr u64 lowBits(unsigned count) { return count >= 64 ? ~u64{0} : (u64{1} << count) - 1; }
+inline u64 Register::widthMask() const { return lowBits(width); }
+
+struct Format {
+  static constexpr u32 kCapacity = 64;
+  u32 count = kCapacity;
+  arm::FieldType types[kCapacity];
+  u64 masks[kCapacity];
+};
+
+enum Op { kGet, kSet, kReadOp, kWrite, kFlush, kRefresh, kFormat, kOps };
+
+// Counts the misses of a sweep and reports the first.
+class Misses {
+ public:
+  void add(std::string what) {
+    if (count_++ == 0) first_ = std::move(what);
+  }
+  ~Misses() { EXPECT_EQ(count_, 0u) << "first miss: " << first_; }
+
+ private:
+  unsigned count_ = 0;
+  std::string first_;
+};
+
+class MapConformance : public ::testing::TestWithParam<Sheet const*> {
+ protected:
+  void SetUp() override {
+    module_.emplace();
+    probe_ = sheet().probe(module_->module());
+    registers_ = sheet().registers();
+    map_ = build(0, 0, 0xFFFFFFFF);
+    probe_.clear();
+  }
+  void TearDown() override {
+    EXPECT_EQ(probe_.strays(), std::vector<Hit>{});
+    map_.reset();
+    module_.reset();
+  }
+
+  Sheet const& sheet() const { return *GetParam(); }
+  Map& map() { return *map_; }
+  BuiltMap build(u32 base, u32 windowStart, u32 windowSize) {
+    return sheet().build(module_->bar0() + sheet().block, base, windowStart, windowSize);
+  }
+  std::vector<Hit> takeLog() {
+    std::vector<Hit> log = probe_.log();
+    probe_.clear();
+    return log;
+  }
+
+  u64 get(u32 id) {
+    tLongStatus status;
+    u64 value = 0;
+    map().get(id, value, status, 0);
+    EXPECT_EQ(status.head.code, 0) << std::hex << "get 0x" << id;
+    return value;
+  }
+  void set(u32 id, u64 value) {
+    tLongStatus status;
+    map().set(id, value, status, 0);
+    EXPECT_EQ(status.head.code, 0) << std::hex << "set 0x" << id;
+  }
+  Format format(u32 id, u32 capacity, tLongStatus& status) const {
+    Format f;
+    f.count = capacity;
+    for (u32 i = 0; i < Format::kCapacity; ++i) {
+      f.types[i] = arm::FieldType(7);
+      f.masks[i] = 0xBAD;
+    }
+    map_->getRegisterFormat(id, f.count, f.types, f.masks, status);
+    return f;
+  }
+  // One call on a clean status; true when accepted, else the refusal must
+  // name the operation's site and clear what the slot hands back.
+  bool attempt(Op op, u32 id, Misses& misses);
+
+  std::optional<testing_support::MappedModule> module_;
+  Probe probe_;
+  std::vector<Register> registers_;
+  BuiltMap map_;
+};
+
+}  // namespace conformance

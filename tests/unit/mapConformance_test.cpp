@@ -1,0 +1,306 @@
+// What every register map must do, checked against each map's sheet (see
+// support/mapConformance.h); the sheets instantiate these tests.
+#include "support/mapConformance.h"
+
+#include <cstring>
+#include <string>
+
+#include "registers/armDispatcher.h"
+
+namespace conformance {
+namespace {
+
+using qvrm7_driver::nQVWEND000::kStatusBadArgument;
+using qvrm7_driver::nQVWEND000::kStatusBufferTooSmall;
+using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
+using qvrm7_driver::nQVWEND000::kStatusNotSupported;
+
+}  // namespace
+
+bool MapConformance::attempt(Op op, u32 id, Misses& misses) {
+  Sheet const& s = sheet();
+  Site const sites[kOps] = {s.get, s.set, s.read, s.write, s.flush, s.refresh, s.format};
+  tLongStatus status;
+  u64 value = 0xBAD;
+  u32 count = Format::kCapacity;
+  arm::FieldType types[Format::kCapacity];
+  u64 masks[Format::kCapacity];
+  if (op == kGet) map().get(id, value, status, 0);
+  if (op == kSet) map().set(id, 0, status, 0);
+  if (op == kReadOp) map().read(id, value, status, 0);
+  if (op == kWrite) map().write(id, 0, false, status, 0);
+  if (op == kFlush) map().flush(id, false, status, 0);
+  if (op == kRefresh) map().refresh(id, status, 0);
+  if (op == kFormat) map().getRegisterFormat(id, count, types, masks, status);
+  if (status.head.code == 0) return true;
+  int64_t const code = op == kFormat ? kStatusNotSupported : kStatusBadArgument;
+  bool const cleared = op == kGet || op == kReadOp ? value == 0 : op != kFormat || count == 0;
+  if (status.head.code != code || std::strcmp(status.file, sites[op].file) != 0 ||
+      status.line != sites[op].line || !cleared)
+    misses.add("op " + std::to_string(op) + " refused " + hex(id) + " with " +
+               std::to_string(status.head.code) + " at " + status.file + ":" +
+               std::to_string(status.line));
+  return false;
+}
+
+TEST_P(MapConformance, EachOperationAcceptsItsIDsInAnyFormAndRefusesTheRestAtItsLine) {
+  Sheet const& s = sheet();
+  u32 accepted[kOps] = {};
+  Misses misses;
+  std::vector<u32> offsets;
+  for (u32 offset = 0; offset < s.span + 8; ++offset) offsets.push_back(offset);
+  for (u32 far : {s.span * 2, 0x7FFFFCu, 0xFFFFFCu}) offsets.push_back(far);
+  for (u32 offset : offsets) {
+    bool took[kOps][256];
+    for (u32 high = 0; high < 256; ++high)
+      for (int op = 0; op < kOps; ++op)
+        took[op][high] = attempt(Op(op), high << 24 | offset, misses);
+    for (u32 high = 0; high < 256; ++high) {
+      // A whole ID is the same ID whatever its field code; flush, refresh
+      // and formats take any ID as naming the whole register of its view.
+      u32 const whole = high & 0x80 ? high & 0xC0 : high;
+      u32 const key = 0x80 | (high & 0x40);
+      for (int op = 0; op < kOps; ++op) {
+        u32 const same = op < kFlush ? whole : key;
+        if (took[op][high] != took[op][same])
+          misses.add("op " + std::to_string(op) + " takes " + hex(high << 24 | offset) +
+                     " unlike " + hex(same << 24 | offset));
+        accepted[op] += high == same && took[op][high];
+      }
+    }
+  }
+  Counts const& c = s.counts;
+  u32 const expected[kOps] = {c.get, c.set, c.read, c.write, c.flush, c.refresh, c.format};
+  for (int op = 0; op < kOps; ++op) EXPECT_EQ(accepted[op], expected[op]) << "op " << op;
+}
+
+TEST_P(MapConformance, EachRegisterReachesItsOffsetWithItsWidthLeavingStrobesClear) {
+  for (Register const& r : registers_) {
+    if (r.key == 0) continue;
+    SCOPED_TRACE(::testing::Message() << std::hex << "register 0x" << r.key);
+    for (u32 id : {r.key, r.alias}) {
+      if (id == 0 || !r.written()) continue;
+      u64 const value = patternAt(r.offset, id) & r.widthMask();
+      tLongStatus status;
+      map().write(id, patternAt(r.offset, id), true, status, 0);
+      EXPECT_EQ(status.head.code, 0);
+      EXPECT_EQ(takeLog(), (std::vector<Hit>{{true, r.offset, r.width / 8, value}}));
+      if (r.shadow) {
+        EXPECT_EQ(get(r.key), value & ~r.strobe);
+      }
+    }
+    if (!r.read()) continue;
+    u64 const pattern = patternAt(r.offset, 0xF00D);
+    probe_.preload(r.offset, pattern);
+    for (u32 id : {r.key, r.alias}) {
+      if (id == 0) continue;
+      tLongStatus status;
+      u64 value = 0;
+      map().read(id, value, status, 0);
+      EXPECT_EQ(status.head.code, 0);
+      EXPECT_EQ(value, pattern & r.widthMask());
+      EXPECT_EQ(takeLog(),
+                (std::vector<Hit>{{false, r.offset, r.width / 8, pattern & r.widthMask()}}));
+    }
+    // Each field of the format is the bits get extracts under its code.
+    tLongStatus status;
+    Format const f = format(r.key, Format::kCapacity, status);
+    for (u32 i = 0; i < f.count && r.shadow; ++i) {
+      unsigned const low = static_cast<unsigned>(__builtin_ctzll(f.masks[i]));
+      u32 const field = fieldCode(low) << 24 | (r.key & 0x40FFFFFF);
+      EXPECT_EQ(get(field), (pattern & f.masks[i]) >> low) << std::hex << field;
+    }
+  }
+}
+
+TEST_P(MapConformance, FormatsDescribeTheFieldsThatSetAndGetReach) {
+  Sheet const& s = sheet();
+  for (Register const& r : registers_) {
+    if (r.key == 0) continue;
+    struct View {
+      u32 id, line;
+      unsigned fields;
+    };
+    for (View const v :
+         {View{r.key, r.formatLine, r.fields}, View{r.alias, r.aliasFormatLine, r.aliasFields}}) {
+      if (v.id == 0) continue;
+      SCOPED_TRACE(::testing::Message() << std::hex << "register 0x" << v.id);
+      tLongStatus status;
+      Format const f = format(v.id, Format::kCapacity, status);
+      ASSERT_EQ(status.head.code, 0);
+      ASSERT_EQ(f.count, v.fields);
+      u64 covered = 0;
+      for (u32 i = 0; i < f.count; ++i) {
+        u64 const mask = f.masks[i];
+        ASSERT_NE(mask, 0u);
+        unsigned const low = static_cast<unsigned>(__builtin_ctzll(mask));
+        unsigned const width = static_cast<unsigned>(__builtin_popcountll(mask));
+        EXPECT_EQ(mask, lowBits(width) << low) << "contiguous";
+        EXPECT_GT(mask, covered) << "ascending";
+        EXPECT_EQ(mask & covered, 0u) << "disjoint";
+        covered |= mask;
+        arm::FieldType const type = width == 1    ? arm::kFieldBool
+                                    : width <= 8  ? arm::kFieldU8
+                                    : width <= 16 ? arm::kFieldU16
+                                                  : arm::kFieldU32;
+        EXPECT_EQ(f.types[i], type);
+        if (v.id != r.key || !r.shadow) continue;
+        // Every field has its ID; one that set takes lands in exactly its
+        // bits, a one-bit one by the boolean rule.
+        u32 const field = fieldCode(low) << 24 | (r.key & 0x40FFFFFF);
+        get(field);
+        if (!r.written()) continue;
+        set(r.key, 0);
+        set(field, ~u64{0});
+        EXPECT_EQ(get(r.key), mask) << std::hex << field;
+        set(r.key, 0);
+        set(field, 2);
+        bool const boolean = !s.boolean || s.boolean(field);
+        u64 const two = width == 1 ? (boolean ? mask : 0) : (u64{2} << low) & mask;
+        EXPECT_EQ(get(r.key), two) << std::hex << field;
+        set(r.key, 0);
+      }
+      for (u32 small : {0u, v.fields - 1}) {
+        tLongStatus tooSmall;
+        Format const g = format(v.id | 0x3F000000, small, tooSmall);
+        expectSite(tooSmall, kStatusBufferTooSmall, s.file, v.line);
+        EXPECT_EQ(g.count, small);
+        EXPECT_EQ(g.masks[0], 0xBADu);
+      }
+    }
+  }
+}
+
+TEST_P(MapConformance, WholeMapOperationsVisitTheRecordsInOrder) {
+  std::vector<Hit> resets, patterns, afterStrobes, reads;
+  for (Register const& r : registers_) {
+    if (r.written() && r.shadow) {
+      u64 const value = r.key != 0 ? patternAt(r.offset, r.key) & r.widthMask() : r.reset;
+      resets.push_back({true, r.offset, r.width / 8, r.reset});
+      // A record no ID names is written by the whole-map operations alone.
+      if (r.key != 0) patterns.push_back({true, r.offset, r.width / 8, value});
+      afterStrobes.push_back({true, r.offset, r.width / 8, value & ~r.strobe});
+    }
+    if (r.read())
+      reads.push_back({false, r.offset, r.width / 8, patternAt(r.offset, 0xBEEF) & r.widthMask()});
+  }
+  tLongStatus status;
+  map().flushRegMap(false, status);
+  EXPECT_EQ(takeLog(), std::vector<Hit>{});
+  map().flushRegMap(true, status);
+  EXPECT_EQ(takeLog(), resets);
+
+  for (Register const& r : registers_)
+    if (r.written() && r.shadow && r.key != 0) set(r.key, patternAt(r.offset, r.key));
+  map().flushRegMap(false, status);
+  EXPECT_EQ(takeLog(), patterns);
+  map().flushRegMap(false, status);
+  EXPECT_EQ(takeLog(), std::vector<Hit>{});
+  map().markDirtyRegMap();
+  map().flushRegMap(false, status);
+  EXPECT_EQ(takeLog(), afterStrobes);
+
+  for (Hit const& h : reads) probe_.preload(h.offset, h.value);
+  map().refreshRegMap(status);
+  EXPECT_EQ(takeLog(), reads);
+  size_t next = 0;
+  for (Register const& r : registers_) {
+    if (!r.read()) continue;
+    if (r.key != 0 && r.shadow) {
+      EXPECT_EQ(get(r.key), reads[next].value & r.widthMask());
+    }
+    ++next;
+  }
+  EXPECT_EQ(status.head.code, 0);
+}
+
+TEST_P(MapConformance, AnErrorOnEntryStopsEverySlotAndTheVersionsNameTheRegistration) {
+  constexpr int64_t kEarlier = -52008;
+  constexpr qvrm7_driver::nQVWEND000::StatusSite kEarlierSite{"earlier", 7};
+  for (Register const& r : registers_) {
+    if (r.key == 0) continue;
+    tLongStatus status;
+    qvrm7_driver::nQVWEND000::setStatus(status, kEarlier, kEarlierSite);
+    u64 value = 0x1234;
+    map().get(r.key, value, status, 0);
+    map().read(r.key, value, status, 0);
+    map().set(r.key, 5, status, 0);
+    map().write(r.key, 5, true, status, 0);
+    map().flush(r.key, true, status, 0);
+    map().refresh(r.key, status, 0);
+    Format const f = format(r.key, 0, status);
+    map().flushRegMap(true, status);
+    map().refreshRegMap(status);
+    EXPECT_EQ(value, 0x1234u);
+    EXPECT_EQ(f.count, 0u);
+    expectSite(status, kEarlier, "earlier", 7);
+    if (r.shadow) {
+      EXPECT_EQ(get(r.key), r.reset);
+    }
+  }
+  EXPECT_EQ(takeLog(), std::vector<Hit>{});
+  EXPECT_STREQ(map().getVersion(), sheet().version);
+  EXPECT_STREQ(map().getOldestCompatibleVersion(), sheet().oldest);
+
+  // Registered by its name, the map is found by that name and its version.
+  armki::ARMDispatcher dispatcher;
+  tLongStatus status;
+  dispatcher.add(sheet().name, map(), status);
+  Map* found = nullptr;
+  std::string const versioned = std::string(sheet().name) + "_Ver" + sheet().version;
+  dispatcher.getRegistration(versioned.c_str(), &found, status, nullptr);
+  EXPECT_EQ(status.head.code, 0);
+  EXPECT_EQ(found, &map());
+  dispatcher.getRegistration(sheet().name, &found, status, nullptr);
+  EXPECT_EQ(status.head.code, qvrm7_driver::nQVWEND000::kStatusVersionRequired);
+}
+
+TEST_P(MapConformance, RegistersOutsideTheWindowFailAtTheirOwnLines) {
+  Sheet const& s = sheet();
+  if (!s.window) GTEST_SKIP() << "built without a window";
+  map_ = build(0, 0, 0);  // nothing is inside
+  for (Register const& r : registers_) {
+    if (r.key == 0) continue;
+    SCOPED_TRACE(::testing::Message() << std::hex << "register 0x" << r.key);
+    tLongStatus clean;
+    map().flush(r.key, false, clean, 0);  // nothing to write, nothing to refuse
+    EXPECT_EQ(clean.head.code, r.written() ? int64_t{0} : int64_t{kStatusBadArgument});
+    if (r.written()) {
+      tLongStatus status;
+      map().write(r.key, 6, false, status, 0);
+      expectSite(status, kStatusNotAvailable, s.file, r.flushLine);
+      if (r.shadow) {
+        EXPECT_EQ(get(r.key), 6u);  // kept, and still to be written
+        tLongStatus again;
+        map().flush(r.key, false, again, 0);
+        expectSite(again, kStatusNotAvailable, s.file, r.flushLine);
+      }
+    }
+    if (r.read()) {
+      tLongStatus status;
+      u64 value = 0xBAD;
+      map().read(r.key, value, status, 0);
+      expectSite(status, kStatusNotAvailable, s.file, r.refreshLine);
+      EXPECT_EQ(value, r.written() && r.shadow ? 6u : r.reset);
+    }
+  }
+  tLongStatus whole;
+  map().flushRegMap(true, whole);
+  map().refreshRegMap(whole);
+  EXPECT_EQ(whole.head.code, kStatusNotAvailable);
+  EXPECT_EQ(takeLog(), std::vector<Hit>{});
+
+  // A window from the middle: the records below it fail, the rest are
+  // written at base + offset - windowStart.
+  Register const& middle = registers_[registers_.size() / 2];
+  map_ = build(middle.offset, middle.offset, 0xFFFFFFFF);
+  std::vector<Hit> inside;
+  for (Register const& r : registers_)
+    if (r.written() && r.shadow && r.offset >= middle.offset)
+      inside.push_back({true, r.offset, r.width / 8, r.reset});
+  tLongStatus partial;
+  map().flushRegMap(true, partial);
+  EXPECT_EQ(takeLog(), inside);
+}
+
+}  // namespace conformance
