@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <map>
 #include <set>
 #include <string>
@@ -384,28 +385,54 @@ TEST(FaultSweep, EveryFailedImportIsReportedAndLeavesNothingBehind) {
   char const* const mode = std::getenv("QVRM7_SWEEP");
   bool const full = mode != nullptr && std::string(mode) == "full";
   std::vector<uint64_t> const chosen = callsToFail(log, baseline, full);
+  struct Run {
+    uint64_t call;
+    std::string import;
+    uint64_t occurrence;  // of its import
+    size_t failing;       // the step it falls in
+  };
+  std::vector<Run> runs;
   std::set<std::string> imports;
   std::map<std::string, uint64_t> seen;  // calls of each import so far
-  uint64_t next = 0;
-  for (uint64_t n = 0; n < log.size() && next < chosen.size(); ++n) {
+  for (uint64_t n = 0; n < log.size() && runs.size() < chosen.size(); ++n) {
     uint64_t const occurrence = ++seen[log[n]];
-    if (n != chosen[next]) continue;
-    ++next;
-    std::string const& import = log[n];
-    imports.insert(import);
+    if (n != chosen[runs.size()]) continue;
     size_t failing = 0;
     while (baseline[failing].endCall <= n) ++failing;
-    std::string const found = inChild(
-        [&] {
-          prepare();
-          sim::failNthCall(import, occurrence);
-          std::vector<Step> const run = Scenario(maps, false).run();
-          return judge(baseline, run, failing, import) + leftovers(empty);
-        },
-        std::chrono::seconds(60));
-    EXPECT_EQ(found, "") << "call " << n << ", " << import << " #" << occurrence << ", failed in "
-                         << baseline[failing].name;
+    runs.push_back({n, log[n], occurrence, failing});
+    imports.insert(log[n]);
   }
+
+  // Shares of the runs go to worker processes side by side; each run is a
+  // child of its worker.
+  constexpr size_t kWorkers = 4;
+  std::vector<std::future<std::string>> shares;
+  for (size_t worker = 0; worker < kWorkers; ++worker) {
+    shares.push_back(std::async(std::launch::async, [&, worker] {
+      return inChild(
+          [&] {
+            std::string findings;
+            for (size_t k = worker; k < runs.size(); k += kWorkers) {
+              Run const& r = runs[k];
+              std::string const found = inChild(
+                  [&] {
+                    prepare();
+                    sim::failNthCall(r.import, r.occurrence);
+                    std::vector<Step> const run = Scenario(maps, false).run();
+                    return judge(baseline, run, r.failing, r.import) + leftovers(empty);
+                  },
+                  std::chrono::seconds(60));
+              if (!found.empty())
+                findings += "call " + std::to_string(r.call) + ", " + r.import + " #" +
+                            std::to_string(r.occurrence) + ", failed in " +
+                            baseline[r.failing].name + ":\n" + found;
+            }
+            return findings;
+          },
+          std::chrono::minutes(30));
+    }));
+  }
+  for (auto& share : shares) EXPECT_EQ(share.get(), "");
   auto const failable = std::count_if(
       log.begin(), log.end(), [](std::string const& i) { return !kUnfailable.contains(i); });
   std::printf(
