@@ -33,7 +33,8 @@ struct PropertyRegistration {
   bool live;
 };
 
-// Every registration that succeeded, in order, live or not.
+// Every registration that succeeded, in order: the live ones and the newest
+// of those that ended (see kRecordLimit).
 std::vector<InterfaceRegistration> interfaceRegistrations();
 std::vector<PropertyRegistration> propertyRegistrations();
 // The interface registrations still live, in order.

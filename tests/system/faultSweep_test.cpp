@@ -5,8 +5,9 @@
 // of its own, bounded in time, so that a crash, a halt or a hang is seen as
 // such and names the call that caused it.
 //
-// QVRM7_SWEEP=full fails every call; otherwise the sweep takes every call of
-// every step up to a budget and a fixed stride through the rest.
+// Every failable call is failed while there are no more than a budget of
+// them; past it, the first of each step and a fixed stride through the rest,
+// unless QVRM7_SWEEP=full asks for all.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -347,9 +348,7 @@ std::vector<std::string> mapsOfTheDevice() {
   return maps;
 }
 
-// The calls to fail: all of them in full mode, else every call of a step
-// until the budget is spent and then a stride through the rest, so that
-// every step is reached.
+// The calls to fail, by position in the log.
 std::vector<uint64_t> callsToFail(std::vector<std::string> const& log,
                                   std::vector<Step> const& steps, bool full) {
   constexpr uint64_t kBudget = 4000;
