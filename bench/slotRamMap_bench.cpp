@@ -4,11 +4,7 @@
 // flush measures the layer's register path as much as the map.
 #include <benchmark/benchmark.h>
 
-#include <optional>
-
-#include "host/layer/control.h"
-#include "host/layer/rm7Module.h"
-#include "registers/slotram/RM7SlotRamRegisterMap.h"
+#include "bench/slotRamMapOnModule.h"
 
 using qvrm7_driver::tRM7SlotRamRegisterMap;
 using tStatus = nQVWENDS100::tStatus;
@@ -17,30 +13,7 @@ namespace {
 
 constexpr uint32_t kRelay3Of255 = 0x240003FC;
 
-// A module on the bus with its slot RAM block mapped and a map over it.
-class Bench {
- public:
-  Bench() {
-    sim::reset();
-    sim::plugIn(module_.device());
-    bar0_ = nQVZOR230_mapPhysicalToKernel(module_.bar0().physicalAddress(),
-                                          sim::Rm7Module::kBar0Size, 0);
-    accessor_ = {bar0_ + sim::Rm7Fpga::kSlotRamBlock, sim::Rm7Fpga::kSlotRamSize};
-    map_.emplace(&accessor_, 0, 0, 0xFFFFFFFF);
-  }
-  ~Bench() {
-    map_.reset();
-    nQVZOR230_unmapPhysicalFromKernel(bar0_, 0);
-    sim::unplug(*module_.device());
-  }
-  tRM7SlotRamRegisterMap& map() { return *map_; }
-
- private:
-  sim::Rm7Module module_;
-  uint64_t bar0_ = 0;
-  tRM7SlotRamRegisterMap::tAccessor accessor_{};
-  std::optional<tRM7SlotRamRegisterMap> map_;
-};
+using Bench = bench::SlotRamMapOnModule;
 
 constexpr int64_t kRegisters = 1536;
 

@@ -1,7 +1,7 @@
 // A user-space client of the register ioctls over an open file, as switch
 // software would write one: it fills the records of the public header,
-// makes the names and listing buffers it points at user memory for the
-// call, and hands back the ioctl's own result beside the operation's status.
+// makes the names and listing buffers it points at its call memory, and
+// hands back the ioctl's own result beside the operation's status.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +40,7 @@ class RegisterClient {
   template <class Arguments, class Result>
   int32_t exchange(uint32_t code, Arguments const& arguments, Result& result,
                    std::string const& name = {}) {
-    std::optional<UserRange> range;
+    std::optional<CallMemory> range;
     if (!name.empty()) range.emplace(name.data(), name.size());
     return file_->ioctl(code, &arguments, sizeof arguments, &result, sizeof result);
   }
@@ -93,8 +93,8 @@ class RegisterClient {
                        std::vector<std::pair<uint8_t, uint64_t>>& fields) {
     uint8_t types[qvrm7_driver::kArmFormatFields] = {};
     uint64_t masks[qvrm7_driver::kArmFormatFields] = {};
-    UserRange typesRange(types, sizeof types);
-    UserRange masksRange(masks, sizeof masks);
+    CallMemory typesRange(types, sizeof types);
+    CallMemory masksRange(masks, sizeof masks);
     qvrm7_driver::tArmFormatArguments const arguments{
         name(map), address(types), sizeof types, address(masks), sizeof masks, id, 0};
     qvrm7_driver::tArmFormatResult result{};
@@ -157,7 +157,7 @@ class RegisterClient {
     return {transport, result.status, 0};
   }
   RegisterReply listing(uint32_t code, std::string& buffer) {
-    std::optional<UserRange> range;
+    std::optional<CallMemory> range;
     if (!buffer.empty()) range.emplace(buffer.data(), buffer.size());
     return plain(
         code, qvrm7_driver::tArmListingArguments{address(buffer.data()), buffer.size(), 0, 0}, {});

@@ -18,18 +18,16 @@ class Integer {
   // Pollers read the count through this member, hence const volatile.
   T getValue() const volatile { return __atomic_load_n(&value_, __ATOMIC_SEQ_CST); }
   void setValue(T value) volatile { __atomic_store_n(&value_, value, __ATOMIC_SEQ_CST); }
-  // Both return the new value.
+  // All four return the new value.
   T increment() volatile { return __atomic_add_fetch(&value_, T{1}, __ATOMIC_SEQ_CST); }
   T decrement() volatile { return __atomic_sub_fetch(&value_, T{1}, __ATOMIC_SEQ_CST); }
-  // Decrements only a value above 1; false, changing nothing, otherwise.
-  bool decrementAboveOne() volatile {
-    T value = __atomic_load_n(&value_, __ATOMIC_SEQ_CST);
-    while (value > 1) {
-      if (__atomic_compare_exchange_n(&value_, &value, value - 1, false, __ATOMIC_SEQ_CST,
-                                      __ATOMIC_SEQ_CST))
-        return true;
-    }
-    return false;
+  T add(T amount) volatile { return __atomic_add_fetch(&value_, amount, __ATOMIC_SEQ_CST); }
+  T subtract(T amount) volatile { return __atomic_sub_fetch(&value_, amount, __ATOMIC_SEQ_CST); }
+  // Stores desired when the value is still expected; otherwise expected
+  // receives the value found. False then.
+  bool compareExchange(T& expected, T desired) volatile {
+    return __atomic_compare_exchange_n(&value_, &expected, desired, false, __ATOMIC_SEQ_CST,
+                                       __ATOMIC_SEQ_CST);
   }
 
  private:

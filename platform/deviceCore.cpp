@@ -74,16 +74,59 @@ void signalEventLocked(tWaitableRecord& event) {
   }
 }
 
-// The count drops, and the event is signalled when it reaches 0, both under
-// the event's own lock. Whoever waits for that 0 and then frees the count's
-// owner (close destroying a session, remove destroying a device) signals the
-// same event first, so it cannot go on while this thread still uses them.
-void releaseCount(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event) {
-  // A release that cannot be the last one needs no lock.
-  if (count.decrementAboveOne()) return;
+// How a count inside the gate (platform/ioCount.h) is dropped and waited
+// for, such that whoever frees the count's owner once it reads 0 (close
+// destroying a session, remove destroying a device) never frees what a
+// releasing thread still uses, and a release that is not awaited takes no
+// lock:
+// - The waiter adds itself to the word before it looks at the count, and
+//   once it has seen 0 it takes the event's lock (signalEvent) before it
+//   goes on to free anything.
+// - A release that leaves the count above 0, or takes it to 0 while no
+//   waiter is in the word, is one compare-exchange, and touches nothing of
+//   the owner afterwards.
+// - A release that would take the count to 0 while a waiter is in the word
+//   drops it under the event's lock and signals there.
+// Every access to the word is sequentially consistent and read-modify-write
+// where it changes, so the waiter's addition and the last release's
+// exchange fall one before the other in the word's modification order. When
+// the exchange comes first, the waiter's addition returns a count of 0 and
+// it never sleeps; the releaser is done with the owner at its exchange.
+// When the addition comes first, the exchange, which expected a word
+// without waiters, fails and the release takes the locked path; the waiter
+// can then see 0 only after a decrement made under the lock, so its own
+// acquisition of the lock follows the releaser's unlock.
+//
+// The locked path is a function of its own so that the common one, inlined
+// into the gate, needs no frame.
+[[gnu::noinline, gnu::cold]] void releaseAwaited(qvatomicop::Integer<unsigned int>& count,
+                                                 tWaitableRecord& event) {
   event.lock();
-  if (count.decrement() == 0) signalEventLocked(event);
+  if ((count.decrement() & kIOCountMask) == 0) signalEventLocked(event);
   event.unlock();
+}
+
+inline void releaseCount(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event) {
+  u32 word = count.getValue();
+  do {
+    // A count of 1 in any word but 1 has a waiter beside it.
+    if (word != 1 && (word & kIOCountMask) == 1) return releaseAwaited(count, event);
+  } while (!count.compareExchange(word, word - 1));
+}
+
+// Returns once the count is 0 or the status failed. The event is signalled
+// on the way out whatever the wait did, so that the next waiter finds it
+// signalled (a release only signals an awaited count) and so that a last
+// release under its lock is done before the caller goes on.
+void awaitZero(qvatomicop::Integer<unsigned int>& count, tWaitableRecord& event, u32 timeout,
+               bool interruptible, tStatus& status) {
+  count.add(kIOWaiterUnit);
+  do {
+    if (status.isFatal()) break;
+    (void)waitDeviceEvent(event, timeout, interruptible, status);
+  } while ((count.getValue() & kIOCountMask) != 0);
+  signalEvent(event);
+  count.subtract(kIOWaiterUnit);
 }
 
 }  // namespace
@@ -301,23 +344,35 @@ void tDeviceCore::setIOGateState(i32 state, bool wake) {
   if (wake) signalEvent(ioGateEvent_);
 }
 
-bool tDeviceCore::tryPass(tSession* session, i32& state) {
-  state = ioGateState();
-  if (state != kIOGatePass) return false;
+inline tDeviceCore::tPass tDeviceCore::pass(tSession* session) {
+  if (ioGateState() != kIOGatePass) return tPass::notPassing;
   // Counted before the second look: a closing side sets the state first and
   // drains afterwards, so either it sees this request or the request sees
   // the new state.
   activeIO_.increment();
+  if (ioGateState() != kIOGatePass) return tPass::counted;
+  if (session != nullptr) session->inFlight().increment();
+  return tPass::admitted;
+}
+
+bool tDeviceCore::tryPass(tSession* session, i32& state) {
+  tPass const passed = pass(session);
+  if (passed == tPass::admitted) return true;
+  if (passed == tPass::counted) releaseCount(activeIO_, drainEvent_);
   state = ioGateState();
-  if (state == kIOGatePass) {
-    if (session != nullptr) session->inFlight().increment();
-    return true;
-  }
-  releaseCount(activeIO_, drainEvent_);
   return false;
 }
 
 bool tDeviceCore::acquireIOGate(tSession* session, tStatus& status, u32 timeout) {
+  // A passing gate admits without building a frame: every other way goes
+  // on in waitAtGate, which first takes back a count made here.
+  tPass const passed = status.isNotFatal() ? pass(session) : tPass::notPassing;
+  if (passed == tPass::admitted) return true;
+  return waitAtGate(session, status, timeout, passed == tPass::counted);
+}
+
+bool tDeviceCore::waitAtGate(tSession* session, tStatus& status, u32 timeout, bool counted) {
+  if (counted) releaseCount(activeIO_, drainEvent_);
   for (;;) {
     if (status.isFatal()) return false;
     i32 state = kIOGateRefuse;
@@ -350,12 +405,7 @@ void tDeviceCore::releaseIOGate(tSession* session) {
 }
 
 void tDeviceCore::drainIO(bool interruptible, tStatus& status, u32 timeout) {
-  do {
-    if (status.isFatal()) return;
-    (void)waitDeviceEvent(drainEvent_, timeout, interruptible, status);
-  } while (activeIO_.getValue() != 0);
-  // Signalled again for the next drain.
-  signalEvent(drainEvent_);
+  awaitZero(activeIO_, drainEvent_, timeout, interruptible, status);
 }
 
 // ---- Pending requests ----------------------------------------------------------
@@ -445,10 +495,7 @@ tSession* tDeviceCore::openSessionCounted(tEventDescriptor const& context,
 
 void tDeviceCore::finishCloseSession(tEventDescriptor const& context, tSession* session) {
   tStatus local;
-  do {
-    (void)waitDeviceEvent(session->event(), kWaitForever, false, local);
-  } while (session->inFlightCount() != 0 && local.isNotFatal());
-  signalEvent(session->event());
+  awaitZero(session->inFlight(), session->event(), kWaitForever, false, local);
   openSessions_.decrement();
   destroySession(context, session);
 }

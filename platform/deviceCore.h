@@ -12,6 +12,7 @@
 #include "platform/deviceProperty.h"
 #include "platform/dmaConfiguration.h"
 #include "platform/eventDescriptor.h"
+#include "platform/ioCount.h"
 #include "platform/status.h"
 #include "platform/synchronization.h"
 #include "platform/types.h"
@@ -174,7 +175,7 @@ class tDeviceCore {
   i32 previousPnPState() const { return __atomic_load_n(&previousPnPState_, __ATOMIC_SEQ_CST); }
   i32 ioGateState() const { return __atomic_load_n(&ioGateState_, __ATOMIC_SEQ_CST); }
   u32 openSessionCount() const { return openSessions_.getValue(); }
-  u32 activeIOCount() const { return activeIO_.getValue(); }
+  u32 activeIOCount() const { return activeIO_.getValue() & kIOCountMask; }
   qvatomicop::Integer<unsigned int> const& activeIOCounter() const { return activeIO_; }
   tDMAConfiguration& dmaConfiguration() { return dmaConfiguration_; }
   tDMAConfiguration const& dmaConfiguration() const { return dmaConfiguration_; }
@@ -191,8 +192,15 @@ class tDeviceCore {
  private:
   void setPnPState(i32 state);
   // One pass of the gate: admits the request when the gate passes and still
-  // passes after the count went up. Otherwise the state it saw.
+  // passes after the count went up. Otherwise the state it finds.
   bool tryPass(tSession* session, i32& state);
+  // One look at the gate. counted: the request was counted before it saw
+  // the gate stop passing, and its count must be taken back.
+  enum class tPass { admitted, notPassing, counted };
+  tPass pass(tSession* session);
+  // acquireIOGate once the first look did not admit: takes back the count
+  // when asked, then passes, waiting while the gate holds.
+  [[gnu::noinline]] bool waitAtGate(tSession* session, tStatus& status, u32 timeout, bool counted);
   void cancelOne(tPendingRequest& request);
 
   tDeferredSpinLock asyncIOLock_;

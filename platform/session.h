@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/atomicInteger.h"
+#include "platform/ioCount.h"
 #include "platform/status.h"
 #include "platform/synchronization.h"
 #include "platform/types.h"
@@ -27,9 +28,10 @@ class tSession {
   tDeviceInterface* deviceInterface() const { return interface_; }
   tDeviceCore* device() const;
 
-  // Requests of this session inside the device's IO gate.
+  // Requests of this session inside the device's IO gate, and the close
+  // waiting for them.
   qvatomicop::Integer<unsigned int>& inFlight() { return inFlight_; }
-  u32 inFlightCount() const { return inFlight_.getValue(); }
+  u32 inFlightCount() const { return inFlight_.getValue() & kIOCountMask; }
   // Signalled when the in-flight count drops to 0.
   tWaitableRecord& event() { return event_; }
 

@@ -63,10 +63,12 @@ tMutex::~tMutex() {
 
 void tMutex::acquire() {
   // Only the owning thread can find its own handle in owner_, so reading it
-  // before holding the kernel mutex decides re-entry correctly.
-  if (owner() != nQVZOR100_getThreadHandle()) {
+  // before holding the kernel mutex decides re-entry correctly. A thread's
+  // handle does not change while it waits for the mutex: one read serves.
+  u64 const self = nQVZOR100_getThreadHandle();
+  if (owner() != self) {
     nQVZOR150_acquireMutex(handle_);
-    __atomic_store_n(&owner_, nQVZOR100_getThreadHandle(), __ATOMIC_RELAXED);
+    __atomic_store_n(&owner_, self, __ATOMIC_RELAXED);
   }
   ++depth_;
 }

@@ -207,6 +207,7 @@ tTrace& tTrace::writeWide(u32 const* text) {
 // ---- Numbers -----------------------------------------------------------------
 
 tTrace& tTrace::writeUnsigned(u64 value, u32 base) {
+  if (!accepting()) return *this;
   char text[kNumberTextSize];
   numberText(text, value, base);
   return write(text);
@@ -217,6 +218,7 @@ tTrace& tTrace::writeUnsigned(u16 value, u32 base) { return writeUnsigned(u64{va
 tTrace& tTrace::writeHex(u64 value) { return writeUnsigned(value, 16); }
 
 tTrace& tTrace::writeSigned(i64 value, u32 base) {
+  if (!accepting()) return *this;
   if (value >= 0) return writeUnsigned(static_cast<u64>(value), base);
   // Negated as unsigned: the most negative value has no positive twin.
   write("-");
@@ -229,6 +231,7 @@ tTrace& tTrace::writeSigned(i16 value, u32 base) { return writeSigned(i64{value}
 // ---- Formatted text, status, objects ---------------------------------------
 
 tTrace& tTrace::printf(char const* format, ...) {
+  if (!accepting()) return *this;
   char text[kMaxTraceLine] = {};
   va_list arguments;
   va_start(arguments, format);
@@ -240,6 +243,7 @@ tTrace& tTrace::printf(char const* format, ...) {
 }
 
 tTrace& tTrace::writeStatus(tStatus const& status) {
+  if (!accepting()) return *this;
   char text[kMaxTraceLine] = {};
   formatStatus(status, text, sizeof text);
   text[kMaxTraceLine - 1] = '\0';
@@ -247,7 +251,7 @@ tTrace& tTrace::writeStatus(tStatus const& status) {
 }
 
 tTrace& tTrace::writeObject(iTraceable const& object) {
-  object.traceTo(*this);
+  if (accepting()) object.traceTo(*this);
   return *this;
 }
 
@@ -283,7 +287,7 @@ i32 formatStatus(tStatus const& status, char* buffer, u64 size) {
 // ---- Hex dump ----------------------------------------------------------------
 
 tTrace& tTrace::hexDump(void const* data, u64 size, u64 unit) {
-  if (data == nullptr || size == 0) return *this;
+  if (data == nullptr || size == 0 || !accepting()) return *this;
   u8 const* const bytes = static_cast<u8 const*>(data);
   // A unit of 0 would leave no units in a row; it is read as single bytes.
   u64 width = unit == 0 ? 1 : unit;
@@ -341,6 +345,9 @@ tTrace& tTrace::hexDump(void const* data, u64 size, u64 unit) {
 
 tTrace& tTrace::traceLinePrefix(char const* component, u32 version, u64 line, char const* file,
                                 u64 level, i32 kind) {
+  // A line that will not be printed is neither formatted nor locked; nor
+  // does its scope count towards the indentation of printed lines.
+  if (!accepting()) return *this;
   u64 counter = 0;
   u64 const pad = columnWidth_ == 0 ? 0 : columnWidth_ - 1;
   u64 const cap = fixedWidth() ? pad : ~u64{0};
@@ -392,7 +399,7 @@ tTrace& tTrace::traceLinePrefix(char const* component, u32 version, u64 line, ch
 
 tTrace& tTrace::endLine() {
   write("\n");
-  lineSuppressed_ = 0;
+  clearLineSuppressed();
   releaseLineLock();
   return *this;
 }
@@ -406,7 +413,7 @@ iTraceDestination* tTrace::setDestination(iTraceDestination* destination) {
   bool const lineWasHeld = loadRelaxed(&lineLockOwner_) == nQVZOR100_getThreadHandle();
   takeLineLock();
   write("Switching trace destination to ").write(destination->getName()).write("\n");
-  lineSuppressed_ = 0;
+  clearLineSuppressed();
   if (destination != previous && destination->activate()) {
     destination_ = destination;
     if (previous != nullptr) previous->deactivate();

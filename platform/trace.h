@@ -141,6 +141,9 @@ class tTrace {
   // Rows of 16 bytes in units of 1, 2 or 4 bytes (others byte by byte).
   tTrace& hexDump(void const* data, u64 size, u64 unit);
 
+  // While the trace is disabled or the line suppressed, nothing is formatted,
+  // locked or counted: the prefix takes no mutex and a scope leaves the depth
+  // as it is.
   tTrace& traceLinePrefix(char const* component, u32 version, u64 line, char const* file, u64 level,
                           i32 kind);
   tTrace& endLine();
@@ -166,7 +169,11 @@ class tTrace {
     kOptionCount
   };
 
-  bool accepting() const { return enabled() && lineSuppressed_ == 0; }
+  // Read before a line takes its lock, while another line may end.
+  bool accepting() const {
+    return enabled() && __atomic_load_n(&lineSuppressed_, __ATOMIC_RELAXED) == 0;
+  }
+  void clearLineSuppressed() { __atomic_store_n(&lineSuppressed_, u8{0}, __ATOMIC_RELAXED); }
   void append(char c, bool& newlineSeen);
   void finishWrite(bool newlineSeen);
   void emit();

@@ -37,6 +37,38 @@ State& state() {
   return *s;
 }
 
+// The calling thread's call memory, innermost last.
+struct CallRanges {
+  static constexpr unsigned kDepth = 8;
+  uintptr_t start[kDepth];
+  uint64_t size[kDepth];
+  unsigned count = 0;
+};
+thread_local CallRanges tCallRanges;
+
+bool inside(uintptr_t start, uint64_t size, uintptr_t rangeStart, uint64_t rangeSize) {
+  uint64_t const offset = start - rangeStart;
+  return start >= rangeStart && offset <= rangeSize && size <= rangeSize - offset;
+}
+
+bool touches(uintptr_t start, uint64_t size, uintptr_t rangeStart, uint64_t rangeSize) {
+  return start < rangeStart ? rangeStart - start < size : start - rangeStart < rangeSize;
+}
+
+bool insideCallMemory(uintptr_t start, uint64_t size) {
+  CallRanges const& call = tCallRanges;
+  for (unsigned i = 0; i < call.count; ++i)
+    if (inside(start, size, call.start[i], call.size[i])) return true;
+  return false;
+}
+
+bool touchesCallMemory(uintptr_t start, uint64_t size) {
+  CallRanges const& call = tCallRanges;
+  for (unsigned i = 0; i < call.count; ++i)
+    if (size != 0 && touches(start, size, call.start[i], call.size[i])) return true;
+  return false;
+}
+
 [[noreturn]] void die(char const* what, uint64_t value) {
   std::fprintf(stderr, "layer: %s (0x%llx)\n", what, static_cast<unsigned long long>(value));
   std::abort();
@@ -70,7 +102,8 @@ int32_t copy(UserCopy::Direction direction, void* destination, void const* sourc
   State& s = state();
   std::lock_guard lock(s.mutex);
   if (result == 0 && count != 0 &&
-      (!insideOneRange(s, user, count) || kernel == 0 || touchesAnyRange(s, kernel, count)))
+      (!(insideCallMemory(user, count) || insideOneRange(s, user, count)) || kernel == 0 ||
+       touchesCallMemory(kernel, count) || touchesAnyRange(s, kernel, count)))
     result = kBadUserAddress;
   if (result == 0 && count != 0) std::memcpy(destination, source, count);
   s.copies.push_back(UserCopy{direction, user, kernel, count, result});
@@ -112,6 +145,19 @@ void removeUserRange(void const* start) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   if (s.ranges.erase(address) == 0) die("no user range starts at this address", address);
+}
+
+CallMemory::CallMemory(void const* start, uint64_t size) : added_(start != nullptr && size != 0) {
+  if (!added_) return;
+  CallRanges& call = tCallRanges;
+  if (call.count == CallRanges::kDepth) die("call memory nested too deep", call.count);
+  call.start[call.count] = reinterpret_cast<uintptr_t>(start);
+  call.size[call.count] = size;
+  ++call.count;
+}
+
+CallMemory::~CallMemory() {
+  if (added_) --tCallRanges.count;
 }
 
 bool isUserRange(void const* start, uint64_t size) {

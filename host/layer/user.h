@@ -10,9 +10,10 @@
 namespace sim {
 
 // ---- User ranges --------------------------------------------------------
-// Only memory registered here is user memory: a copy whose user side is not
-// wholly inside one range, or whose kernel side touches one, fails with
-// -51009 and copies nothing. Ranges may not overlap.
+// Only memory registered here (or a thread's call memory, below) is user
+// memory: a copy whose user side is not wholly inside one range, or whose
+// kernel side touches one, fails with -51009 and copies nothing. Ranges may
+// not overlap.
 void addUserRange(void const* start, uint64_t size);
 void removeUserRange(void const* start);  // dies when no range starts there
 bool isUserRange(void const* start, uint64_t size);
@@ -27,6 +28,23 @@ class UserRange {
 
  private:
   void const* start_;
+};
+
+// The memory of the call the calling thread is making, as a kernel sees the
+// caller's own address space during its system call: while the scope lasts,
+// this thread's copies take the range as user memory (like a registered
+// range) and other threads' copies do not see it. No lock and no
+// allocation; scopes nest up to eight deep. A null start or a size of 0
+// adds nothing.
+class CallMemory {
+ public:
+  CallMemory(void const* start, uint64_t size);
+  ~CallMemory();
+  CallMemory(CallMemory const&) = delete;
+  CallMemory& operator=(CallMemory const&) = delete;
+
+ private:
+  bool added_;
 };
 
 // ---- Copies ---------------------------------------------------------------

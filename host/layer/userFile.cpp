@@ -36,23 +36,6 @@ nQVZOR200_tDriverRecord& driver() {
   return *record;
 }
 
-// Makes a caller's buffer user memory for one call, unless it already is.
-class CallRange {
- public:
-  CallRange(void const* start, uint64_t size)
-      : start_(start != nullptr && size != 0 && !isUserRange(start, size) ? start : nullptr) {
-    if (start_ != nullptr) addUserRange(start_, size);
-  }
-  ~CallRange() {
-    if (start_ != nullptr) removeUserRange(start_);
-  }
-  CallRange(CallRange const&) = delete;
-  CallRange& operator=(CallRange const&) = delete;
-
- private:
-  void const* start_;  // null when the caller's range was already user memory
-};
-
 }  // namespace
 
 UserFile::~UserFile() { close(); }
@@ -86,9 +69,9 @@ int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, vo
                        inputSize, outputSize, 0, 0};
   int32_t result;
   {
-    CallRange inputRange(input, inputSize);
-    CallRange outputRange(output, outputSize);
-    CallRange headerRange(&header, sizeof header);
+    CallMemory inputMemory(input, inputSize);
+    CallMemory outputMemory(output, outputSize);
+    CallMemory headerMemory(&header, sizeof header);
     result = driver().ioctl(context_, code, reinterpret_cast<uintptr_t>(&header));
   }
   if (bytesReturned != nullptr) *bytesReturned = header.bytesReturned;
@@ -98,7 +81,7 @@ int32_t UserFile::ioctl(uint32_t code, void const* input, uint32_t inputSize, vo
 int32_t UserFile::transfer(bool second, void* buffer, uint64_t size, uint64_t* transferred) {
   if (!open_) return kNotOpen;
   uint64_t count = 0;
-  CallRange range(buffer, size);
+  CallMemory memory(buffer, size);
   auto const callback = second ? driver().transferB : driver().transferA;
   int32_t const result = callback(context_, reinterpret_cast<uintptr_t>(buffer), size, 0, &count);
   if (transferred != nullptr) *transferred = count;

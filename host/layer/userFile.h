@@ -19,20 +19,20 @@ class UserFile {
   // Opens the live interface registered under this name: the open
   // callback's result, or -51256 when no driver publishes such an interface
   // on a device of the bus. The open file holds the device: an unplug
-  // meanwhile removes it, and destroys it only at the last close. Every
-  // module publishes the same name: kernelParent (PciDevice::kernelParent)
-  // picks the device, 0 takes the first that has it.
+  // meanwhile removes it, and destroys it only at the last close.
+  // With a kernel parent (sim::PciDevice::kernelParent), only that device's
+  // interface is opened.
   int32_t open(std::string const& interfaceName, uint64_t kernelParent = 0);
   bool isOpen() const { return open_; }
 
-  // The ioctl callback's result. The buffers and the header are the caller's
-  // user memory for the call (already registered ranges are used as they
-  // are); bytesReturned receives what the driver stored in the header.
+  // The ioctl callback's result. The buffers and the header are the calling
+  // thread's call memory (sim::CallMemory); bytesReturned receives what the
+  // driver stored in the header.
   int32_t ioctl(uint32_t code, void const* input, uint32_t inputSize, void* output,
                 uint32_t outputSize, uint32_t* bytesReturned = nullptr);
 
-  // The two transfer callbacks over the caller's buffer (user memory for the
-  // call); transferred receives the count the driver reported.
+  // The two transfer callbacks over the caller's buffer (call memory);
+  // transferred receives the count the driver reported.
   int32_t transferA(void* buffer, uint64_t size, uint64_t* transferred = nullptr);
   int32_t transferB(void* buffer, uint64_t size, uint64_t* transferred = nullptr);
 

@@ -157,12 +157,8 @@ inline constexpr Field kReadModeRegisterFields[] = {
     bit(22, 0x1A),        bit(23, 0x3A), bits(24, 30, 0x06, 1), bit(31, 0x3E)};
 inline constexpr RegisterClass kReadModeRegister{.access = kReadWrite,
                                                  .fields = kReadModeRegisterFields};
-inline constexpr Field kWriteModeRegisterFields[] = {
-    bits(0, 4, 0x00, 1),  bit(5, 0x28),  bit(6, 0x18),          bit(7, 0x38),
-    bits(8, 13, 0x04, 1), bit(14, 0x1C), bit(15, 0x3C),         bits(16, 21, 0x02, 1),
-    bit(22, 0x1A),        bit(23, 0x3A), bits(24, 30, 0x06, 1), bit(31, 0x3E)};
 inline constexpr RegisterClass kWriteModeRegister{.access = kReadWrite,
-                                                  .fields = kWriteModeRegisterFields};
+                                                  .fields = kReadModeRegisterFields};
 inline constexpr Field kPrefixRegisterFields[] = {bits(0, 7, 0x00, 1), bits(16, 23, 0x02, 1)};
 inline constexpr RegisterClass kPrefixRegister{.access = kReadWrite,
                                                .fields = kPrefixRegisterFields};

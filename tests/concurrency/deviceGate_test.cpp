@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -127,37 +128,72 @@ TEST_F(DeviceGate, CloseWaitsForTheLastRequestBeforeDestroyingTheSession) {
   EXPECT_EQ(device.activeIOCount(), 0u);
 }
 
-// The last release drops the count and signals under the session event's
-// lock; close, which destroys the session once the count is 0, takes that
-// lock first, so it cannot free the session while the release still uses it.
+// With close waiting, the last release drops the count and signals under
+// the session event's lock; close, once it saw the count at 0, takes that
+// lock before it destroys the session. A release held at its unlock, its
+// count already 0, keeps close from destroying the session.
 TEST_F(DeviceGate, ALastReleaseIsDoneWithTheSessionBeforeCloseDestroysIt) {
   tStatus status;
   tSession* session = device.openSessionCounted(kNoSession, &device.deviceInterface(0), status);
   ASSERT_NE(session, nullptr);
   ASSERT_TRUE(device.acquireIOGate(session, status, kWaitForever));
   journal.take();
+  std::thread close([session] { driverClose(session); });
+  ASSERT_TRUE(sim::waitUntilBlocked(1));
 
-  static thread_local bool holdThisThread = false;
-  std::atomic<bool> held{false}, go{false};
+  static thread_local bool releasing = false;
+  std::atomic<bool> held{false}, go{false}, closeAtLock{false};
   sim::setImportHook([&](char const* import) {
-    if (!holdThisThread || held || std::strcmp(import, "nQVZOR110_acquireSpinLockInterrupt") != 0)
-      return;
-    held = true;
-    while (!go) std::this_thread::yield();
+    if (releasing && !held && std::strcmp(import, "nQVZOR110_releaseSpinLockInterrupt") == 0) {
+      held = true;
+      while (!go) std::this_thread::yield();
+    } else if (!releasing && held &&
+               std::strcmp(import, "nQVZOR110_acquireSpinLockInterrupt") == 0) {
+      closeAtLock = true;
+    }
   });
   std::thread release([&] {
-    holdThisThread = true;
+    releasing = true;
     device.releaseIOGate(session);
   });
-  while (!held) std::this_thread::yield();
-
-  std::thread close([session] { driverClose(session); });
-  EXPECT_TRUE(sim::waitUntilBlocked(1, 2000)) << "close went on while the release was under way";
+  auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!(held && closeAtLock) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  EXPECT_TRUE(held && closeAtLock) << "the release took no lock, or close was not woken";
+  EXPECT_EQ(journal.take(), Calls{}) << "close went on while the release held the lock";
   go = true;
   release.join();
   close.join();
   sim::setImportHook(nullptr);
   EXPECT_EQ(journal.take(), Calls{"destroySession"});
+}
+
+// Last releases race a close that destroys the session and a drain that
+// would let the device go: whichever comes first, nothing is used after
+// it is freed (the sanitizers watch) and nothing waits for ever.
+TEST_F(DeviceGate, LastReleasesRacingCloseAndDrainNeverOutliveWhatTheyRelease) {
+  for (int requests : {1, 2, 3}) {
+    SCOPED_TRACE(requests);
+    for (int round = 0; round < 200; ++round) {
+      tStatus status;
+      tSession* session = device.openSessionCounted(kNoSession, &device.deviceInterface(0), status);
+      ASSERT_NE(session, nullptr);
+      for (int i = 0; i < requests; ++i)
+        ASSERT_TRUE(device.acquireIOGate(session, status, kWaitForever));
+      std::vector<std::thread> threads;
+      for (int i = 0; i < requests; ++i)
+        threads.emplace_back([this, session] { device.releaseIOGate(session); });
+      threads.emplace_back([session] { driverClose(session); });
+      threads.emplace_back([this] {
+        tStatus drained;
+        device.drainIO(false, drained, kWaitForever);
+        EXPECT_EQ(drained.code, 0);
+      });
+      for (std::thread& thread : threads) thread.join();
+      EXPECT_EQ(device.activeIOCount(), 0u);
+    }
+    EXPECT_EQ(device.openSessionCount(), 0u);
+  }
 }
 
 TEST_F(DeviceGate, NoRequestIsLeftInsideOnceClosedAndDrained) {

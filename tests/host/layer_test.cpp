@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/layer/control.h"
@@ -47,6 +48,48 @@ TEST_F(LayerDeathTest, CopiesStayInsideOneRangeAndStrayFreesAndMapsDie) {
   sim::destroyUserMap(map);
   EXPECT_DEATH(nQVZOR220_tUserMemMap_mapPageList(map, 1, 0, 1), "no such user map");
   EXPECT_DEATH(nQVZOR100_free(user.data()), "not a live block");
+}
+
+// Call memory is user memory to the thread whose call it is, while the
+// call lasts: a copy from any other thread, past its end, or with its kernel
+// side inside it copies nothing.
+TEST_F(Layer, CallMemoryIsUserMemoryOnlyToItsThreadWhileTheCallLasts) {
+  std::array<uint8_t, 32> user{};
+  std::array<uint8_t, 32> kernel{};
+  kernel.fill(7);
+  auto out = [&](size_t offset, uint32_t count) {
+    return nQVZOR100_replicateOutboundIOControlBuffer(user.data() + offset, kernel.data(), count);
+  };
+  auto fromOtherThread = [&] {
+    int32_t result = 0;
+    std::thread([&] { result = out(0, 4); }).join();
+    return result;
+  };
+  {
+    sim::CallMemory outer(user.data(), 16);
+    {
+      sim::CallMemory inner(user.data() + 16, 8);
+      struct Case {
+        char const* what;
+        int32_t result;
+        int32_t expected;
+      } const cases[] = {
+          {"inside the outer range", out(4, 12), 0},
+          {"inside the inner range", out(16, 8), 0},
+          {"across both", out(12, 8), -51009},
+          {"past the inner range", out(20, 5), -51009},
+          {"kernel side in call memory",
+           nQVZOR100_replicateInboundIOControlBuffer(user.data() + 20, user.data(), 4), -51009},
+          {"another thread", fromOtherThread(), -51009},
+      };
+      for (Case const& c : cases) EXPECT_EQ(c.result, c.expected) << c.what;
+    }
+    EXPECT_EQ(out(16, 4), -51009) << "the inner call ended";
+    EXPECT_EQ(out(0, 4), 0) << "the outer call goes on";
+  }
+  EXPECT_EQ(out(0, 4), -51009);
+  EXPECT_EQ(user[4], 7);
+  EXPECT_EQ(user[24], 0);
 }
 
 TEST_F(LayerDeathTest, UnregisteringWhatIsNotRegisteredDies) {

@@ -26,7 +26,7 @@ inline Probe chipProbe(sim::RegisterBlock& block, u32 first = 0, u32 end = 0xFFF
           }};
 }
 
-// Lines in the order get, set, read, write, flush, refresh, format.
+// A sheet whose version is also its oldest compatible one.
 inline Sheet sheetOf(char const* name, u64 block, u32 span, char const* version, char const* file,
                      std::array<u32, 7> const& lines, Counts counts,
                      std::vector<Register> registers) {
@@ -35,12 +35,9 @@ inline Sheet sheetOf(char const* name, u64 block, u32 span, char const* version,
   s.block = block;
   s.span = span;
   s.version = s.oldest = version;
-  Site* const sites[] = {&s.get, &s.set, &s.read, &s.write, &s.flush, &s.refresh, &s.format};
-  for (size_t i = 0; i < lines.size(); ++i) *sites[i] = {file, lines[i]};
-  s.file = file;
   s.counts = counts;
   s.registers = [registers] { return registers; };
-  return s;
+  return withSites(s, file, lines);
 }
 
 // A register of one view; windowLine is the -52006 line of its refresh (read

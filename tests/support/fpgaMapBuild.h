@@ -31,4 +31,22 @@ std::function<BuiltMap(u64, u32, u32, u32)> buildFpgaMap(u32 blockSize) {
   };
 }
 
+// The sheet of an FPGA map: its block, model and sites, the version every
+// FPGA map carries.
+template <class FpgaMap>
+Sheet fpgaSheet(char const* name, u64 block, u32 size, sim::FpgaBlock& (sim::Rm7Fpga::*model)(),
+                char const* file, std::array<u32, 7> const& lines, Counts counts,
+                std::function<std::vector<Register>()> registers) {
+  return withSites({.name = name,
+                    .block = block,
+                    .span = size,
+                    .build = buildFpgaMap<FpgaMap>(size),
+                    .probe = [model](sim::Rm7Module& m) { return fpgaProbe((m.fpga().*model)()); },
+                    .version = "22.8.0f141",
+                    .oldest = "22.8.0f141",
+                    .counts = counts,
+                    .registers = std::move(registers)},
+                   file, lines);
+}
+
 }  // namespace conformance

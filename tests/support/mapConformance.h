@@ -36,6 +36,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -124,13 +125,22 @@ struct Sheet {
   std::function<Probe(sim::Rm7Module&)> probe;
   char const* version;
   char const* oldest;
-  Site get, set, read, write, flush, refresh, format;
-  char const* file;
+  Site get = {}, set = {}, read = {}, write = {}, flush = {}, refresh = {}, format = {};
+  char const* file = nullptr;
   Counts counts;
   std::function<std::vector<Register>()> registers;
   bool window = true;
   std::function<bool(u32 fieldId)> boolean = {};
 };
+
+// The sheet with every refusal and per-record site in one file, the lines
+// in slot order: get, set, read, write, flush, refresh, format.
+inline Sheet withSites(Sheet s, char const* file, std::array<u32, 7> const& lines) {
+  Site* const sites[] = {&s.get, &s.set, &s.read, &s.write, &s.flush, &s.refresh, &s.format};
+  for (size_t i = 0; i < lines.size(); ++i) *sites[i] = {file, lines[i]};
+  s.file = file;
+  return s;
+}
 
 inline std::string sheetName(::testing::TestParamInfo<Sheet const*> const& info) {
   return info.param->name;

@@ -140,6 +140,44 @@ TEST_F(DeviceCore, NothingWaitsAtAHeldGateForATryOrAZeroTimeoutNorForAnEmptyDrai
   }
 }
 
+// Entering and leaving a passing gate is the request path's fixed cost: no
+// lock and no other layer call, with or without a session, whether the
+// request leaves first, last, or with others still inside. A drain that gave
+// up (a test-only wait) while a request was inside must not keep the next
+// drain from seeing the count reach 0 after a release nobody waited for.
+TEST_F(DeviceCore, TheGateTakesNoLockAndADrainAfterAFailedOneStillEnds) {
+  ASSERT_TRUE(transition(kPnPStateReady));
+  tSession* const session = openSession();
+  ASSERT_NE(session, nullptr);
+  for (tSession* owner : {static_cast<tSession*>(nullptr), session}) {
+    for (int inside : {0, 1, 3}) {
+      SCOPED_TRACE(testing::Message() << (owner ? "session, " : "no session, ") << inside);
+      tStatus status;
+      for (int i = 0; i < inside; ++i) ASSERT_TRUE(device.acquireIOGate(owner, status, 0));
+      sim::enableCallLog(true);
+      ASSERT_TRUE(device.acquireIOGate(owner, status, kWaitForever));
+      device.releaseIOGate(owner);
+      for (int i = 0; i < inside; ++i) device.releaseIOGate(owner);
+      EXPECT_EQ(sim::callLog(), std::vector<std::string>{});
+      sim::enableCallLog(false);
+      EXPECT_EQ(device.activeIOCount(), 0u);
+      EXPECT_EQ(session->inFlightCount(), 0u);
+    }
+  }
+
+  tStatus status;
+  ASSERT_TRUE(device.acquireIOGate(session, status, kWaitForever));
+  tStatus tested;
+  device.drainIO(false, tested, 0);
+  EXPECT_EQ(tested.code, kStatusTimeout);
+  device.releaseIOGate(session);
+  tStatus drained;
+  device.drainIO(false, drained, kWaitForever);
+  EXPECT_EQ(drained.code, 0);
+  device.finishCloseSession(tEventDescriptor{session}, session);
+  EXPECT_EQ(device.openSessionCount(), 0u);
+}
+
 // ---- Pending requests ---------------------------------------------------------------
 
 class TestRequest : public tPendingRequest {

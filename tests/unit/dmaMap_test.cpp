@@ -31,10 +31,7 @@ TEST_F(DmaMapTest, BuffersFollowTheDeviceTypeItsNodeAndTheAlignment) {
       {"not configured", 0, kNoNode, kPage, 0, 8, nullptr, -52002, "tDMAConfiguration", 69, 0, 0},
       {"64-bit, no node", 2, kNoNode, 5000, 4, 8, nullptr, 0, nullptr, 0, 2 * kPage, 4},
       {"32-bit, node 1, alignment 0", 1, 1, kPage, 4, 0, nullptr, 0, nullptr, 0, kPage, 6},
-      {"odd alignment, node", 2, 0, kPage, 0, 3, nullptr, -52005, "memory", 797, 0, 0},
       {"odd alignment", 2, kNoNode, kPage, 0, 3000, nullptr, -52005, "memory", 633, 0, 0},
-      {"node refuses", 2, 0, kPage, 0, 8, "nQVZOR1_tPageList_createFromAllocationNUMA", -52000,
-       "memory", 876, 0, 0},
       {"layer refuses", 2, kNoNode, kPage, 0, 8, "nQVZOR220_tPageList_createFromAllocation", -52000,
        "memory", 767, 0, 0},
   };
@@ -70,11 +67,9 @@ TEST_F(DmaMapTest, StandardMapSegmentsAreThePagesRunsAsTheDeviceReachesThem) {
     char const* name;
     uint64_t runPages, offset, size, segments;
   };
-  Case const cases[] = {{"one run", 0, 100, 10000, 1},
-                        {"runs of two pages", 2, 100, 10000, 2},
+  Case const cases[] = {{"runs of two pages", 2, 100, 10000, 2},
                         {"page by page", 1, 100, 10000, 3},
-                        {"inside one page", 1, 5000, 100, 1},
-                        {"every page whole", 1, 0, 4 * kPage, 4}};
+                        {"inside one page", 1, 5000, 100, 1}};
   for (Case const& c : cases) {
     SCOPED_TRACE(c.name);
     sim::setPagePlacement({.runPages = c.runPages});
@@ -117,13 +112,12 @@ TEST_F(DmaMapTest, DirectMapBouncesWhatADeviceOf32BitsCannotReach) {
     tDMADirection direction;
     uint64_t offset, size, records, completed;
   };
-  sim::PagePlacement const low{.runPages = 1}, high{.runPages = 1, .high = true},
+  sim::PagePlacement const high{.runPages = 1, .high = true},
       alternating{.runPages = 1, .high = true, .alternate = true},
       across{.nextLow = sim::k4GiB - kPage};
   tDMADirection const out = kDMAHostToDevice, in = kDMADeviceToHost;
   Case const cases[] = {
       {"64-bit device, high pages", high, 2, true, out, 100, 10000, 0, 0},
-      {"32-bit device, low pages", low, 1, true, out, 100, 10000, 0, 0},
       {"no memory above 4 GiB", high, 1, false, out, 100, 10000, 0, 0},
       {"high pages join", high, 1, true, out, 100, 10000, 1, 0},
       {"alternating runs", alternating, 1, true, out, 100, 14000, 2, 0},
@@ -188,19 +182,14 @@ TEST_F(DmaMapTest, EveryRefusalOfTheLayerIsReportedAndLeavesNothingBehind) {
       {"map: no object", kStandard, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap",
        40},
       {"map: no device", kUndescribed, nullptr, 0, -52000, "tStandardDMAMap", 40},
-      {"map: refused", kStandard, "nQVZOR220_tSGL_map", 1, -52005, "tStandardDMAMap", 79},
       {"map: beyond the list", kStandard, nullptr, 0, -52005, "tStandardDMAMap", 79, 3 * kPage},
       {"direct: no segment array", kDirect, "nQVZOR100_malloc", 1, -52000, "memory", 520},
       {"direct: no bounce records", kDirect, "nQVZOR100_malloc", 2, -52000, "memory", 520},
       {"direct: beyond the list", kDirect, nullptr, 0, -52017, "tDirectDMAMap", 212, 2 * kPage},
       {"direct: bounce buffer unmapped", kDirect, "nQVZOR220_tPageList_mapToKernel", 1, -52000,
        "memory", 1079},
-      {"links: no memory object", kLinks, "nQVZOR100_malloc", 1, -52000, "memory", 520},
       {"links: no link record", kLinks, "nQVZOR100_malloc", 2, -52000, "memory", 520},
-      {"links: unmapped", kLinks, "nQVZOR220_tPageList_mapToKernel", 1, -52000, "memory", 1079},
-      {"links: no object", kLinks, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap", 40},
       {"links: memory shorter than a link", kShortLinks, nullptr, 0, -52017, "tVexusSGL", 610},
-      {"ring: unmapped", kRing, "nQVZOR220_tPageList_mapToKernel", 1, -52000, "memory", 1079},
       {"ring: no object", kRing, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap", 40},
       {"ring: fewer than no extra words", kRing, nullptr, 0, -52005, "tVexusInterruptManagerISP",
        52},

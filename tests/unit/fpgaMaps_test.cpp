@@ -18,11 +18,6 @@ constexpr Access R = kRead;
 constexpr Access W = kWritten;
 constexpr Access RW = kReadWritten;
 
-Probe base(sim::Rm7Module& m) { return fpgaProbe(m.fpga().base()); }
-Probe thread(sim::Rm7Module& m) { return fpgaProbe(m.fpga().thread()); }
-Probe slot(sim::Rm7Module& m) { return fpgaProbe(m.fpga().slot()); }
-Probe sourceStreams(sim::Rm7Module& m) { return fpgaProbe(m.fpga().sourceStreams()); }
-
 constexpr char kBaseFile[] = "armgen/RM7BaseRegMap";
 // offset, access, key, refresh / flush / format line, fields [, alias, its line and fields,
 // strobe bits]
@@ -65,116 +60,63 @@ std::vector<Register> baseRegisters() {
   return r;
 }
 
-Sheet const kBase = {"RM7BaseRegMap",
-                     sim::Rm7Fpga::kBaseBlock,
-                     sim::Rm7Fpga::kBaseSize,
-                     buildFpgaMap<qvrm7_driver::tRM7BaseRegMap>(sim::Rm7Fpga::kBaseSize),
-                     base,
-                     "22.8.0f141",
-                     "22.8.0f141",
-                     {kBaseFile, 7770},
-                     {kBaseFile, 8176},
-                     {kBaseFile, 8650},
-                     {kBaseFile, 9057},
-                     {kBaseFile, 9156},
-                     {kBaseFile, 9272},
-                     {kBaseFile, 9906},
-                     kBaseFile,
-                     // 196 IDs; 132 written, 155 read; 28 written and 34 read registers,
-                     // each also named by the two read-view aliases; 42 whole IDs.
-                     {196, 132, 155, 132, 28 + 2, 34 + 2, 42},
-                     baseRegisters};
+// 196 IDs; 132 written, 155 read; 28 written and 34 read registers, each
+// also named by the two read-view aliases; 42 whole IDs.
+Sheet const kBase = fpgaSheet<qvrm7_driver::tRM7BaseRegMap>(
+    "RM7BaseRegMap", sim::Rm7Fpga::kBaseBlock, sim::Rm7Fpga::kBaseSize, &sim::Rm7Fpga::base,
+    kBaseFile, {7770, 8176, 8650, 9057, 9156, 9272, 9906}, {196, 132, 155, 132, 28 + 2, 34 + 2, 42},
+    baseRegisters);
 
 constexpr char kThreadFile[] = "armgen/RM7ThreadRegisterMap";
-Sheet const kThread = {"RM7ThreadRegisterMap",
-                       sim::Rm7Fpga::kThreadBlock,
-                       sim::Rm7Fpga::kThreadSize,
-                       buildFpgaMap<qvrm7_driver::tRM7ThreadRegisterMap>(sim::Rm7Fpga::kThreadSize),
-                       thread,
-                       "22.8.0f141",
-                       "22.8.0f141",
-                       {kThreadFile, 2015},
-                       {kThreadFile, 2087},
-                       {kThreadFile, 2176},
-                       {kThreadFile, 2249},
-                       {kThreadFile, 2275},
-                       {kThreadFile, 2312},
-                       {kThreadFile, 2443},
-                       kThreadFile,
-                       {9 + 22, 5 + 15, 9 + 22 - 5, 5 + 15, 5, 9, 9},
-                       [] {
-                         return std::vector<Register>{{0x00, RW, 0x80000000, 643, 619, 2327, 10,
-                                                       0xC0000000, 2354, 5, 0x030B0000},
-                                                      {0x04, R, 0xC0000004, 998, 0, 2371, 1},
-                                                      {0x08, R, 0xC0000008, 1094, 0, 2380, 1},
-                                                      {0x20, RW, 0x80000020, 1227, 1203, 2389, 1},
-                                                      {0x24, RW, 0x80000024, 1375, 1351, 2398, 1},
-                                                      {0x28, RW, 0x80000028, 1523, 1499, 2407, 3},
-                                                      {0x10, R, 0xC0000010, 1696, 0, 2420, 2},
-                                                      {0x14, R, 0xC0000014, 1808, 0, 2431, 3}};
-                       }};
+Sheet const kThread = fpgaSheet<qvrm7_driver::tRM7ThreadRegisterMap>(
+    "RM7ThreadRegisterMap", sim::Rm7Fpga::kThreadBlock, sim::Rm7Fpga::kThreadSize,
+    &sim::Rm7Fpga::thread, kThreadFile, {2015, 2087, 2176, 2249, 2275, 2312, 2443},
+    {9 + 22, 5 + 15, 9 + 22 - 5, 5 + 15, 5, 9, 9}, [] {
+      return std::vector<Register>{
+          {0x00, RW, 0x80000000, 643, 619, 2327, 10, 0xC0000000, 2354, 5, 0x030B0000},
+          {0x04, R, 0xC0000004, 998, 0, 2371, 1},
+          {0x08, R, 0xC0000008, 1094, 0, 2380, 1},
+          {0x20, RW, 0x80000020, 1227, 1203, 2389, 1},
+          {0x24, RW, 0x80000024, 1375, 1351, 2398, 1},
+          {0x28, RW, 0x80000028, 1523, 1499, 2407, 3},
+          {0x10, R, 0xC0000010, 1696, 0, 2420, 2},
+          {0x14, R, 0xC0000014, 1808, 0, 2431, 3}};
+    });
 
 constexpr char kSlotFile[] = "armgen/RM7SlotRegisterMap";
-Sheet const kSlot = {"RM7SlotRegisterMap",
-                     sim::Rm7Fpga::kSlotBlock,
-                     sim::Rm7Fpga::kSlotSize,
-                     buildFpgaMap<qvrm7_driver::tRM7SlotRegisterMap>(sim::Rm7Fpga::kSlotSize),
-                     slot,
-                     "22.8.0f141",
-                     "22.8.0f141",
-                     {kSlotFile, 3697},
-                     {kSlotFile, 3877},
-                     {kSlotFile, 3963},
-                     {kSlotFile, 4144},
-                     {kSlotFile, 4197},
-                     {kSlotFile, 4228},
-                     {kSlotFile, 4462},
-                     kSlotFile,
-                     // 16 whole IDs and 44 fields; the two read-only registers have two IDs
-                     // each; read takes 25 of them.
-                     {16 + 44, 60 - 4, 25, 60 - 4, 13 + 1, 6 + 1, 16},
-                     [] {
-                       return std::vector<Register>{{0x04, W, 0x80000004, 0, 911, 4243, 1},
-                                                    {0x08, W, 0x80000008, 0, 1029, 4252, 1},
-                                                    {0x0C, W, 0x8000000C, 0, 1147, 4261, 1},
-                                                    {0x1C, W, 0x8000001C, 0, 1265, 4270, 1},
-                                                    {0x20, W, 0x80000020, 0, 1383, 4279, 1},
-                                                    {0x24, W, 0x80000024, 0, 1501, 4288, 1},
-                                                    {0x28, R, 0xC0000028, 1606, 0, 4297, 1},
-                                                    {0x30, RW, 0x80000030, 1739, 1715, 4306, 1},
-                                                    {0x34, RW, 0x80000034, 1887, 1863, 4315, 1},
-                                                    {0x00, RW, 0x80000000, 2035, 2011, 4324, 17,
-                                                     0xC0000000, 4365, 10, 0x03421820},
-                                                    {0x2C, W, 0x8000002C, 0, 2606, 4392, 6},
-                                                    {0x40, W, 0x80000040, 0, 2844, 4411, 1},
-                                                    {0x44, R, 0xC0000044, 2949, 0, 4420, 1},
-                                                    {0x50, RW, 0x80000050, 3082, 3058, 4429, 4},
-                                                    {0x100, W, 0x80000100, 0, 3299, 4444, 6}};
-                     }};
+// 16 whole IDs and 44 fields; the two read-only registers have two IDs
+// each; read takes 25 of them.
+Sheet const kSlot = fpgaSheet<qvrm7_driver::tRM7SlotRegisterMap>(
+    "RM7SlotRegisterMap", sim::Rm7Fpga::kSlotBlock, sim::Rm7Fpga::kSlotSize, &sim::Rm7Fpga::slot,
+    kSlotFile, {3697, 3877, 3963, 4144, 4197, 4228, 4462},
+    {16 + 44, 60 - 4, 25, 60 - 4, 13 + 1, 6 + 1, 16}, [] {
+      return std::vector<Register>{
+          {0x04, W, 0x80000004, 0, 911, 4243, 1},
+          {0x08, W, 0x80000008, 0, 1029, 4252, 1},
+          {0x0C, W, 0x8000000C, 0, 1147, 4261, 1},
+          {0x1C, W, 0x8000001C, 0, 1265, 4270, 1},
+          {0x20, W, 0x80000020, 0, 1383, 4279, 1},
+          {0x24, W, 0x80000024, 0, 1501, 4288, 1},
+          {0x28, R, 0xC0000028, 1606, 0, 4297, 1},
+          {0x30, RW, 0x80000030, 1739, 1715, 4306, 1},
+          {0x34, RW, 0x80000034, 1887, 1863, 4315, 1},
+          {0x00, RW, 0x80000000, 2035, 2011, 4324, 17, 0xC0000000, 4365, 10, 0x03421820},
+          {0x2C, W, 0x8000002C, 0, 2606, 4392, 6},
+          {0x40, W, 0x80000040, 0, 2844, 4411, 1},
+          {0x44, R, 0xC0000044, 2949, 0, 4420, 1},
+          {0x50, RW, 0x80000050, 3082, 3058, 4429, 4},
+          {0x100, W, 0x80000100, 0, 3299, 4444, 6}};
+    });
 
 constexpr char kStreamsFile[] = "armgen/HalcyonTmr9SourceStreams";
-Sheet const kSourceStreams = {
-    "HalcyonTmr9SourceStreams",
-    sim::Rm7Fpga::kSourceStreamBlock,
-    sim::Rm7Fpga::kSourceStreamSize,
-    buildFpgaMap<qvrm7_driver::tHalcyonTmr9SourceStreams>(sim::Rm7Fpga::kSourceStreamSize),
-    sourceStreams,
-    "22.8.0f141",
-    "22.8.0f141",
-    {kStreamsFile, 772},
-    {kStreamsFile, 798},
-    {kStreamsFile, 829},
-    {kStreamsFile, 856},
-    {kStreamsFile, 875},
-    {kStreamsFile, 890},
-    {kStreamsFile, 939},
-    kStreamsFile,
-    {10, 4, 6, 4, 2, 1, 3},
-    [] {
+Sheet const kSourceStreams = fpgaSheet<qvrm7_driver::tHalcyonTmr9SourceStreams>(
+    "HalcyonTmr9SourceStreams", sim::Rm7Fpga::kSourceStreamBlock, sim::Rm7Fpga::kSourceStreamSize,
+    &sim::Rm7Fpga::sourceStreams, kStreamsFile, {772, 798, 829, 856, 875, 890, 939},
+    {10, 4, 6, 4, 2, 1, 3}, [] {
       return std::vector<Register>{{0x0, W, 0x80000000, 0, 376, 905, 1},
                                    {0x4, W, 0x80000004, 0, 494, 914, 1, 0, 0, 0, 0x01000000},
                                    {0x4, R, 0xC0000004, 599, 0, 923, 5}};
-    }};
+    });
 
 INSTANTIATE_TEST_SUITE_P(Fpga, MapConformance,
                          ::testing::Values(&kBase, &kThread, &kSlot, &kSourceStreams), sheetName);

@@ -49,6 +49,8 @@ TEST_P(MapConformance, EachOperationAcceptsItsIDsInAnyFormAndRefusesTheRestAtIts
   Misses misses;
   std::vector<u32> offsets;
   for (u32 offset = 0; offset < s.span + 8; ++offset) offsets.push_back(offset);
+  for (u32 bit = 0; bit < 24; ++bit)  // offset 0 and one bit beyond the block
+    if (1u << bit >= s.span + 8) offsets.push_back(1u << bit);
   for (u32 far : {s.span * 2, 0x7FFFFCu, 0xFFFFFCu}) offsets.push_back(far);
   for (u32 offset : offsets) {
     bool took[kOps][256];

@@ -1,5 +1,6 @@
-// The register-map core over the small maps of testRegisterMaps.h and a
-// simulated register block whose every access is logged.
+// The register-map core over the small maps of testRegisterMaps.h: the
+// conformance harness for what a sheet can say, and below it the variants
+// no sheet describes.
 #include "registers/registerMap.h"
 
 #include <gtest/gtest.h>
@@ -11,25 +12,103 @@
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
 #include "support/expectSite.h"
+#include "support/fpgaMapBuild.h"
+#include "support/mapConformance.h"
 #include "testRegisterMaps.h"
+
+namespace conformance {
+namespace {
+
+using armcore::BarPath;
+using testmaps::tPlainRegMap;
+using testmaps::tTestRegMap;
+
+// The test maps sit in a stretch of BAR 0 that no model claims: plain memory,
+// whose every access through the imports the layer's access log records.
+constexpr u64 kPlainBlock = 0x40000;
+
+Probe loggedBlock(sim::Rm7Module& module) {
+  sim::enablePciAccessLog(true);
+  auto log = [] {
+    std::vector<Hit> hits;
+    for (sim::PciAccess const& a : sim::pciAccessLog()) {
+      bool const write = a.kind == sim::PciAccess::Kind::MemoryWrite;
+      if ((write || a.kind == sim::PciAccess::Kind::MemoryRead) && a.offset >= kPlainBlock)
+        hits.push_back({write, static_cast<u32>(a.offset - kPlainBlock), a.width, a.value});
+    }
+    return hits;
+  };
+  sim::Bar& bar = module.bar0();
+  return {log, [] { return std::vector<Hit>{}; }, sim::clearPciAccessLog,
+          [&bar](u32 offset, u64 value) {
+            bar.store(kPlainBlock + offset, 4, static_cast<u32>(value));
+          }};
+}
+
+// offset, access, key, refresh / flush / format line, fields [, alias, its line and fields,
+// strobe bits, width, shadow, reset]
+std::vector<Register> testRegisters() {
+  std::vector<Register> r = {
+      {0x00, kReadWritten, 0x80000000, 100, 101, 200, 4, 0xC0000000, 201, 2, 0x80000004},
+      {0x04, kRead, 0xC0000004, 102, 0, 202, 2},
+      {0x04, kWritten, 0x80000004, 0, 103, 203, 1, 0, 0, 0, 0x01000000},
+      {0x08, kWritten, 0x80000008, 0, 104, 204, 2, 0, 0, 0, 0, 8},
+      {0x0A, kWritten, 0x8000000A, 0, 105, 205, 2, 0, 0, 0, 0, 16, true, 1},
+      {0x0C, kWritten, 0x8000000C, 0, 106, 206, 1, 0, 0, 0, 0, 32, false},
+      {0x10, kReadWritten, 0x80000010, 107, 108, 207, 1}};
+  for (u32 offset = 0x20; offset < 0x30; offset += 4)  // the array
+    r.push_back({offset, kReadWritten, 0x80000000 | offset, 109, 110, 208, 1});
+  return r;
+}
+
+Sheet const kTestSheet = withSites({.name = "TestRegMap",
+                                    .block = kPlainBlock,
+                                    .span = 0x30,
+                                    .build = buildFpgaMap<tTestRegMap>(0x30),
+                                    .probe = loggedBlock,
+                                    .version = "1.2.3f4",
+                                    .oldest = "1.0.0f1",
+                                    .counts = {27, 24, 17, 26, 11, 8, 12},
+                                    .registers = testRegisters},
+                                   testmaps::kTestFile, {10, 11, 12, 13, 14, 15, 16});
+
+// Without a window; its 64-bit record at 0x10 is one plain store, which the
+// log cannot see (its own test below checks it).
+Sheet const kPlainSheet = withSites(
+    {.name = "PlainRegMap",
+     .block = kPlainBlock,
+     .span = 0x20,
+     .build = buildFpgaMap<tPlainRegMap>(0x20),
+     .probe = loggedBlock,
+     .version = "22.8.0f108",
+     .oldest = "22.8.0f108",
+     .counts = {9, 9, 7, 9, 3, 2, 3},
+     .registers =
+         [] {
+           return std::vector<Register>{
+               {0x00, kReadWritten, 0x80000000, 0, 0, 400, 4, 0, 0, 0, 0x100, 32, true, 0x0F000203},
+               {0x10, kWritten, 0x80000010, 0, 0, 401, 1, 0, 0, 0, 0xFF, 8},
+               {0x18, kReadWritten, 0x80000018, 0, 0, 402, 1}};
+         },
+     .window = false,
+     .boolean = [](u32 field) { return (field >> 24 & 0x3F) == fieldCode(1); }},  // bit 1 alone
+    testmaps::kPlainFile, {30, 31, 32, 33, 34, 35, 36});
+
+INSTANTIATE_TEST_SUITE_P(Core, MapConformance, ::testing::Values(&kTestSheet, &kPlainSheet),
+                         sheetName);
+
+}  // namespace
+}  // namespace conformance
 
 namespace {
 
 using namespace testmaps;
 using nQVWENDS100::tLongStatus;
 using qvrm7_driver::nQVWEND000::kStatusBadArgument;
-using qvrm7_driver::nQVWEND000::kStatusBufferTooSmall;
 using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
-using qvrm7_driver::nQVWEND000::kStatusNotSupported;
 using testing_support::expectSite;
 
 constexpr u32 kAll = 0xFFFFFFFF;
-
-std::string hex(u64 value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
-  return text;
-}
 
 template <class R>
 constexpr bool hasAccessibleFlag = requires(R& r) {
@@ -68,117 +147,22 @@ class RegisterMapTest : public ::testing::Test {
   std::unique_ptr<RegisterBlock> block_;
 };
 
-// Every ID of offsets 0 to `last`, both views, whole or field, any code,
-// through each slot: how many each accepts, every refusal at its site and
-// with its value or count cleared. With an error on entry nothing at all.
-struct Accepted {
-  int get, set, read, write, flush, refresh, format;
-  bool operator==(Accepted const&) const = default;
-};
-Accepted sweep(arm::tDynamicAccessInterface& map, MapDescription const& d, u32 last,
-               int64_t entry = 0) {
-  Accepted n{};
-  auto count = [entry](tLongStatus const& s, int& accepted, StatusSite site, int64_t code) {
-    if (s.head.code == entry) return void(accepted += entry == 0);
-    EXPECT_EQ(s.head.code, entry == 0 ? code : entry);
-    EXPECT_STREQ(s.file, site.file);
-    EXPECT_EQ(s.line, site.line);
-  };
-  for (u32 offset = 0; offset <= last; ++offset)
-    for (u32 high : {0u, 0x40000000u, 0x80000000u, 0xC0000000u})
-      for (u32 code = 0; code < 64; ++code) {
-        u32 const id = high | code << 24 | offset;
-        tLongStatus s[7];
-        for (tLongStatus& each : s) each.head.code = entry;
-        u64 got = 7, read = 7;
-        u32 capacity = 32;
-        arm::FieldType types[32];
-        u64 masks[32];
-        map.get(id, got, s[0], 0);
-        map.set(id, 0, s[1], 0);
-        map.read(id, read, s[2], 0);
-        map.write(id, 0, false, s[3], 0);
-        map.flush(id, false, s[4], 0);
-        map.refresh(id, s[5], 0);
-        map.getRegisterFormat(id, capacity, types, masks, s[6]);
-        int* const counts[] = {&n.get, &n.set, &n.read, &n.write, &n.flush, &n.refresh, &n.format};
-        StatusSite const sites[] = {d.sites.get,   d.sites.set,     d.sites.read,  d.sites.write,
-                                    d.sites.flush, d.sites.refresh, d.sites.format};
-        for (int i = 0; i < 7; ++i)
-          count(s[i], *counts[i], sites[i], i == 6 ? kStatusNotSupported : kStatusBadArgument);
-        u64 const refused = entry == 0 ? 0 : 7;
-        EXPECT_TRUE(s[0].head.code == 0 || got == refused) << std::hex << id;
-        EXPECT_TRUE(s[2].head.code == 0 || read == refused) << std::hex << id;
-        EXPECT_TRUE(s[6].head.code == 0 || capacity == (entry == 0 ? 0 : 32)) << std::hex << id;
-      }
-  return n;
-}
-
-TEST_F(RegisterMapTest, EachSlotAcceptsExactlyTheIdsOfItsRegisters) {
-  // Whole IDs count once per field code (64), keys once per code and whole
-  // bit (128); the figures are counted from the tables by hand.
-  tTestRegMap windowed(accessor(), 0, 0, kAll);
-  EXPECT_EQ(sweep(windowed, kTestMap, 0x30), (Accepted{720, 654, 521, 719, 1408, 1024, 1536}));
-  tPlainRegMap plain(accessor());
-  EXPECT_EQ(sweep(plain, kPlainMap, 0x1C), (Accepted{198, 198, 133, 198, 384, 256, 384}));
-  take();
-  EXPECT_EQ(sweep(windowed, kTestMap, 0x30, -52002), (Accepted{}));
-  tStatus status;
-  status.code = -52002;
-  windowed.markDirtyRegMap();
-  windowed.flushRegMap(true, status);
-  windowed.refreshRegMap(status);
-  windowed.control().writeMode(1, status, true);
-  EXPECT_EQ(status.code, -52002);
-  EXPECT_EQ(take(), "");
-}
-
-TEST_F(RegisterMapTest, ALargeMapAcceptsEveryIdOfItsArraysAndNoOther) {
-  tLargeRegMap map(accessor(), 0, 0, kAll);
-  int got = 0, flushed = 0;
-  for (u32 offset = 0; offset < 0x2004; ++offset)
-    for (u32 high : {0u, 0x40000000u, 0x80000000u, 0xC0000000u})
-      for (u32 code = 0; code < 64; ++code) {
-        tStatus a, b;
-        u64 value;
-        map.get(high | code << 24 | offset, value, a, 0);
-        map.flush(high | code << 24 | offset, false, b, 0);
-        got += a.code == 0;
-        flushed += b.code == 0;
-      }
-  EXPECT_EQ(got, 1536 * 64 + 512 * 4 + 1024);
-  EXPECT_EQ(flushed, 1536 * 128);
-  EXPECT_EQ(&map.recordFor<0x80001FFC>(), &map.record<1>(1023));
-  EXPECT_EQ(map.record<1>(1023).address, 0x1FFCu);
-  tStatus status;
-  map.record<0>(511).writeField<9>(7, status, false);
-  EXPECT_EQ(take(), "w7fc/4:e00");
-}
-
 // A write is the set and then the flush: what reaches the hardware is the
-// shadow the set made, once, and only when it changed or is forced.
-TEST_F(RegisterMapTest, WriteSetsWhatFitsAndReachesTheHardwareOnceWithTheRegistersWidth) {
+// shadow the set made, once, and only when it changed; a record without
+// shadow is written every time.
+TEST_F(RegisterMapTest, WriteSetsWhatFitsAndReachesTheHardwareOnlyWhenItChanged) {
   struct Case {
     u32 id;
     u64 before, value;
-    bool force;
     int times;
     char const* accesses;
     u64 shadow;  // of the whole register afterwards
   } const cases[] = {
-      {0x04000000, 0x3, 0x1FF, false, 1, "w0/4:ff03", 0xFF03},  // low bits only, neighbours kept
-      {0x10000000, 0, 2, false, 1, "w0/4:4", 0},                // one bit: any non-zero sets it
-      {0x10000000, 0, 1ull << 32, false, 1, "w0/4:4", 0},       // ... on all 64 bits
-      {0x80000008, 0, 0x1FF, false, 1, "w8/1:ff", 0xFF},        // 8 bits kept of a whole value
-      {0x0400000A, 0x1, 0xFF, false, 1, "wa/2:ff01", 0xFF01},
-      {0x0000000A, 0x1, 1, false, 1, "", 0x1},                  // unchanged: nothing
-      {0xBF000010, 0, 0x1234, false, 1, "w10/4:1234", 0x1234},  // a whole ID's code ignored
-      {0x06000004, 0, 1, false, 1, "w4/4:1000000", 0},          // a strobe leaves the shadow
-      {0x80000000, 0, 0xFFFFFFFF, false, 1, "w0/4:ffffffff", 0x7FFFFFFB},
-      {0xC0000000, 0, 5, false, 1, "w0/4:5", 1},  // the alias writes the same record
-      {0x80000010, 0, 0, true, 1, "w10/4:0", 0},
-      {0x80000010, 0x7, 0x7, false, 2, "", 0x7},
-      {0x0000000C, 0, 7, false, 2, "wc/4:7 wc/4:7", kAll},  // no shadow: always written
+      {0x04000000, 0x3, 0x1FF, 1, "w0/4:ff03", 0xFF03},  // low bits only, neighbours kept
+      {0x10000000, 0, 1ull << 32, 1, "w0/4:4", 0},       // one bit: any non-zero of 64
+      {0xBF000010, 0, 0x1234, 1, "w10/4:1234", 0x1234},  // a whole ID's code ignored
+      {0x0000000A, 0x1, 1, 2, "", 0x1},                  // unchanged: nothing
+      {0x0000000C, 0, 7, 2, "wc/4:7 wc/4:7", kAll},      // no shadow: always written
   };
   for (Case const& c : cases) {
     tTestRegMap map(accessor(), 0, 0, kAll);
@@ -186,7 +170,7 @@ TEST_F(RegisterMapTest, WriteSetsWhatFitsAndReachesTheHardwareOnceWithTheRegiste
     u32 const whole = (c.id | 0x80000000u) & 0xC0FFFFFFu;
     if (c.before != 0) map.write(whole, c.before, true, status, 0);
     take();
-    for (int i = 0; i < c.times; ++i) map.write(c.id, c.value, c.force, status, 0);
+    for (int i = 0; i < c.times; ++i) map.write(c.id, c.value, false, status, 0);
     EXPECT_EQ(take(), c.accesses) << std::hex << c.id;
     u64 shadow = kAll;
     map.get(whole, shadow, status, 0);
@@ -217,39 +201,6 @@ TEST_F(RegisterMapTest, ReadRefreshesFromTheHardwareAndNamedRecordsShareTheSteps
   EXPECT_EQ(take(), "w0/4:3 w28/4:1234 r4/4:100ab r0/4:3");
 }
 
-TEST_F(RegisterMapTest, FormatListsTheFieldsOfTheNamedView) {
-  struct Case {
-    u32 id, capacity;
-    int64_t code;
-    u64 line;
-    char const* fields;  // type:mask, lowest bit first
-  } const cases[] = {
-      {0x80000000, 8, 0, 0, "1:3 0:4 1:ff00 0:80000000"},
-      {0x3E000000, 4, 0, 0, "1:3 0:4 1:ff00 0:80000000"},  // any ID of the register
-      {0xC0000000, 2, 0, 0, "1:3 1:ff00"},                 // the alias leaves out strobe bits
-      {0x8000002C, 1, 0, 0, "2:ffff"},
-      {0x80000000, 3, kStatusBufferTooSmall, 200, ""},
-      {0xC0000000, 1, kStatusBufferTooSmall, 201, ""},
-      {0xC0000004, 0, kStatusBufferTooSmall, 202, ""},
-      {0x80000014, 8, kStatusNotSupported, 16, ""},
-  };
-  tTestRegMap map(accessor(), 0, 0, kAll);
-  for (Case const& c : cases) {
-    tLongStatus status;
-    u32 count = c.capacity;
-    arm::FieldType types[8];
-    u64 masks[8];
-    map.getRegisterFormat(c.id, count, types, masks, status);
-    EXPECT_EQ(status.head.code, c.code) << std::hex << c.id;
-    EXPECT_EQ(status.line, c.line);
-    std::string fields;
-    for (u32 i = 0; c.code == 0 && i < count; ++i)
-      fields += (i ? " " : "") + std::to_string(types[i]) + ":" + hex(masks[i]);
-    EXPECT_EQ(fields, c.fields);
-    EXPECT_EQ(count, c.code == kStatusNotSupported ? 0u : c.code == 0 ? count : c.capacity);
-  }
-}
-
 TEST_F(RegisterMapTest, OutsideTheWindowOnlyTheShadowWorksAndWholeMapOperationsCarryOn) {
   // Offsets 0x04 to 0x0F are inside; records sit at base + offset - start.
   tTestRegMap map(accessor(), 0x100, 0x04, 0x0C);
@@ -257,14 +208,12 @@ TEST_F(RegisterMapTest, OutsideTheWindowOnlyTheShadowWorksAndWholeMapOperationsC
   EXPECT_FALSE(map.control().accessible);
   EXPECT_TRUE(map.fifo().accessible);
   EXPECT_FALSE(map.record<6>().accessible);  // offset - start == size
-  tLongStatus status, outside, whole, refreshed;
+  tLongStatus status, whole, refreshed;
   u64 value = 0;
   map.set(0x80000000, 9, status, 0);
   map.read(0x80000000, value, status, 0);
   expectSite(status, kStatusNotAvailable, kTestFile, 100);
   EXPECT_EQ(value, 9u);
-  map.write(0x80000010, 1, true, outside, 0);
-  expectSite(outside, kStatusNotAvailable, kTestFile, 108);
   map.fifo().writeRegister(5, whole, false);
   EXPECT_EQ(take(), "w108/4:5");
 
@@ -285,7 +234,6 @@ TEST_F(RegisterMapTest, OutsideTheWindowOnlyTheShadowWorksAndWholeMapOperationsC
   EXPECT_EQ(after.code, 0);
   EXPECT_EQ(take(), "");
 }
-
 TEST_F(RegisterMapTest, WholeMapOperationsFollowDeclarationOrderIntoMemberMaps) {
   tParentRegMap map(accessor(), 0, 0, kAll);
   tStatus status;
@@ -311,24 +259,14 @@ TEST_F(RegisterMapTest, WithoutWindowTheSixtyFourBitRecordIsOnePlainStore) {
   tPlainRegMap map(accessor());
   static_assert(!hasAccessibleFlag<std::remove_reference_t<decltype(map.data64())>>);
   tStatus status;
-  u64 value = 0;
-  map.get(0x80000000, value, status, 0);
-  EXPECT_EQ(value, 0x0F000203u);
-  map.set(0x00000000, 2, status, 0);  // a one-bit field taking the low bit
-  map.set(0x20000000, 2, status, 0);  // one that takes any non-zero
-  map.get(0x80000000, value, status, 0);
-  EXPECT_EQ(value, 0x0F000202u);
-  map.read(0x04000000, value, status, 0);  // a strobe field this map reads
   map.set(0x80000010, 0xAB, status, 0);
   map.data64().shadow = 0x0123456789ABCDEFull;
   map.data64().dirty = true;
   map.flushRegMap(false, status);
   EXPECT_EQ(status.code, 0);
-  EXPECT_EQ(take(), "r0/4:0 w10/1:ab");
+  EXPECT_EQ(take(), "w10/1:ab");  // then the store over the same offset, which no log sees
   EXPECT_EQ(block_->bar().load64(0x10), 0x0123456789ABCDEFull);
-  EXPECT_EQ(map.data64().shadow, 0u);
-  map.get(0x80000010, value, status, 0);
-  EXPECT_EQ(value, 0u);  // all strobe: the shadow empties after the write
+  EXPECT_EQ(map.data64().shadow, 0u);  // all strobe
 }
 
 TEST_F(RegisterMapTest, AnotherPathToTheHardwareKeepsTheRecordWhenItFails) {

@@ -56,6 +56,19 @@ TEST_F(Synchronization, ReleaseAtDepthZeroChangesNothing) {
   EXPECT_EQ(sim::mutexReleaseCount(handle), 1u);
 }
 
+// Each acquire and release asks the layer for the thread's handle once, and
+// only the outermost level reaches the kernel mutex.
+TEST_F(Synchronization, EachMutexLevelAsksForTheThreadHandleOnce) {
+  tStatus status;
+  tMutex mutex(status);
+  sim::enableCallLog(true);
+  for (int level = 0; level < 2; ++level) mutex.acquire();
+  for (int level = 0; level < 2; ++level) mutex.release();
+  EXPECT_EQ(sim::callCount("nQVZOR100_getThreadHandle"), 4u);
+  EXPECT_EQ(sim::callCount("nQVZOR150_acquireMutex"), 1u);
+  EXPECT_EQ(sim::callCount("nQVZOR150_releaseMutex"), 1u);
+}
+
 TEST_F(Synchronization, SemaphoreIsBuiltDespiteAnEarlierErrorButNotInTheUnsupportedForm) {
   u64 const before = sim::liveSpinLocks();
   tStatus status{16, kStatusBadArgument};

@@ -275,4 +275,27 @@ TEST_F(Trace, OnlyTheLineThatTookTheMutexGivesItBack) {
   EXPECT_EQ(releases(), 4u);
 }
 
+// A line that is not printed costs no layer call: no mutex, no thread ID, no
+// timer, and nothing is formatted. The scope it would open leaves the depth
+// alone, so printed lines afterwards are indented as before.
+TEST_F(Trace, ALineThatIsNotPrintedTakesNoLockAndCallsNothing) {
+  trace.enableThreadSafety();
+  trace.setShowThreadID();
+  trace.setShowTimer();
+  tStatus failed{tStatus::kShortSize, -52005};
+  unsigned char const bytes[3] = {1, 2, 3};
+  sim::enableCallLog(true);
+  trace.clearEnabled();
+  {
+    tTraceScope scope("c", 0, 1, "f", 0, "silent", &trace, &failed, &trace);
+    line("c", 1, "f").printf("%d", 5).writeStatus(failed).writeHex(0x10).writeSigned(-1, 8);
+    trace.hexDump(bytes, sizeof bytes, 1);
+    EXPECT_EQ(trace.depth(), 0);
+    trace.endLine();
+  }
+  EXPECT_EQ(sim::callLog(), std::vector<std::string>{});
+  EXPECT_EQ(recorder.take(), "");
+  trace.disableThreadSafety();
+}
+
 }  // namespace

@@ -83,7 +83,6 @@ TEST_F(VexusInterruptTest, AChannelWritesItsRegisterSequences) {
   for (auto [reg, value] : {std::pair{0x20u, a}, {0x28u, a + 16}, {0x48u, a}, {0x90u, a + 24}})
     EXPECT_EQ(bar().load64(kChannel + reg), value) << reg;
   channel.reactivate();
-  EXPECT_EQ(writes(kChannel), reset);
   EXPECT_FALSE(channel.running());
   bar().store64(kChannel + 0xA0, a);
   EXPECT_EQ(channel.readStatusAddress(), a);
@@ -101,13 +100,8 @@ TEST_F(VexusInterruptTest, TheManagerEnablesClaimsAndDrainsItsQueue) {
   {
     tVexusInterruptManager manager(&record_, false);
     EXPECT_EQ(writes(), (Writes{{0x5C, 0x54000500}}));
-    for (Flags const f : {Flags{0, 0x54000500},
-                          {1u << 24, 0xA4000500},
-                          {1u << 25, 0x98000500},
-                          {1u << 11, 0x94000900},
-                          {1u << 9, 0x94000600},
-                          {1, 0x94000500},
-                          {0x3000A00, 0xA8000A00}}) {
+    for (Flags const f :
+         {Flags{0, 0x54000500}, {1u << 24, 0xA4000500}, {1, 0x94000500}, {0x3000A00, 0xA8000A00}}) {
       manager.configureInterrupts(f.flags);
       EXPECT_EQ(writes(), (Writes{{0x5C, f.control}})) << std::hex << f.flags;
     }
