@@ -130,10 +130,7 @@ inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> maps
         std::optional<uint32_t> const index = ex ? std::optional<uint32_t>{0} : std::nullopt;
         calls.push_back({std::string(operation.what) + (ex ? "Ex " : " ") + map,
                          [run = operation.run, map, index](sim::RegisterClient& c) {
-                           // The caller's own copy: the name is user memory
-                           // for the call, and user ranges may not overlap.
-                           std::string const name = map;
-                           return run(c, name, index);
+                           return run(c, map, index);
                          }});
       }
     }
