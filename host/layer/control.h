@@ -3,12 +3,23 @@
 // the driver sees nothing but the imports of platform/kernelServices.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace sim {
+
+// Every record list of the layer (user copies, registrations and
+// unregistrations, add events, deferred calls, halts, the PCI access log)
+// keeps only its newest entries, so that a long run cannot grow it without
+// bound: a test sees at least the last kRecordLimit entries and never more
+// than twice that. The call log keeps far more (a whole scenario is read by
+// position); the debug output keeps its newest kDebugOutputLimit bytes or
+// more, never twice as many.
+inline constexpr size_t kRecordLimit = 4096;
+inline constexpr size_t kDebugOutputLimit = size_t{1} << 20;
 
 // ---- Fault injection ---------------------------------------------------
 // An import that fails answers as a refusing layer would: a null pointer, a 0
@@ -35,6 +46,7 @@ uint64_t callCount(std::string const& import);  // counted while the log is on
 
 // Everything the driver printed through printToDebugger.
 std::string debugOutput();
+size_t debugOutputSize();  // debugOutput().size(), without the copy
 void clearDebugOutput();
 void echoDebugOutput(bool on);  // also copy it to stderr as it arrives
 

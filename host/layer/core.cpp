@@ -27,6 +27,8 @@ namespace sim {
 namespace {
 
 constexpr int32_t kDefaultFailureCode = -51009;
+// A whole scenario's calls fit: a test reads the log by position.
+constexpr size_t kCallLogLimit = size_t{1} << 22;
 
 struct FaultRule {
   uint64_t callsUntilFailure = 0;  // 0: no pending single failure
@@ -85,6 +87,7 @@ bool enterImport(char const* import) {
     std::lock_guard lock(s.mutex);
     if (s.logging) {
       s.log.emplace_back(import);
+      keepNewest(s.log, kCallLogLimit);
       ++s.counts[import];
     }
     hook = s.importHook;
@@ -178,6 +181,10 @@ uint64_t callCount(std::string const& import) {
 
 std::string debugOutput() {
   return readLocked(state(), [&](State& s) { return s.debugText; });
+}
+
+size_t debugOutputSize() {
+  return readLocked(state(), [&](State& s) { return s.debugText.size(); });
 }
 
 void clearDebugOutput() {
@@ -340,6 +347,8 @@ void nQVZOR100_printToDebugger(char const* text) {
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
   s.debugText += text;
+  if (s.debugText.size() >= 2 * sim::kDebugOutputLimit)
+    s.debugText.erase(0, s.debugText.size() - sim::kDebugOutputLimit);
   if (s.echo) std::fputs(text, stderr);
 }
 
@@ -351,6 +360,7 @@ void nQVZOR250_halt(char const* driverName, char const* file, uint64_t line, cha
     sim::State& s = sim::state();
     std::lock_guard lock(s.mutex);
     s.halts.push_back(record);
+    keepNewest(s.halts);
     handler = s.haltHandler;
   }
   if (handler) handler(record);

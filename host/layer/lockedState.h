@@ -2,11 +2,24 @@
 // its own mutex; the test controls read them through this.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <type_traits>
 
+#include "host/layer/control.h"
+
 namespace sim {
+
+// Once a record list holds twice its limit, all but the newest `limit`
+// entries go (see kRecordLimit).
+template <class Records>
+void keepNewest(Records& records, size_t limit = kRecordLimit) {
+  if (records.size() < 2 * limit) return;
+  records.erase(records.begin(),
+                std::next(records.begin(), static_cast<std::ptrdiff_t>(records.size() - limit)));
+}
 
 template <class State, class Read>
 auto readLocked(State& state, Read read) {

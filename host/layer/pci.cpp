@@ -11,6 +11,7 @@
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
+#include "host/layer/lockedState.h"
 
 namespace sim {
 
@@ -97,6 +98,7 @@ void record(PciAccess const& access) {
   Bus& b = bus();
   std::lock_guard lock(b.logMutex);
   b.log.push_back(access);
+  keepNewest(b.log);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@ namespace {
 constexpr uint32_t kStatusRegister = 0x06;
 constexpr uint16_t kStatusCapabilityList = 0x0010;
 constexpr uint32_t kCapabilityPointer = 0x34;
-constexpr uint32_t kFirstCapability = 0x40;
 constexpr uint32_t kCapabilityLimit = 0x100;  // the list lives in the first 256 bytes
 
 [[noreturn]] void misuse(char const* what, uint32_t offset, unsigned width) {

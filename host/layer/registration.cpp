@@ -2,6 +2,7 @@
 // events and deferred calls: recorded for tests to look at.
 #include "host/layer/registration.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -37,11 +38,26 @@ State& state() {
   std::abort();
 }
 
+// Handles grow with every registration, so each list is in handle order.
 template <class Registration>
 Registration* find(std::vector<Registration>& registrations, uint64_t handle) {
-  for (Registration& registration : registrations)
-    if (registration.handle == handle) return &registration;
-  return nullptr;
+  auto const found = std::lower_bound(
+      registrations.begin(), registrations.end(), handle,
+      [](Registration const& registration, uint64_t h) { return registration.handle < h; });
+  return found != registrations.end() && found->handle == handle ? &*found : nullptr;
+}
+
+// Registrations that have ended are history: the oldest of them go once
+// there are too many, the live ones stay.
+template <class Registration>
+void forgetOldUnregistered(std::vector<Registration>& registrations) {
+  if (registrations.size() < 2 * kRecordLimit) return;
+  size_t excess = registrations.size() - kRecordLimit;
+  std::erase_if(registrations, [&](Registration const& r) {
+    if (r.live || excess == 0) return false;
+    --excess;
+    return true;
+  });
 }
 
 template <class Registration>
@@ -60,6 +76,15 @@ std::vector<InterfaceRegistration> interfaceRegistrations() {
 
 std::vector<PropertyRegistration> propertyRegistrations() {
   return readLocked(state(), [&](State& s) { return s.properties; });
+}
+
+std::vector<InterfaceRegistration> liveInterfaceRegistrations() {
+  return readLocked(state(), [&](State& s) {
+    std::vector<InterfaceRegistration> found;
+    for (InterfaceRegistration const& registration : s.interfaces)
+      if (registration.live) found.push_back(registration);
+    return found;
+  });
 }
 
 std::vector<uint64_t> liveInterfaces() {
@@ -93,6 +118,17 @@ std::vector<DeferredCall> scheduledDeferredCalls() {
   return readLocked(state(), [&](State& s) { return s.deferredCalls; });
 }
 
+RegistrationRecordCounts registrationRecordCounts() {
+  return readLocked(state(), [&](State& s) {
+    return RegistrationRecordCounts{s.interfaces.size(),
+                                    s.properties.size(),
+                                    s.interfaceUnregistrations.size(),
+                                    s.propertyUnregistrations.size(),
+                                    s.addEvents.size(),
+                                    s.deferredCalls.size()};
+  });
+}
+
 void clearRegistrations() {
   State& s = state();
   std::lock_guard lock(s.mutex);
@@ -117,6 +153,7 @@ uint64_t nQVZOR240_registerDeviceInterface(nQVZOR200_tDriverRecord* record, uint
   std::lock_guard lock(s.mutex);
   uint64_t const handle = s.nextHandle++;
   s.interfaces.push_back({handle, record, parent, name, index, interfaceObject, true});
+  sim::forgetOldUnregistered(s.interfaces);
   return handle;
 }
 
@@ -130,6 +167,7 @@ void nQVZOR200_unregisterDeviceInterface(uint64_t interfaceHandle) {
     sim::die("unregisterDeviceInterface of a handle already unregistered", interfaceHandle);
   found->live = false;
   s.interfaceUnregistrations.push_back(interfaceHandle);
+  sim::keepNewest(s.interfaceUnregistrations);
 }
 
 void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle) {
@@ -140,6 +178,7 @@ void nQVZOR240_notifyUserspaceAddEvent(uint64_t interfaceHandle) {
   if (found == nullptr || !found->live)
     sim::die("notifyUserspaceAddEvent for an interface that is not registered", interfaceHandle);
   s.addEvents.push_back(interfaceHandle);
+  sim::keepNewest(s.addEvents);
 }
 
 uint64_t nQVZOR200_registerProperty(uint32_t scope, uint64_t parent, char const* name,
@@ -155,7 +194,9 @@ uint64_t nQVZOR200_registerProperty(uint32_t scope, uint64_t parent, char const*
   std::lock_guard lock(s.mutex);
   registration.handle = s.nextHandle++;
   s.properties.push_back(std::move(registration));
-  return s.properties.back().handle;
+  uint64_t const handle = s.properties.back().handle;
+  sim::forgetOldUnregistered(s.properties);
+  return handle;
 }
 
 void nQVZOR200_unregisterProperty(uint64_t propertyHandle) {
@@ -167,6 +208,7 @@ void nQVZOR200_unregisterProperty(uint64_t propertyHandle) {
   if (!found->live) sim::die("unregisterProperty of a handle already unregistered", propertyHandle);
   found->live = false;
   s.propertyUnregistrations.push_back(propertyHandle);
+  sim::keepNewest(s.propertyUnregistrations);
 }
 
 void nQVZOR100_scheduleDPC(uint64_t deferredCall, void* record) {
@@ -174,6 +216,7 @@ void nQVZOR100_scheduleDPC(uint64_t deferredCall, void* record) {
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
   s.deferredCalls.push_back({deferredCall, record});
+  sim::keepNewest(s.deferredCalls);
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 // layer says so on stderr and aborts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,9 +33,12 @@ struct PropertyRegistration {
   bool live;
 };
 
-// Every registration that succeeded, in order, live or not.
+// Every registration that succeeded, in order: the live ones and the newest
+// of those that ended (see kRecordLimit).
 std::vector<InterfaceRegistration> interfaceRegistrations();
 std::vector<PropertyRegistration> propertyRegistrations();
+// The interface registrations still live, in order.
+std::vector<InterfaceRegistration> liveInterfaceRegistrations();
 // The handles still registered, in order of registration.
 std::vector<uint64_t> liveInterfaces();
 std::vector<uint64_t> liveProperties();
@@ -52,6 +56,13 @@ struct DeferredCall {
   void* record;
 };
 std::vector<DeferredCall> scheduledDeferredCalls();  // recorded, never run
+
+// How many entries each record list holds now, without copying them.
+struct RegistrationRecordCounts {
+  size_t interfaces, properties, interfaceUnregistrations, propertyUnregistrations, addEvents,
+      deferredCalls;
+};
+RegistrationRecordCounts registrationRecordCounts();
 
 // Forgets every record, live registrations included; handles are not reused.
 void clearRegistrations();

@@ -18,7 +18,6 @@ namespace {
 constexpr int32_t kBadUserAddress = -51009;
 // Copies kept since the last clear, the oldest first; a long run keeps
 // copying but the record stops growing.
-constexpr size_t kCopyLogCapacity = 1u << 16;
 
 struct UserMap {
   uint64_t size;
@@ -109,8 +108,8 @@ int32_t copy(UserCopy::Direction direction, void* destination, void const* sourc
        touchesCallMemory(kernel, count) || touchesAnyRange(s, kernel, count)))
     result = kBadUserAddress;
   if (result == 0 && count != 0) std::memcpy(destination, source, count);
-  if (s.copies.size() < kCopyLogCapacity)
-    s.copies.push_back(UserCopy{direction, user, kernel, count, result});
+  s.copies.push_back(UserCopy{direction, user, kernel, count, result});
+  keepNewest(s.copies);
   return result;
 }
 
@@ -126,7 +125,9 @@ int32_t recordMapping(char const* import, uint64_t map, UserMapping const& mappi
   if (detail::enterImport(import)) return detail::failureCode(import);
   State& s = state();
   std::lock_guard lock(s.mutex);
-  findMap(s, map).mappings.push_back(mapping);
+  std::vector<UserMapping>& mappings = findMap(s, map).mappings;
+  mappings.push_back(mapping);
+  keepNewest(mappings);
   return 0;
 }
 
@@ -169,6 +170,10 @@ bool isUserRange(void const* start, uint64_t size) {
 
 std::vector<UserCopy> userCopies() {
   return readLocked(state(), [&](State& s) { return s.copies; });
+}
+
+size_t userCopyCount() {
+  return readLocked(state(), [&](State& s) { return s.copies.size(); });
 }
 
 void clearUserCopies() {

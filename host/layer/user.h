@@ -3,6 +3,7 @@
 // a caller's memory-map requests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -55,8 +56,9 @@ struct UserCopy {
   uint32_t count;
   int32_t result;
 };
-// Every copy call since the last clear, in order, up to the first 65536.
+// The newest copy calls, in order (the oldest go past the layer's record limit).
 std::vector<UserCopy> userCopies();
+size_t userCopyCount();  // how many userCopies() would hand back
 void clearUserCopies();
 
 // ---- User maps --------------------------------------------------------------

@@ -42,8 +42,8 @@ UserFile::~UserFile() { close(); }
 
 int32_t UserFile::open(std::string const& interfaceName, uint64_t kernelParent) {
   if (open_) return kNoSuchInterface;
-  for (InterfaceRegistration const& registration : interfaceRegistrations()) {
-    if (!registration.live || registration.name != interfaceName) continue;
+  for (InterfaceRegistration const& registration : liveInterfaceRegistrations()) {
+    if (registration.name != interfaceName) continue;
     if (kernelParent != 0 && registration.parent != kernelParent) continue;
     // Held before the open so that an unplug meanwhile cannot destroy the
     // device under it.

@@ -4,10 +4,14 @@
 // unmap, sleeping under a spin lock) where it happens.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
@@ -217,6 +221,53 @@ TEST_F(LayerDeathTest, SleepingUnderASpinLockOrNestingOneLockAborts) {
       "saved state");
   nQVZOR150_destroyMutex(mutex);
   nQVZOR100_destroySpinLock(lock);
+}
+
+}  // namespace
+
+namespace {
+
+// A long run keeps the newest records and every live registration, and no
+// list outgrows twice the limit.
+TEST_F(Layer, RecordListsStayBoundedInALongRun) {
+  uint8_t user[8] = {}, kernel[8] = {};
+  sim::UserRange range(user, sizeof user);
+  uint64_t const kept = nQVZOR240_registerDeviceInterface(nullptr, 1, "kept", 0, nullptr);
+  struct List {
+    char const* name;
+    std::function<void()> add;
+    std::function<size_t()> size;
+    size_t limit = sim::kRecordLimit;
+  } const lists[] = {
+      {"user copies",
+       [&] { (void)nQVZOR100_replicateInboundIOControlBuffer(kernel, user, sizeof user); },
+       [] { return sim::userCopies().size(); }},
+      {"interfaces",
+       [] {
+         nQVZOR200_unregisterDeviceInterface(
+             nQVZOR240_registerDeviceInterface(nullptr, 1, "gone", 0, nullptr));
+       },
+       [] { return sim::interfaceRegistrations().size(); }},
+      {"property unregistrations",
+       [] { nQVZOR200_unregisterProperty(nQVZOR200_registerProperty(0, 1, "p", nullptr, 0)); },
+       [] { return sim::propertyUnregistrations().size(); }},
+      // A MiB is 4096 of these lines.
+      {"debug output",
+       [line = std::string(255, '.') + '\n'] { nQVZOR100_printToDebugger(line.c_str()); },
+       [] { return sim::debugOutput().size(); }, sim::kDebugOutputLimit},
+  };
+  for (List const& list : lists) {
+    SCOPED_TRACE(list.name);
+    size_t largest = 0;
+    for (size_t i = 0; i < 3 * sim::kRecordLimit; ++i) {
+      list.add();
+      if (i % 256 == 0) largest = std::max(largest, list.size());
+    }
+    EXPECT_LE(largest, 2 * list.limit);
+    EXPECT_GE(list.size(), list.limit);
+  }
+  EXPECT_EQ(sim::liveInterfaces(), std::vector<uint64_t>{kept});
+  EXPECT_EQ(sim::userCopies().back().count, sizeof user);
 }
 
 }  // namespace

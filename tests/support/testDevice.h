@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/layer/lockedState.h"
 #include "host/layer/registration.h"
 #include "platform/deviceCore.h"
 #include "platform/deviceFactory.h"
@@ -42,6 +43,8 @@ struct DeviceJournal {
   void note(std::string call) {
     std::lock_guard lock(mutex);
     calls.push_back(std::move(call));
+    // A journal nobody takes from keeps only its newest calls.
+    sim::keepNewest(calls);
   }
   std::vector<std::string> take() {
     std::lock_guard lock(mutex);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/registerClient.h"
+#include "support/registerCalls.h"
 #include "support/registerRequestScenario.h"
 #include "support/registeredMaps.h"
 #include "support/switchDeviceScenario.h"
@@ -56,32 +57,10 @@ class RegisterIoctls : public ::testing::Test {
 };
 
 TEST_F(RegisterIoctls, EveryCodeTakesExactlyItsRecordsAndRunsOnlyWhenItCanAnswer) {
-  struct Code {
-    uint32_t code, input, output;
-  };
-  Code const codes[] = {
-      {kIoctlArmGet, sizeof(tArmRegisterArguments), sizeof(tArmValueResult)},
-      {kIoctlArmGetEx, sizeof(tArmRegisterExArguments), sizeof(tArmValueResult)},
-      {kIoctlArmSet, sizeof(tArmSetArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmSetEx, sizeof(tArmSetExArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmRead, sizeof(tArmRegisterArguments), sizeof(tArmValueResult)},
-      {kIoctlArmReadEx, sizeof(tArmRegisterExArguments), sizeof(tArmValueResult)},
-      {kIoctlArmWrite, sizeof(tArmWriteArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmWriteEx, sizeof(tArmWriteExArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmFlushRegister, sizeof(tArmFlushArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmFlushRegisterEx, sizeof(tArmFlushExArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmRefreshRegister, sizeof(tArmRegisterArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmRefreshRegisterEx, sizeof(tArmRegisterExArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmFlushRegMap, sizeof(tArmFlushMapArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmGetRegisterFormat, sizeof(tArmFormatArguments), sizeof(tArmFormatResult)},
-      {kIoctlArmGetRegistrationNames, sizeof(tArmListingArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmGetRegistrationList, sizeof(tArmListingArguments), sizeof(tArmStatusResult)},
-      {kIoctlArmGetSizeOfRegistrationList, sizeof(tArmStatusArguments), sizeof(tArmSizeResult)},
-  };
   // Room for any record and one byte more, set to a pattern the driver must
   // leave alone when it refuses.
   unsigned char input[64] = {}, output[64];
-  for (Code const& c : codes) {
+  for (testing_support::RegisterCode const& c : testing_support::kRegisterCodes) {
     SCOPED_TRACE(c.code);
     std::pair<uint32_t, uint32_t> const wrong[] = {{c.input - 1, c.output},
                                                    {c.input + 1, c.output},

@@ -1,0 +1,347 @@
+// libFuzzer over the hosted driver, the stand-in layer and one simulated
+// module. An input is a small program read byte by byte (bytes past its end
+// read as 0): the module's model, then operations, each an op byte, a file
+// slot byte (one of four) and its operands:
+//
+//   op % 8  0 open             1 close
+//           2 raw ioctl: code (one of the register codes or any
+//             32-bit one), record sizes, record bytes, patches that point
+//             the record's 64-bit fields at names, into the caller's user
+//             memory, across its end, at kernel memory, at 0 or anywhere,
+//             and where the result goes
+//           3 register ioctl: code, map name, ID, index, value, the
+//             caller's status and a listing size, in the record that code
+//             takes
+//           4 map: offset word, size, access
+//           5 transfer: which, offset and size in user memory
+//           6 poke: offset, length and bytes into the user memory
+//           7 remove the module (once)
+//
+// The seeds hold one such register ioctl of each code. After each input
+// every file is closed and the module is removed: the layer must then hold
+// what it held after the load (a halt aborts on its own), and its record
+// lists must be within their bounds.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/layer/registration.h"
+#include "support/registerCalls.h"
+#include "support/switchDeviceScenario.h"
+
+namespace {
+
+using namespace qvrm7_driver;
+using testing_support::layerHoldings;
+
+constexpr char kInterface[] = "qvrm7_driver_qvrm7";
+constexpr size_t kSlots = 4;
+// The caller's user memory for the whole input: free bytes, then the
+// listing buffer, the format arrays and one slot per known name.
+constexpr size_t kUserSize = 4096;
+constexpr size_t kListingAt = 1024, kListingSize = 1024;
+constexpr size_t kTypesAt = 2048, kMasksAt = 2048 + 64;
+constexpr size_t kNamesAt = 3072, kNameSlot = 64;
+constexpr uint32_t kRecordSize = 128;
+
+using testing_support::kRegisterCodes;
+constexpr size_t kCodeCount = std::size(kRegisterCodes);
+
+struct Sizes {
+  uint32_t input, output;
+};
+// What the code's records take; 0 and 0 for a code of no register ioctl.
+Sizes recordSizes(uint32_t code) {
+  for (auto const& known : kRegisterCodes)
+    if (known.code == code) return {known.input, known.output};
+  return {0, 0};
+}
+
+class Reader {
+ public:
+  Reader(uint8_t const* data, size_t size) : data_(data), left_(size) {}
+  bool done() const { return left_ == 0; }
+  uint8_t byte() {
+    if (left_ == 0) return 0;
+    --left_;
+    return *data_++;
+  }
+  template <class T>
+  T number() {
+    T value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i)
+      value |= static_cast<T>(static_cast<T>(byte()) << (8 * i));
+    return value;
+  }
+
+ private:
+  uint8_t const* data_;
+  size_t left_;
+};
+
+struct World {
+  std::unique_ptr<sim::LoadedDriver> driver;
+  decltype(layerHoldings()) loaded;
+  std::vector<std::string> names;  // the device's maps, an old version, unknown, empty
+  alignas(16) std::array<uint8_t, kUserSize> user{};
+  alignas(16) std::array<uint8_t, 256> kernel{};  // never user memory
+};
+
+World& world() {
+  static World* w = new World();
+  return *w;
+}
+
+uint64_t address(void const* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
+
+[[noreturn]] void finding(char const* what) {
+  std::fprintf(stderr, "ioctl fuzzer: %s\n", what);
+  __builtin_trap();
+}
+
+// A known name in its slot of the user memory.
+tArmMapName placeName(World& w, uint8_t choice) {
+  size_t const which = choice % w.names.size();
+  std::string const& name = w.names[which];
+  uint8_t* const slot = w.user.data() + kNamesAt + which * kNameSlot;
+  std::memcpy(slot, name.data(), name.size());
+  return {address(slot), name.size()};
+}
+
+uint64_t patchAddress(World& w, Reader& in, uint8_t* record, size_t field, size_t size) {
+  switch (in.byte() % 6) {
+    case 0:
+      return address(w.user.data() + in.number<uint16_t>() % kUserSize);
+    case 1: {
+      tArmMapName const name = placeName(w, in.byte());
+      if (field + 16 <= size) std::memcpy(record + field + 8, &name.size, 8);
+      return name.address;
+    }
+    case 2:
+      return address(w.kernel.data() + in.byte() % w.kernel.size());
+    case 3:
+      return 0;
+    case 4:
+      return in.number<uint64_t>();
+    default:
+      return address(w.user.data() + kUserSize - in.byte() % 16);
+  }
+}
+
+void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
+  uint8_t const pick = in.byte();
+  uint32_t const code =
+      pick < 0xF0 ? kRegisterCodes[pick % kCodeCount].code : in.number<uint32_t>();
+  Sizes sizes = recordSizes(code);
+  if (in.byte() % 4 == 0) sizes = {in.byte() % (kRecordSize + 1u), in.byte() % (kRecordSize + 1u)};
+  alignas(16) uint8_t record[kRecordSize] = {};
+  for (uint32_t i = 0; i < sizes.input; ++i) record[i] = in.byte();
+  for (unsigned patches = in.byte() % 4; patches != 0; --patches) {
+    size_t const field = in.byte() % (kRecordSize / 8) * 8;
+    if (field + 8 > sizes.input) continue;
+    uint64_t const value = patchAddress(w, in, record, field, sizes.input);
+    std::memcpy(record + field, &value, 8);
+  }
+  alignas(16) uint8_t output[kRecordSize];
+  std::memset(output, 0xA5, sizeof output);
+  void* out = output;
+  void const* input = record;
+  switch (in.byte() % 5) {
+    case 0:
+      out = nullptr;
+      break;
+    case 1:
+      out = w.user.data() + (kUserSize - kRecordSize);
+      break;
+    case 2:
+      input = nullptr;
+      break;
+    default:
+      break;
+  }
+  uint32_t returned = 0;
+  int32_t const result = file.ioctl(code, input, sizes.input, out, sizes.output, &returned);
+  if (returned > sizes.output) finding("more bytes returned than the output holds");
+  if (out == output && result < 0 && returned == 0 && output[0] != 0xA5)
+    finding("a refused request wrote its output");
+}
+
+template <class Arguments, class Result>
+void exchange(sim::UserFile& file, uint32_t code, Arguments const& arguments) {
+  Result result{};
+  (void)file.ioctl(code, &arguments, sizeof arguments, &result, sizeof result);
+}
+
+void registerIoctl(World& w, sim::UserFile& file, Reader& in) {
+  uint32_t const code = kRegisterCodes[in.byte() % kCodeCount].code;
+  tArmMapName const name = placeName(w, in.byte());
+  auto const id = in.number<uint32_t>();
+  auto const index = in.number<uint32_t>();
+  auto const value = in.number<uint64_t>();
+  auto const status = static_cast<int32_t>(static_cast<int8_t>(in.byte()));
+  uint32_t const force = value & 1;
+  uint64_t const listing = address(w.user.data() + kListingAt);
+  uint64_t const listingSize = in.number<uint16_t>() % (kListingSize + 1);
+  switch (code) {
+    case kIoctlArmGet:
+    case kIoctlArmRead:
+      return exchange<tArmRegisterArguments, tArmValueResult>(file, code, {name, id, status});
+    case kIoctlArmRefreshRegister:
+      return exchange<tArmRegisterArguments, tArmStatusResult>(file, code, {name, id, status});
+    case kIoctlArmGetEx:
+    case kIoctlArmReadEx:
+      return exchange<tArmRegisterExArguments, tArmValueResult>(file, code,
+                                                                {name, id, index, 0, status});
+    case kIoctlArmRefreshRegisterEx:
+      return exchange<tArmRegisterExArguments, tArmStatusResult>(file, code,
+                                                                 {name, id, index, 0, status});
+    case kIoctlArmSet:
+      return exchange<tArmSetArguments, tArmStatusResult>(file, code, {name, value, id, status});
+    case kIoctlArmSetEx:
+      return exchange<tArmSetExArguments, tArmStatusResult>(file, code,
+                                                            {name, value, id, index, 0, status});
+    case kIoctlArmWrite:
+      return exchange<tArmWriteArguments, tArmStatusResult>(file, code,
+                                                            {name, value, id, force, 0, status});
+    case kIoctlArmWriteEx:
+      return exchange<tArmWriteExArguments, tArmStatusResult>(
+          file, code, {name, value, id, force, index, status});
+    case kIoctlArmFlushRegister:
+      return exchange<tArmFlushArguments, tArmStatusResult>(file, code,
+                                                            {name, id, force, 0, status});
+    case kIoctlArmFlushRegisterEx:
+      return exchange<tArmFlushExArguments, tArmStatusResult>(file, code,
+                                                              {name, id, force, index, status});
+    case kIoctlArmFlushRegMap:
+      return exchange<tArmFlushMapArguments, tArmStatusResult>(file, code, {name, force, status});
+    case kIoctlArmGetRegisterFormat:
+      return exchange<tArmFormatArguments, tArmFormatResult>(
+          file, code,
+          {name, address(w.user.data() + kTypesAt), kArmFormatFields,
+           address(w.user.data() + kMasksAt), kArmFormatFields * 8, id, status});
+    case kIoctlArmGetRegistrationNames:
+    case kIoctlArmGetRegistrationList:
+      return exchange<tArmListingArguments, tArmStatusResult>(file, code,
+                                                              {listing, listingSize, 0, status});
+    default:
+      return exchange<tArmStatusArguments, tArmSizeResult>(file, code, {status});
+  }
+}
+
+void map(sim::UserFile& file, Reader& in) {
+  uint64_t const offset = in.number<uint16_t>();
+  uint64_t const size = (in.number<uint16_t>() + 1u) * 16u;
+  uint64_t const userMap = sim::createUserMap(size, in.byte() & 3, 0x7000000);
+  uint64_t object = 0;
+  if (file.mmap(userMap, offset, &object) >= 0) file.unmap(object);
+  sim::destroyUserMap(userMap);
+}
+
+void transfer(World& w, sim::UserFile& file, Reader& in) {
+  bool const second = in.byte() & 1;
+  size_t const at = in.number<uint16_t>() % kUserSize;
+  size_t const size = in.number<uint16_t>() % (kUserSize - at + 1);
+  uint8_t* const buffer = w.user.data() + at;
+  uint64_t moved = 0;
+  (void)(second ? file.transferB(buffer, size, &moved) : file.transferA(buffer, size, &moved));
+  if (moved > size) finding("a transfer moved more than its buffer");
+}
+
+void poke(World& w, Reader& in) {
+  size_t const at = in.number<uint16_t>() % kUserSize;
+  size_t const length = in.byte();
+  for (size_t i = 0; i < length && at + i < kUserSize; ++i) w.user[at + i] = in.byte();
+}
+
+void checkRecordsBounded() {
+  size_t const limit = 2 * sim::kRecordLimit;
+  sim::RegistrationRecordCounts const counts = sim::registrationRecordCounts();
+  if (sim::userCopyCount() > limit) finding("the user copies grow without bound");
+  if (counts.interfaceUnregistrations > limit || counts.propertyUnregistrations > limit ||
+      counts.addEvents > limit || counts.deferredCalls > limit)
+    finding("the registration history grows without bound");
+  if (counts.interfaces > limit + sim::liveInterfaces().size() ||
+      counts.properties > limit + sim::liveProperties().size())
+    finding("ended registrations are kept without bound");
+  if (sim::debugOutputSize() > 2 * sim::kDebugOutputLimit)
+    finding("the debug output grows without bound");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  World& w = world();
+  sim::reset();
+  sim::useVirtualClock();
+  w.driver = std::make_unique<sim::LoadedDriver>(nQVWEND200_driverEntry);
+  if (w.driver->load() != 0) finding("the driver did not load");
+  w.loaded = layerHoldings();
+  {
+    sim::Rm7Module module;
+    sim::UserFile file;
+    if (sim::plugIn(module.device()) != 0 || file.open(kInterface) != 0)
+      finding("the module was not served");
+    sim::RegisterClient client{file};
+    w.names = testing_support::listedMaps(client);
+    file.close();
+    sim::unplug(*module.device());
+  }
+  w.names.push_back("RM7BaseRegMap_Ver22.8.0f141");
+  w.names.push_back(testing_support::kUnknownMap);
+  w.names.push_back("");
+  if (w.names.size() * kNameSlot > kUserSize - kNamesAt)
+    w.names.resize((kUserSize - kNamesAt) / kNameSlot);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
+  World& w = world();
+  Reader in(data, size);
+  w.user.fill(0);
+  sim::UserRange const userMemory(w.user.data(), w.user.size());
+  sim::Rm7Module module({.subsystemID = sim::kRm7SubsystemIDs[in.byte() % 10]});
+  if (sim::plugIn(module.device()) != 0) finding("the module was not served");
+  bool removed = false;
+  {
+    sim::UserFile files[kSlots];
+    while (!in.done()) {
+      uint8_t const op = in.byte();
+      sim::UserFile& file = files[in.byte() % kSlots];
+      switch (op % 8) {
+        case 0:
+          (void)file.open(kInterface);
+          break;
+        case 1:
+          file.close();
+          break;
+        case 2:
+          rawIoctl(w, file, in);
+          break;
+        case 3:
+          registerIoctl(w, file, in);
+          break;
+        case 4:
+          map(file, in);
+          break;
+        case 5:
+          transfer(w, file, in);
+          break;
+        case 6:
+          poke(w, in);
+          break;
+        default:
+          if (!removed) sim::unplug(*module.device());
+          removed = true;
+          break;
+      }
+    }
+  }
+  if (!removed) sim::unplug(*module.device());
+  if (layerHoldings() != w.loaded) finding("the layer holds more than after the load");
+  checkRecordsBounded();
+  return 0;
+}
