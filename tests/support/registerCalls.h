@@ -68,7 +68,9 @@ struct RegisterCall {
 inline std::vector<std::string> listedMaps(sim::RegisterClient& client) {
   std::string list;
   std::vector<std::string> maps;
-  if (client.list(list) != sim::RegisterReply{0, 0, list.size() + 1}) return maps;
+  // The reply first: the list's size is known only once the call has filled it.
+  sim::RegisterReply const reply = client.list(list);
+  if (reply != sim::RegisterReply{0, 0, list.size() + 1}) return maps;
   for (size_t start = 0; start < list.size();) {
     size_t const end = std::min(list.find('\t', start), list.size());
     maps.push_back(list.substr(start, end - start));

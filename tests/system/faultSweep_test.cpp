@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <future>
 #include <map>
 #include <set>
 #include <string>
@@ -281,9 +280,16 @@ std::string leftovers(Holdings const& before) {
 
 // The body's findings, or what ended the child instead: a signal, a halt,
 // or the time running out.
-std::string inChild(std::function<std::string()> const& body, std::chrono::seconds limit) {
+// A child is forked only by a thread that is alone in its process: a lock
+// that another thread holds at the fork stays held in the child for ever.
+struct Child {
+  pid_t pid = -1;
+  int pipe = -1;
+};
+
+Child startChild(std::function<std::string()> const& body) {
   int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return "no pipe";
+  if (pipe(pipeEnds) != 0) return {};
   std::fflush(nullptr);
   pid_t const child = fork();
   if (child == 0) {
@@ -300,32 +306,42 @@ std::string inChild(std::function<std::string()> const& body, std::chrono::secon
     _exit(0);
   }
   close(pipeEnds[1]);
+  return {child, pipeEnds[0]};
+}
+
+std::string finishChild(Child child, std::chrono::seconds limit) {
+  if (child.pid < 0) return "no child\n";
+  int const pipeEnd = child.pipe;
   std::string found;
   auto const deadline = std::chrono::steady_clock::now() + limit;
   bool hung = false;
   for (;;) {
     auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd wait{pipeEnds[0], POLLIN, 0};
+    pollfd wait{pipeEnd, POLLIN, 0};
     if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) == 0) {
       hung = true;
       break;
     }
     char buffer[512];
-    ssize_t const got = read(pipeEnds[0], buffer, sizeof buffer);
+    ssize_t const got = read(pipeEnd, buffer, sizeof buffer);
     if (got <= 0) break;
     found.append(buffer, static_cast<size_t>(got));
   }
-  close(pipeEnds[0]);
-  if (hung) kill(child, SIGKILL);
+  close(pipeEnd);
+  if (hung) kill(child.pid, SIGKILL);
   int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(child.pid, &status, 0);
   if (hung) return found + "  did not end in time\n";
   if (WIFSIGNALED(status))
     return found + "  died of signal " + std::to_string(WTERMSIG(status)) + "\n";
   if (WEXITSTATUS(status) != 0 && found.empty())
     return "  exited with " + std::to_string(WEXITSTATUS(status)) + "\n";
   return found;
+}
+
+std::string inChild(std::function<std::string()> const& body, std::chrono::seconds limit) {
+  return finishChild(startChild(body), limit);
 }
 
 void prepare() {
@@ -405,33 +421,29 @@ TEST(FaultSweep, EveryFailedImportIsReportedAndLeavesNothingBehind) {
   // Shares of the runs go to worker processes side by side; each run is a
   // child of its worker.
   constexpr size_t kWorkers = 4;
-  std::vector<std::future<std::string>> shares;
+  std::vector<Child> workers;
   for (size_t worker = 0; worker < kWorkers; ++worker) {
-    shares.push_back(std::async(std::launch::async, [&, worker] {
-      return inChild(
-          [&] {
-            std::string findings;
-            for (size_t k = worker; k < runs.size(); k += kWorkers) {
-              Run const& r = runs[k];
-              std::string const found = inChild(
-                  [&] {
-                    prepare();
-                    sim::failNthCall(r.import, r.occurrence);
-                    std::vector<Step> const run = Scenario(maps, false).run();
-                    return judge(baseline, run, r.failing, r.import) + leftovers(empty);
-                  },
-                  std::chrono::seconds(60));
-              if (!found.empty())
-                findings += "call " + std::to_string(r.call) + ", " + r.import + " #" +
-                            std::to_string(r.occurrence) + ", failed in " +
-                            baseline[r.failing].name + ":\n" + found;
-            }
-            return findings;
-          },
-          std::chrono::minutes(30));
+    workers.push_back(startChild([&] {
+      std::string findings;
+      for (size_t k = worker; k < runs.size(); k += kWorkers) {
+        Run const& r = runs[k];
+        std::string const found = inChild(
+            [&] {
+              prepare();
+              sim::failNthCall(r.import, r.occurrence);
+              std::vector<Step> const run = Scenario(maps, false).run();
+              return judge(baseline, run, r.failing, r.import) + leftovers(empty);
+            },
+            std::chrono::seconds(60));
+        if (!found.empty())
+          findings += "call " + std::to_string(r.call) + ", " + r.import + " #" +
+                      std::to_string(r.occurrence) + ", failed in " + baseline[r.failing].name +
+                      ":\n" + found;
+      }
+      return findings;
     }));
   }
-  for (auto& share : shares) EXPECT_EQ(share.get(), "");
+  for (Child const& worker : workers) EXPECT_EQ(finishChild(worker, std::chrono::minutes(30)), "");
   auto const failable = std::count_if(
       log.begin(), log.end(), [](std::string const& i) { return !kUnfailable.contains(i); });
   std::printf(
