@@ -114,6 +114,12 @@ void Registration::nameOwnRequest(char const* name, char const* versionText) {
     for (char const* c = part; *c != '\0'; ++c) *at++ = *c;
   ownRequestBaseSize_ = static_cast<u8>(base);
   ownRequestSize_ = static_cast<u8>(base + kVersionMarkLength + text);
+  // The registration's version is the one its own request names.
+  ownRequestAccepted_ = version_ != noneVersion() && !(version_ < oldestCompatibleVersion_);
+}
+
+void Registration::checkOwnVersion(tStatus& status) const {
+  if (!ownRequestAccepted_) checkVersion(version_, status);
 }
 
 bool Registration::isOwnRequest(char const* name, u64 size) const {
@@ -241,9 +247,8 @@ u64 RegistryCore::findOwnRequest(char const* name, u64 size) const {
     if (!registration.isOwnRequest(name, size)) continue;
     u64 const base = registration.ownRequestBaseSize();
     qvhtl::String const& entry = entries_[i].first;
-    bool const first = namesDistinct_ ? entry.size() == base && sameBytes(entry.data(), name, base)
-                                      : find(name, base) == i;
-    return first ? i : end;
+    if (entry.size() != base || !sameBytes(entry.data(), name, base)) continue;
+    return namesDistinct_ || find(name, base) == i ? i : end;
   }
   return end;
 }

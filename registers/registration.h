@@ -41,8 +41,9 @@ class Registration {
   bool isOwnRequest(char const* name, u64 size) const;
   // The length of the name in the own request.
   u64 ownRequestBaseSize() const { return ownRequestBaseSize_; }
-  // checkVersion of the version the own request names: the registration's.
-  void checkOwnVersion(tStatus& status) const { checkVersion(version_, status); }
+  // checkVersion of the version the own request names, the registration's,
+  // whose outcome is known once it is accepted.
+  void checkOwnVersion(tStatus& status) const;
 
  private:
   static constexpr u64 kOwnRequestSize = 64;
@@ -53,6 +54,7 @@ class Registration {
   // Size 0: no own request.
   u8 ownRequestSize_ = 0;
   u8 ownRequestBaseSize_ = 0;
+  bool ownRequestAccepted_ = false;
   char ownRequest_[kOwnRequestSize];
 };
 

@@ -162,6 +162,68 @@ TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
   EXPECT_EQ(status.code, kStatusNotVersioned);
 }
 
+// A name from user space that is some registration's own versioned name is
+// recognised whole; every name must still get what its text gets from the
+// general lookup, site included, also once the first of two entries of a
+// name has gone.
+TEST_F(Registry, AUserNameIsAnsweredAsItsTextIs) {
+  FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
+      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
+  std::string const longName(60, 'L');
+  tStatus status;
+  dispatcher.add("Twice", first, status);
+  dispatcher.add("Twice", second, status);
+  dispatcher.add("A_VerB", marked, status);
+  dispatcher.add("Zero", zero, status);
+  dispatcher.add("Inverted", inverted, status);
+  dispatcher.add("Dotless", dotless, status);
+  dispatcher.add(longName.c_str(), first, status);
+  ASSERT_EQ(status.code, 0);
+  struct Case {
+    std::string name;
+    FakeMap* found;
+    i64 code;
+  } const cases[] = {
+      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot, 0},
+      {"Ranged_Ver2.0.0f5", &ranged, 0},
+      {"Ranged_Ver2.0.0f6", &ranged, kStatusVersionNewer},
+      {"Twice_Ver1.0.0f1", &first, 0},
+      {"Twice_Ver2.0.0f1", &first, kStatusVersionNewer},
+      {"A_VerB_Ver1.0.0f1", nullptr, kStatusVersionText},
+      {"Zero_Ver0.0.0d0", nullptr, kStatusVersionRequired},
+      {"Inverted_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
+      {"Dotless_Ver100d1", &dotless, 0},
+      {"Dotless_Ver1.0.0d1", &dotless, 0},
+      {longName + "_Ver1.0.0f1", &first, 0},
+      {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged, 0},
+      {"Ranged_Ver2.0.0f5x", nullptr, kStatusVersionText},
+      {"Ranged_Ver2.0.0f", nullptr, kStatusVersionText},
+      {"Range_Ver2.0.0f5", nullptr, kStatusRegistrationNotFound},
+  };
+  auto const check = [&](Case const& c) {
+    SCOPED_TRACE(c.name.c_str());
+    std::memcpy(user.data() + 4096, c.name.data(), c.name.size());
+    tLongStatus fromUser, fromText;
+    tDynamicAccessInterface *userFound = nullptr, *textFound = nullptr;
+    tMutex *userMutex = nullptr, *textMutex = nullptr;
+    dispatcher.getRegistration(context, user.data() + 4096, c.name.size(), &userFound, fromUser,
+                               &userMutex);
+    dispatcher.getRegistration(c.name.c_str(), &textFound, fromText, &textMutex);
+    EXPECT_EQ(userFound, c.found);
+    EXPECT_EQ(fromUser.head.code, c.code);
+    EXPECT_EQ(userFound, textFound);
+    EXPECT_EQ(userMutex, textMutex);
+    EXPECT_EQ(fromUser.head.code, fromText.head.code);
+    EXPECT_STREQ(fromUser.file, fromText.file);
+    EXPECT_EQ(fromUser.line, fromText.line);
+  };
+  for (Case const& c : cases) check(c);
+  dispatcher.remove("Twice", status);
+  for (Case const& c : {Case{"Twice_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
+                        Case{"Twice_Ver2.0.0f1", &second, 0}})
+    check(c);
+}
+
 TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {
   char outside[64] = {};
   // Names in zero-padded 64-byte slots; the list without its terminator.
