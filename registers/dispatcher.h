@@ -243,9 +243,9 @@ class Dispatcher : public Layer<T> {
     *out = nullptr;
     detail::tUserName const name(context, userName, nameSize, status);
     if (name.text() == nullptr) return;
-    // The name's length is known here, which slot 5 would have to find: the
-    // lookup is slot 5's, with a request for a registration at its own
-    // version answered whole.
+    // The name's length is known here, which the lookup by text would have
+    // to find: the answer is that lookup's, with a request for a
+    // registration at its own version recognised whole.
     Wrapper* wrapper = nullptr;
     this->answer(this->core_.lookUp(name.text(), nameSize, status), &wrapper, mutexOut);
     if (wrapper != nullptr) *out = wrapper->object();
