@@ -79,7 +79,8 @@ void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status,
                                                     unsigned long line);
 inline void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status,
                                                            StatusSite site) {
-  translateZORStatusToWENDStatusWithErrorDetails(result, status, site.file, site.line);
+  if (result != 0)
+    translateZORStatusToWENDStatusWithErrorDetails(result, status, site.file, site.line);
 }
 i64 fromKernelLayerStatus(i32 result);
 

@@ -25,9 +25,6 @@ u64 pagesFor(u64 bytes, u64 pageSize) { return bytes / pageSize + (bytes % pageS
 
 }  // namespace
 
-tUserBuffer::tUserBuffer(tEventDescriptor const&, u64 address, u64 size)
-    : address_(address), size_(size) {}
-
 bool tUserBuffer::holds(u64 offset, u64 count) const {
   if (offset > size_ || count > size_ - offset) return false;
   if (count > kLargestCopy) return false;

@@ -16,7 +16,7 @@ class tSession;
 // layer is not called.
 class tUserBuffer {
  public:
-  tUserBuffer(tEventDescriptor const& context, u64 address, u64 size);
+  tUserBuffer(tEventDescriptor const&, u64 address, u64 size) : address_(address), size_(size) {}
   ~tUserBuffer() = default;
 
   // Kernel memory to the user's address + offset.

@@ -43,16 +43,38 @@ constexpr char kListSeparator = '\t';
 u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
 
 // Where the first "_Ver" starts, or where the text ends when it has none:
-// the length of the base name, found in one pass that stops there. A
-// character of the mark is looked at only after the ones before it matched,
-// so nothing past the terminator is read.
+// the length of the base name, found in one pass that stops there. The rest
+// of the mark is looked at only after an underscore, so nothing past the
+// terminator is read.
 u64 baseNameLength(char const* name) {
   static_assert(kVersionMarkLength == 4);
-  u64 i = 0;
-  while (name[i] != '\0' && !(name[i] == kVersionMark[0] && name[i + 1] == kVersionMark[1] &&
-                              name[i + 2] == kVersionMark[2] && name[i + 3] == kVersionMark[3]))
-    ++i;
-  return i;
+  for (u64 i = 0;; ++i) {
+    char const c = name[i];
+    if (c == '\0') return i;
+    if (c == kVersionMark[0] && name[i + 1] == kVersionMark[1] && name[i + 2] == kVersionMark[2] &&
+        name[i + 3] == kVersionMark[3])
+      return i;
+  }
+}
+
+u64 loadWord(char const* at) {
+  u64 word;
+  __builtin_memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Whether the n bytes at a and at b are the same, a word at a time; the last
+// word overlaps the one before it rather than reading past n.
+bool sameBytes(char const* a, char const* b, u64 n) {
+  constexpr u64 kWord = sizeof(u64);
+  if (n < kWord) {
+    for (u64 i = 0; i < n; ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+  for (u64 i = 0; i + kWord < n; i += kWord)
+    if (loadWord(a + i) != loadWord(b + i)) return false;
+  return loadWord(a + n - kWord) == loadWord(b + n - kWord);
 }
 
 u64 userAddress(void* user) { return static_cast<u64>(reinterpret_cast<uintptr_t>(user)); }
@@ -77,6 +99,33 @@ void Registration::checkVersion(Version requested, tStatus& status) const {
   }
 }
 
+void Registration::nameOwnRequest(char const* name, char const* versionText) {
+  ownRequestSize_ = 0;
+  if (name == nullptr || versionText == nullptr) return;
+  u64 const base = baseNameLength(name);
+  if (name[base] != '\0') return;
+  u64 const text = lengthOf(versionText);
+  if (base + kVersionMarkLength + text > kOwnRequestSize) return;
+  // Made while the registry is filled, so byte by byte, without asking the
+  // layer.
+  char const* const parts[] = {name, kVersionMark, versionText};
+  char* at = ownRequest_;
+  for (char const* part : parts)
+    for (char const* c = part; *c != '\0'; ++c) *at++ = *c;
+  ownRequestBaseSize_ = static_cast<u8>(base);
+  ownRequestSize_ = static_cast<u8>(base + kVersionMarkLength + text);
+  // The registration's version is the one its own request names.
+  ownRequestAccepted_ = version_ != noneVersion() && !(version_ < oldestCompatibleVersion_);
+}
+
+void Registration::checkOwnVersion(tStatus& status) const {
+  if (!ownRequestAccepted_) checkVersion(version_, status);
+}
+
+bool Registration::isOwnRequest(char const* name, u64 size) const {
+  return ownRequestSize_ != 0 && size == ownRequestSize_ && sameBytes(ownRequest_, name, size);
+}
+
 namespace detail {
 
 u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name)); }
@@ -85,7 +134,7 @@ u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name
 u64 RegistryCore::find(char const* name, u64 length) const {
   for (u64 i = 0; i < entries_.size(); ++i) {
     qvhtl::String const& entry = entries_[i].first;
-    if (entry.size() == length && codes::compareMemory(entry.data(), name, length) == 0) return i;
+    if (entry.size() == length && sameBytes(entry.data(), name, length)) return i;
   }
   return entries_.size();
 }
@@ -100,10 +149,25 @@ void RegistryCore::append(char const* name, Registration& registration, tStatus&
   entry.first.assign(name, lengthOf(name), status);
   entry.second = &registration;
   u64 const end = entries_.size();
+  bool const repeated = find(name) != end;
   entries_.insert_(end, 1, status);
   if (status.isFatal()) return;
   entries_[end].swap(entry);
   entries_.incrementSize(1);
+  if (repeated) namesDistinct_ = false;
+}
+
+bool RegistryCore::someNameRepeats() const {
+  for (u64 i = 1; i < entries_.size(); ++i) {
+    qvhtl::String const& name = entries_[i].first;
+    if (find(name.data(), name.size()) != i) return true;
+  }
+  return false;
+}
+
+void RegistryCore::erase(u64 index) {
+  entries_.erase(index);
+  if (!namesDistinct_) namesDistinct_ = !someNameRepeats();
 }
 
 Registration* RegistryCore::unlink(char const* name) {
@@ -111,7 +175,7 @@ Registration* RegistryCore::unlink(char const* name) {
   u64 const index = find(name);
   if (index == entries_.size()) return nullptr;
   Registration* const registration = entries_[index].second;
-  entries_.erase(index);
+  erase(index);
   return registration;
 }
 
@@ -143,7 +207,7 @@ void RegistryCore::removeAndDelete(char const* name, tStatus& status) {
 void RegistryCore::deleteAll() {
   while (!entries_.empty()) {
     Registration* const registration = entries_[0].second;
-    entries_.erase(0);
+    erase(0);
     delete registration;
   }
 }
@@ -167,6 +231,34 @@ Registration* RegistryCore::lookUp(char const* name, tStatus& status) const {
   }
   Registration* const registration = entries_[index].second;
   registration->checkVersion(requested, status);
+  return status.isFatal() ? nullptr : registration;
+}
+
+// The first entry whose registration the name is the own request of, when
+// the general way finds that entry too: the request's base name is the
+// entry's name and no earlier entry has that name. The base name holds no
+// "_Ver" and the request nothing after it but the version text, so the
+// general way splits the request right after it, finds that entry and
+// parses the text the registration's version was parsed from.
+u64 RegistryCore::findOwnRequest(char const* name, u64 size) const {
+  u64 const end = entries_.size();
+  for (u64 i = 0; i < end; ++i) {
+    Registration const& registration = *entries_[i].second;
+    if (!registration.isOwnRequest(name, size)) continue;
+    u64 const base = registration.ownRequestBaseSize();
+    qvhtl::String const& entry = entries_[i].first;
+    if (entry.size() != base || !sameBytes(entry.data(), name, base)) continue;
+    return namesDistinct_ || find(name, base) == i ? i : end;
+  }
+  return end;
+}
+
+Registration* RegistryCore::lookUp(char const* name, u64 size, tStatus& status) const {
+  if (status.isFatal()) return nullptr;
+  u64 const index = findOwnRequest(name, size);
+  if (index == entries_.size()) return lookUp(name, status);
+  Registration* const registration = entries_[index].second;
+  registration->checkOwnVersion(status);
   return status.isFatal() ? nullptr : registration;
 }
 

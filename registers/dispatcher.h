@@ -54,6 +54,9 @@ class RegistryCore {
   // The registration a name asks for, its version suffix checked; null with
   // the status set when there is none or it does not answer to the version.
   Registration* lookUp(char const* name, tStatus& status) const;
+  // lookUp of a name of size bytes and a terminator (the same answer): a
+  // request for a registration at its own version is recognised whole.
+  Registration* lookUp(char const* name, u64 size, tStatus& status) const;
 
   void fillNames(char* buffer, tStatus& status) const;
   u64 listSize() const;
@@ -67,8 +70,15 @@ class RegistryCore {
 
  private:
   u64 find(char const* name, u64 length) const;
+  u64 findOwnRequest(char const* name, u64 size) const;
+  // Takes an entry out, keeping the others' order.
+  void erase(u64 index);
+  bool someNameRepeats() const;
 
   qvhtl::Vector_sct<tEntry> entries_;
+  // No two entries share a name: the entry a registration's own request
+  // matches at is then the first of its name.
+  bool namesDistinct_ = true;
 };
 
 // A NUL-terminated copy of a name from user space, for the time of a lookup;
@@ -121,10 +131,7 @@ class DispatcherBase {
   // counts as success).
   virtual void getRegistration(char const* name, Wrapper** out, tStatus& status,
                                tMutex** mutexOut) {
-    Wrapper* const found = static_cast<Wrapper*>(core_.lookUp(name, status));
-    if (found == nullptr) return;
-    *out = found;
-    if (mutexOut != nullptr) *mutexOut = &found->mutex();
+    answer(core_.lookUp(name, status), out, mutexOut);
   }
   virtual u64 getNumberOfRegistrations() const { return core_.count(); }
   // 64 bytes a name, in registry order.
@@ -143,6 +150,14 @@ class DispatcherBase {
   u64 findEntry(char const* name) const { return core_.find(name); }
 
  protected:
+  // What a lookup found, written out; nothing when it found nothing.
+  static void answer(Registration* registration, Wrapper** out, tMutex** mutexOut) {
+    if (registration == nullptr) return;
+    Wrapper* const found = static_cast<Wrapper*>(registration);
+    *out = found;
+    if (mutexOut != nullptr) *mutexOut = &found->mutex();
+  }
+
   detail::RegistryCore core_;
 };
 
@@ -177,11 +192,12 @@ class WrapperDispatcher : public DispatcherBase<RegistrationWrapper<T>> {
     void* const memory = qvrm7_driver::nQVWEND000::operatorNewFlagged(sizeof(Wrapper), status, 0);
     if (memory == nullptr) return;
     u8 supportsVersioning = 0;
+    char const* versionText = nullptr;
     Version version;
     Version oldest;
     if constexpr (kRegistersVersions<T>) {
       char const* const oldestText = object.getOldestCompatibleVersion();
-      char const* const versionText = object.getVersion();
+      versionText = object.getVersion();
       supportsVersioning = versionText != nullptr && versionText[0] != '\0' ? 1 : 0;
       version = Version(versionText, status);
       oldest = Version(oldestText, status);
@@ -192,6 +208,7 @@ class WrapperDispatcher : public DispatcherBase<RegistrationWrapper<T>> {
     }
     Wrapper* const wrapper = new (qvrm7_driver::kPlacement, memory)
         Wrapper(supportsVersioning, version, oldest, object, status);
+    if (supportsVersioning != 0) wrapper->nameOwnRequest(name, versionText);
     if (status.isNotFatal()) add(name, *wrapper, status);
     if (status.isFatal()) delete wrapper;
   }
@@ -226,8 +243,11 @@ class Dispatcher : public Layer<T> {
     *out = nullptr;
     detail::tUserName const name(context, userName, nameSize, status);
     if (name.text() == nullptr) return;
+    // The name's length is known here, which the lookup by text would have
+    // to find: the answer is that lookup's, with a request for a
+    // registration at its own version recognised whole.
     Wrapper* wrapper = nullptr;
-    getRegistration(name.text(), &wrapper, status, mutexOut);
+    this->answer(this->core_.lookUp(name.text(), nameSize, status), &wrapper, mutexOut);
     if (wrapper != nullptr) *out = wrapper->object();
   }
 

@@ -32,10 +32,30 @@ class Registration {
   // unversioned one only without a version.
   virtual void checkVersion(Version requested, tStatus& status) const;
 
+  // Remembers the name a request gives for this registration at its own
+  // version, "<name>_Ver<version text>", so that the registry answers it
+  // without parsing; none when the name holds "_Ver" itself (a request would
+  // split there) or the whole does not fit.
+  void nameOwnRequest(char const* name, char const* versionText);
+  // Whether the size bytes at name are that request.
+  bool isOwnRequest(char const* name, u64 size) const;
+  // The length of the name in the own request.
+  u64 ownRequestBaseSize() const { return ownRequestBaseSize_; }
+  // checkVersion of the version the own request names, the registration's,
+  // whose outcome is known once it is accepted.
+  void checkOwnVersion(tStatus& status) const;
+
  private:
+  static constexpr u64 kOwnRequestSize = 64;
+
   u8 supportsVersioning_;
   Version version_;
   Version oldestCompatibleVersion_;
+  // Size 0: no own request.
+  u8 ownRequestSize_ = 0;
+  u8 ownRequestBaseSize_ = 0;
+  bool ownRequestAccepted_ = false;
+  char ownRequest_[kOwnRequestSize];
 };
 
 // The wrapper does not own the object: whoever registered it deletes it.

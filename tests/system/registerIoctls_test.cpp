@@ -115,8 +115,16 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
     EXPECT_EQ(buffer, std::string(bytes - 1, '#'));
   }
 
-  // IDs the map does not have: its own refusal, and nothing reaches the block.
+  // A write whose answer cannot reach the caller is not made.
+  std::string const map = kBaseMap;
+  sim::CallMemory const mapRange(map.data(), map.size());
+  tArmWriteArguments const write{sim::RegisterClient::name(map), 1, 0x8000000C, 1, 0, 0};
   module.fpga().base().clearLog();
+  EXPECT_EQ(file.ioctl(kIoctlArmWrite, &write, sizeof write, nullptr, sizeof(tArmStatusResult)),
+            kLayerBadArgument);
+  EXPECT_TRUE(module.fpga().base().log().empty());
+
+  // IDs the map does not have: its own refusal, and nothing reaches the block.
   for (uint32_t id : {0x800000F4u, 0x8000000Du, 0x3F00000Cu}) {
     EXPECT_EQ(client.write(kBaseMap, id, 1, true).status, -52005) << id;
     EXPECT_EQ(client.read(kBaseMap, id).status, -52005) << id;
@@ -127,7 +135,6 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
   uint8_t types[kArmFormatFields];
   uint64_t masks[kArmFormatFields];
   sim::UserRange typesRange(types, sizeof types), masksRange(masks, sizeof masks);
-  std::string const map = kBaseMap;
   for (uint64_t shortBy : {1, 0}) {
     tArmFormatArguments const format{sim::RegisterClient::name(map),
                                      sim::RegisterClient::address(types),

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "host/layer/control.h"
 #include "host/layer/syncControl.h"
@@ -160,6 +162,57 @@ TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
     EXPECT_EQ(found, status.code == 0 ? &flash : nullptr) << name;
   }
   EXPECT_EQ(status.code, kStatusNotVersioned);
+}
+
+// A name from user space that is some registration's own versioned name is
+// recognised whole; every name must still get what its text gets from the
+// general lookup, site included, also once the first of two entries of a
+// name has gone.
+TEST_F(Registry, AUserNameIsAnsweredAsItsTextIs) {
+  FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
+      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
+  std::string const longName(60, 'L');
+  tStatus status;
+  std::pair<char const*, FakeMap*> const added[] = {
+      {"Twice", &first},       {"Twice", &second},    {"A_VerB", &marked},       {"Zero", &zero},
+      {"Inverted", &inverted}, {"Dotless", &dotless}, {longName.c_str(), &first}};
+  for (auto [name, map] : added) dispatcher.add(name, *map, status);
+  ASSERT_EQ(status.code, 0);
+  struct Case {
+    std::string name;
+    FakeMap* found;
+    i64 code;
+  } const cases[] = {
+      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot, 0},
+      {"Twice_Ver1.0.0f1", &first, 0},
+      {"Twice_Ver2.0.0f1", &first, kStatusVersionNewer},
+      {"A_VerB_Ver1.0.0f1", nullptr, kStatusVersionText},
+      {"Zero_Ver0.0.0d0", nullptr, kStatusVersionRequired},
+      {"Inverted_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
+      {"Dotless_Ver100d1", &dotless, 0},
+      {"Dotless_Ver1.0.0d1", &dotless, 0},
+      {longName + "_Ver1.0.0f1", &first, 0},
+      {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged, 0},
+  };
+  auto const check = [&](Case const& c) {
+    SCOPED_TRACE(c.name.c_str());
+    std::memcpy(user.data() + 4096, c.name.data(), c.name.size());
+    tLongStatus fromUser, fromText;
+    tDynamicAccessInterface *userFound = nullptr, *textFound = nullptr;
+    tMutex *userMutex = nullptr, *textMutex = nullptr;
+    dispatcher.getRegistration(context, user.data() + 4096, c.name.size(), &userFound, fromUser,
+                               &userMutex);
+    dispatcher.getRegistration(c.name.c_str(), &textFound, fromText, &textMutex);
+    EXPECT_EQ(std::tie(userFound, fromUser.head.code), std::tie(c.found, c.code));
+    EXPECT_EQ(std::tie(userFound, userMutex, fromUser.head.code, fromUser.line),
+              std::tie(textFound, textMutex, fromText.head.code, fromText.line));
+    EXPECT_STREQ(fromUser.file, fromText.file);
+  };
+  for (Case const& c : cases) check(c);
+  dispatcher.remove("Twice", status);
+  for (Case const& c : {Case{"Twice_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
+                        Case{"Twice_Ver2.0.0f1", &second, 0}})
+    check(c);
 }
 
 TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {

@@ -15,22 +15,22 @@ u64 addressOf(void const* user) { return static_cast<u64>(reinterpret_cast<uintp
 
 }  // namespace
 
-bool copyArgumentsIn(tEventDescriptor const& context, void const* input, u64 inputSize,
-                     void* output, u64 outputSize, void* arguments, u64 argumentsSize,
-                     void* blankResult, u64 resultSize, tStatus& status) {
+bool copyArgumentsIn(tIoctlRequest const& request, void* arguments, u64 argumentsSize,
+                     u64 resultSize, tStatus& status) {
   if (status.isFatal()) return false;
-  if (inputSize != argumentsSize || outputSize != resultSize) {
+  if (request.inputSize != argumentsSize || request.outputSize != resultSize) {
     setStatus(status, kStatusBadArgument, kRecordSizeSite);
     return false;
   }
-  tUserBuffer(context, addressOf(input), inputSize).read(0, arguments, argumentsSize, status);
-  tUserBuffer(context, addressOf(output), outputSize).write(0, blankResult, resultSize, status);
+  tUserBuffer(request.context, addressOf(request.input), argumentsSize)
+      .read(0, arguments, argumentsSize, status);
   return status.isNotFatal();
 }
 
-u32 copyResultOut(tEventDescriptor const& context, void* output, void const* result, u32 resultSize,
+u32 copyResultOut(tIoctlRequest const& request, void const* result, u32 resultSize,
                   tStatus& status) {
-  tUserBuffer(context, addressOf(output), resultSize).write(0, result, resultSize, status);
+  tUserBuffer(request.context, addressOf(request.output), resultSize)
+      .write(0, result, resultSize, status);
   return status.isFatal() ? 0 : resultSize;
 }
 

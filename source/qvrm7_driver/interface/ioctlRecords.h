@@ -7,18 +7,23 @@
 
 namespace qvrm7_driver {
 
-// Both sizes checked, the argument record copied in and a blank result
-// record copied out; false, with the status set, when the request is
-// refused. An operation runs only once its result can reach the caller: a
-// caller whose output cannot be written learns of no change, and none is
-// made.
-bool copyArgumentsIn(nQVWEND000::tEventDescriptor const& context, void const* input, u64 inputSize,
-                     void* output, u64 outputSize, void* arguments, u64 argumentsSize,
-                     void* blankResult, u64 resultSize, nQVWEND000::tStatus& status);
+// One request as the decoder receives it.
+struct tIoctlRequest {
+  nQVWEND000::tEventDescriptor const& context;
+  void const* input;
+  u64 inputSize;
+  void* output;
+  u64 outputSize;
+};
+
+// Both sizes checked and the argument record copied in; false, with the
+// status set, when the request is refused.
+bool copyArgumentsIn(tIoctlRequest const& request, void* arguments, u64 argumentsSize,
+                     u64 resultSize, nQVWEND000::tStatus& status);
 // The bytes written to the caller: the whole record, or 0 when the copy
 // failed.
-u32 copyResultOut(nQVWEND000::tEventDescriptor const& context, void* output, void const* result,
-                  u32 resultSize, nQVWEND000::tStatus& status);
+u32 copyResultOut(tIoctlRequest const& request, void const* result, u32 resultSize,
+                  nQVWEND000::tStatus& status);
 
 // The caller's 32-bit status as the operation starts from it, and back.
 inline nQVWEND000::tStatus callerStatus(i32 code) {

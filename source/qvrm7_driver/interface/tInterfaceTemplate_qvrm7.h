@@ -2,9 +2,12 @@
 // decoder of the device's operation codes. Each code has one argument and
 // one result record (registerIoctls.h), both required at exactly their
 // size; the decoder copies the arguments in, starts the operation from the
-// caller's status, and copies the results and the status out. A code it does
-// not decode goes to the platform's decoder, which ends in the device's
-// deviceIOControl.
+// caller's status, and copies the results and the status out. An operation
+// that changes anything runs only once its result can reach the caller: a
+// blank result record goes out first, so a caller whose output cannot be
+// written learns of no change, and none is made. A query changes nothing and
+// its result goes out once. A code the decoder does not know goes to the
+// platform's decoder, which ends in the device's deviceIOControl.
 #pragma once
 
 #include "platform/deviceInterface.h"
@@ -71,40 +74,33 @@ class tInterfaceTemplate_qvrm7 : public nQVWEND000::tDeviceInterface {
   }
 
  private:
-  struct tRequest {
-    tContext context;
-    void const* input;
-    u64 inputSize;
-    void* output;
-    u64 outputSize;
-  };
+  using tRequest = tIoctlRequest;
+  enum class tEffect { changes, query };
 
   tDeviceClass& owner() { return *static_cast<tDeviceClass*>(tDeviceInterface::device()); }
 
   // operation(arguments, result, status) with the status the caller sent.
-  template <class Arguments, class Result, class Operation>
+  template <class Arguments, class Result, tEffect effect = tEffect::changes, class Operation>
   u32 unmarshall(tRequest const& request, tStatus& status, Operation operation) {
     Arguments arguments{};
     Result result{};
-    if (!copyArgumentsIn(request.context, request.input, request.inputSize, request.output,
-                         request.outputSize, &arguments, sizeof arguments, &result, sizeof result,
-                         status)) {
+    if (!copyArgumentsIn(request, &arguments, sizeof arguments, sizeof result, status)) return 0;
+    if (effect == tEffect::changes && copyResultOut(request, &result, sizeof result, status) == 0)
       return 0;
-    }
     tStatus operationStatus = callerStatus(arguments.status);
     operation(arguments, result, operationStatus);
     result.status = callerStatusCode(operationStatus);
-    return copyResultOut(request.context, request.output, &result, sizeof result, status);
+    return copyResultOut(request, &result, sizeof result, status);
   }
 
   u32 unmarshall_arm_get(tRequest const& r, tStatus& status) {
-    return unmarshall<tArmRegisterArguments, tArmValueResult>(
+    return unmarshall<tArmRegisterArguments, tArmValueResult, tEffect::query>(
         r, status, [&](auto const& in, auto& out, tStatus& s) {
           owner().arm_get(r.context, in.map, in.id, out.value, 0, s);
         });
   }
   u32 unmarshall_arm_getEx(tRequest const& r, tStatus& status) {
-    return unmarshall<tArmRegisterExArguments, tArmValueResult>(
+    return unmarshall<tArmRegisterExArguments, tArmValueResult, tEffect::query>(
         r, status, [&](auto const& in, auto& out, tStatus& s) {
           owner().arm_get(r.context, in.map, in.id, out.value, in.index, s);
         });
@@ -195,7 +191,7 @@ class tInterfaceTemplate_qvrm7 : public nQVWEND000::tDeviceInterface {
         });
   }
   u32 unmarshall_arm_getSizeOfRegistrationList(tRequest const& r, tStatus& status) {
-    return unmarshall<tArmStatusArguments, tArmSizeResult>(
+    return unmarshall<tArmStatusArguments, tArmSizeResult, tEffect::query>(
         r, status, [&](auto const&, auto& out, tStatus& s) {
           owner().arm_getSizeOfRegistrationList(r.context, out.size, s);
         });
