@@ -1,5 +1,6 @@
 // The stand-in's memory, output, halt and driver-registration services,
 // and the test controls that every other service relies on.
+#include <array>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "host/layer/lockedState.h"
 #include "host/layer/pci.h"
 #include "host/layer/registration.h"
+#include "host/layer/stripedLock.h"
 #include "host/layer/syncControl.h"
 #include "host/layer/user.h"
 #include "platform/kernelServices.h"
@@ -47,10 +49,8 @@ struct State {
   HaltHandler haltHandler;
   std::vector<HaltRecord> halts;
   std::shared_ptr<ImportHook const> importHook;
-  std::unordered_map<void*, uint64_t> blocks;
-  uint64_t liveBytes = 0;
-  uint64_t totalBlocks = 0;
-  nQVZOR200_tDriverRecord* driver = nullptr;
+  // Read by every file request without the lock; changed under it.
+  std::atomic<nQVZOR200_tDriverRecord*> driver{nullptr};
   uint64_t registrations = 0;
   uint64_t unregistrations = 0;
 };
@@ -58,6 +58,36 @@ struct State {
 State& state() {
   static State* s = new State();  // never destroyed: imports may run at exit
   return *s;
+}
+
+// Live blocks, in shards chosen by the block's address, so that threads
+// allocating and freeing at once seldom meet on one shard's lock.
+struct alignas(64) BlockShard {
+  std::mutex mutex;
+  std::unordered_map<void*, uint64_t> blocks;  // block -> size asked for
+  uint64_t liveBytes = 0;
+  uint64_t totalBlocks = 0;
+};
+
+std::array<BlockShard, kLockStripes>& blockShards() {
+  static auto* shards = new std::array<BlockShard, kLockStripes>();  // never destroyed
+  return *shards;
+}
+
+BlockShard& shardOf(void const* block) {
+  // Blocks are 16-byte aligned: the bits above those pick the shard.
+  uint64_t const key = (reinterpret_cast<uintptr_t>(block) >> 4) * 0x9E3779B97F4A7C15ull;
+  return blockShards()[key >> 60 & (kLockStripes - 1)];
+}
+
+template <class Read>
+uint64_t sumOfShards(Read read) {
+  uint64_t sum = 0;
+  for (BlockShard& shard : blockShards()) {
+    std::lock_guard lock(shard.mutex);
+    sum += read(shard);
+  }
+  return sum;
 }
 
 // Fast path: no rule and no log means no lock on an import call.
@@ -150,15 +180,15 @@ void clearFaults() {
 }
 
 uint64_t liveAllocations() {
-  return readLocked(state(), [&](State& s) { return s.blocks.size(); });
+  return sumOfShards([](BlockShard const& shard) { return shard.blocks.size(); });
 }
 
 uint64_t liveAllocationBytes() {
-  return readLocked(state(), [&](State& s) { return s.liveBytes; });
+  return sumOfShards([](BlockShard const& shard) { return shard.liveBytes; });
 }
 
 uint64_t totalAllocations() {
-  return readLocked(state(), [&](State& s) { return s.totalBlocks; });
+  return sumOfShards([](BlockShard const& shard) { return shard.totalBlocks; });
 }
 
 void enableCallLog(bool on) {
@@ -258,7 +288,7 @@ void LoadedDriver::unload() {
 }
 
 nQVZOR200_tDriverRecord* registeredDriver() {
-  return readLocked(state(), [&](State& s) { return s.driver; });
+  return state().driver.load(std::memory_order_acquire);
 }
 
 uint64_t driverRegistrations() {
@@ -286,11 +316,11 @@ void* nQVZOR100_malloc(uint64_t size) {
   if (size > UINT64_MAX - 15) return nullptr;  // no such block exists
   void* block = std::aligned_alloc(16, size == 0 ? 16 : (size + 15) / 16 * 16);
   if (block == nullptr) return nullptr;
-  sim::State& s = sim::state();
-  std::lock_guard lock(s.mutex);
-  s.blocks.emplace(block, size);
-  s.liveBytes += size;
-  ++s.totalBlocks;
+  sim::BlockShard& shard = sim::shardOf(block);
+  std::lock_guard lock(shard.mutex);
+  shard.blocks.emplace(block, size);
+  shard.liveBytes += size;
+  ++shard.totalBlocks;
   return block;
 }
 
@@ -298,15 +328,15 @@ void nQVZOR100_free(void* block) {
   enterImport("nQVZOR100_free");
   if (block == nullptr) return;
   {
-    sim::State& s = sim::state();
-    std::lock_guard lock(s.mutex);
-    auto found = s.blocks.find(block);
-    if (found == s.blocks.end()) {
+    sim::BlockShard& shard = sim::shardOf(block);
+    std::lock_guard lock(shard.mutex);
+    auto found = shard.blocks.find(block);
+    if (found == shard.blocks.end()) {
       std::fprintf(stderr, "layer: free of %p, which is not a live block\n", block);
       std::abort();
     }
-    s.liveBytes -= found->second;
-    s.blocks.erase(found);
+    shard.liveBytes -= found->second;
+    shard.blocks.erase(found);
   }
   std::free(block);
 }
@@ -375,8 +405,8 @@ int32_t nQVZOR200_registerDriver(nQVZOR200_tDriverRecord* record) {
   if (enterImport("nQVZOR200_registerDriver")) return failureCode("nQVZOR200_registerDriver");
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
-  if (s.driver != nullptr) return -51009;  // one driver at a time
-  s.driver = record;
+  if (s.driver.load(std::memory_order_relaxed) != nullptr) return -51009;  // one at a time
+  s.driver.store(record, std::memory_order_release);
   ++s.registrations;
   return 0;
 }
@@ -386,11 +416,11 @@ void nQVZOR200_unregisterDriver(nQVZOR200_tDriverRecord* record) {
   sim::detail::releaseDevicesOf(record);
   sim::State& s = sim::state();
   std::lock_guard lock(s.mutex);
-  if (s.driver != record) {
+  if (s.driver.load(std::memory_order_relaxed) != record) {
     std::fprintf(stderr, "layer: unregisterDriver of a record that is not registered\n");
     std::abort();
   }
-  s.driver = nullptr;
+  s.driver.store(nullptr, std::memory_order_release);
   ++s.unregistrations;
 }
 

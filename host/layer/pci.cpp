@@ -12,6 +12,7 @@
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
 #include "host/layer/lockedState.h"
+#include "host/layer/stripedLock.h"
 
 namespace sim {
 
@@ -52,7 +53,12 @@ struct Bus {
   std::mutex mutex;
   std::vector<std::shared_ptr<PciDevice>> devices;  // on the bus
   std::vector<PciBridge> bridges;
-  std::map<uint64_t, Mapping> mappings;  // by the address the caller got
+  // By the address the caller got. Every register access looks its address
+  // up here, from any thread, and mappings come and go seldom: changed
+  // under the bus mutex and every stripe of mappingLock, read under either
+  // the bus mutex or one stripe.
+  std::map<uint64_t, Mapping> mappings;
+  StripedLock mappingLock;
   std::vector<Reservation> reservations;
   // Open files by the kernel parent of the device they were opened on; an
   // entry lives while a file is open or a removed device awaits destroy.
@@ -449,7 +455,7 @@ struct Resolved {
 // kind of fault a kernel stops on.
 Resolved resolve(uint64_t address, unsigned width, char const* import) {
   sim::Bus& b = sim::bus();
-  std::lock_guard lock(b.mutex);
+  std::lock_guard lock(b.mappingLock.stripe(sim::threadStripe()));
   auto it = b.mappings.upper_bound(address);
   if (it != b.mappings.begin()) {
     --it;
@@ -605,6 +611,7 @@ uint64_t nQVZOR230_mapPhysicalToKernel(uint64_t physicalAddress, uint64_t size,
       sim::Bar::View const view = bar->mapView(offset, size);
       if (view.address == nullptr) return 0;
       uint64_t const address = reinterpret_cast<uint64_t>(view.address);
+      std::lock_guard mappingLock(b.mappingLock);
       b.mappings.emplace(address, sim::Mapping{size, view, bar, offset, device->handle(),
                                                static_cast<int>(i), cacheMode});
       return address;
@@ -624,6 +631,7 @@ void nQVZOR230_unmapPhysicalFromKernel(uint64_t kernelAddress, uint32_t) {
       sim::fatal("unmapPhysicalFromKernel of 0x%llx, which is not a live kernel mapping",
                  kernelAddress);
     view = found->second.view;
+    std::lock_guard mappingLock(b.mappingLock);
     b.mappings.erase(found);
   }
   sim::Bar::unmapView(view);

@@ -1,14 +1,21 @@
 // The stand-in's ioctl buffer copies and user memory maps.
 #include "host/layer/user.h"
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
 
 #include "host/layer/control.h"
 #include "host/layer/lockedState.h"
+#include "host/layer/stripedLock.h"
 #include "platform/kernelServices.h"
 
 namespace sim {
@@ -16,8 +23,6 @@ namespace sim {
 namespace {
 
 constexpr int32_t kBadUserAddress = -51009;
-// Copies kept since the last clear, the oldest first; a long run keeps
-// copying but the record stops growing.
 
 struct UserMap {
   uint64_t size;
@@ -26,10 +31,36 @@ struct UserMap {
   std::vector<UserMapping> mappings;
 };
 
+// A copy and when it was made, so that the stripes' records merge in order.
+struct TimedCopy {
+  uint64_t time;
+  UserCopy copy;
+};
+
+// A clock that every core reads alike: the time stamp counter where there is
+// one (a few cycles; the system clock's read costs several times a copy).
+uint64_t copyTime() {
+#if defined(__x86_64__)
+  return __rdtsc();
+#else
+  return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+#endif
+}
+
+// Every copy reads the ranges and appends to a record, from many threads at
+// once; ranges change only when a test adds or removes one. So the ranges are
+// read under the copying thread's stripe of rangeLock and changed under all
+// of them, and each stripe keeps the copies made under it (the oldest first,
+// the newest kRecordLimit or more of its own).
 struct State {
-  std::mutex mutex;
+  StripedLock rangeLock;
   std::map<uintptr_t, uint64_t> ranges;  // start -> size
-  std::vector<UserCopy> copies;
+  // A line of its own each: neighbours' appends must not meet.
+  struct alignas(64) Copies {
+    std::vector<TimedCopy> records;
+  };
+  std::array<Copies, kLockStripes> copies;
+  std::mutex mutex;  // the maps
   std::map<uint64_t, UserMap> maps;
   uint64_t nextMap = 0x5000;
 };
@@ -76,7 +107,7 @@ bool touchesCallMemory(uintptr_t start, uint64_t size) {
   std::abort();
 }
 
-// Callers hold the state's lock.
+// Callers hold a stripe of the range lock.
 bool insideOneRange(State const& s, uintptr_t start, uint64_t size) {
   auto after = s.ranges.upper_bound(start);
   if (after == s.ranges.begin()) return false;
@@ -102,14 +133,16 @@ int32_t copy(UserCopy::Direction direction, void* destination, void const* sourc
   int32_t result = 0;
   if (detail::enterImport(import)) result = detail::failureCode(import);
   State& s = state();
-  std::lock_guard lock(s.mutex);
+  size_t const stripe = threadStripe();
+  std::lock_guard lock(s.rangeLock.stripe(stripe));
   if (result == 0 && count != 0 &&
       (!(insideCallMemory(user, count) || insideOneRange(s, user, count)) || kernel == 0 ||
        touchesCallMemory(kernel, count) || touchesAnyRange(s, kernel, count)))
     result = kBadUserAddress;
   if (result == 0 && count != 0) std::memcpy(destination, source, count);
-  s.copies.push_back(UserCopy{direction, user, kernel, count, result});
-  keepNewest(s.copies);
+  std::vector<TimedCopy>& copies = s.copies[stripe].records;
+  copies.push_back({copyTime(), UserCopy{direction, user, kernel, count, result}});
+  keepNewest(copies);
   return result;
 }
 
@@ -137,7 +170,7 @@ void addUserRange(void const* start, uint64_t size) {
   auto const address = reinterpret_cast<uintptr_t>(start);
   if (address == 0 || size == 0 || address + size < address) die("bad user range", address);
   State& s = state();
-  std::lock_guard lock(s.mutex);
+  std::lock_guard lock(s.rangeLock);
   if (touchesAnyRange(s, address, size)) die("user range overlaps another", address);
   s.ranges.emplace(address, size);
 }
@@ -145,7 +178,7 @@ void addUserRange(void const* start, uint64_t size) {
 void removeUserRange(void const* start) {
   auto const address = reinterpret_cast<uintptr_t>(start);
   State& s = state();
-  std::lock_guard lock(s.mutex);
+  std::lock_guard lock(s.rangeLock);
   if (s.ranges.erase(address) == 0) die("no user range starts at this address", address);
 }
 
@@ -163,23 +196,43 @@ CallMemory::~CallMemory() {
 }
 
 bool isUserRange(void const* start, uint64_t size) {
-  return readLocked(state(), [&](State& s) {
-    return insideOneRange(s, reinterpret_cast<uintptr_t>(start), size);
-  });
+  State& s = state();
+  std::lock_guard lock(s.rangeLock.stripe(threadStripe()));
+  return insideOneRange(s, reinterpret_cast<uintptr_t>(start), size);
 }
 
+// The stripes' records merged by time (a stripe's own order kept on a tie),
+// the newest twice kRecordLimit at most: each stripe holds at least its own
+// newest kRecordLimit, so the newest kRecordLimit of all are there.
 std::vector<UserCopy> userCopies() {
-  return readLocked(state(), [&](State& s) { return s.copies; });
+  std::vector<TimedCopy> merged;
+  {
+    State& s = state();
+    std::lock_guard lock(s.rangeLock);
+    for (State::Copies const& copies : s.copies)
+      merged.insert(merged.end(), copies.records.begin(), copies.records.end());
+  }
+  std::stable_sort(merged.begin(), merged.end(),
+                   [](TimedCopy const& x, TimedCopy const& y) { return x.time < y.time; });
+  size_t const first = merged.size() > 2 * kRecordLimit ? merged.size() - 2 * kRecordLimit : 0;
+  std::vector<UserCopy> copies;
+  copies.reserve(merged.size() - first);
+  for (size_t i = first; i < merged.size(); ++i) copies.push_back(merged[i].copy);
+  return copies;
 }
 
 size_t userCopyCount() {
-  return readLocked(state(), [&](State& s) { return s.copies.size(); });
+  State& s = state();
+  std::lock_guard lock(s.rangeLock);
+  size_t count = 0;
+  for (State::Copies const& copies : s.copies) count += copies.records.size();
+  return std::min(count, 2 * kRecordLimit);
 }
 
 void clearUserCopies() {
   State& s = state();
-  std::lock_guard lock(s.mutex);
-  s.copies.clear();
+  std::lock_guard lock(s.rangeLock);
+  for (State::Copies& copies : s.copies) copies.records.clear();
 }
 
 uint64_t createUserMap(uint64_t size, uint32_t accessMode, uint64_t virtualAddress) {
