@@ -1,5 +1,6 @@
 // Each service of the layer keeps its records in one state object guarded by
-// its own mutex; the test controls read them through this.
+// its own mutex (the records every request touches by a striped lock, see
+// stripedLock.h); the test controls read them through this.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // A lock for state that many threads read and few change: each thread reads
-// under one stripe of its own, so readers on different threads never meet on
-// one mutex or one cache line; a writer takes every stripe.
+// under one stripe of its own, so that readers on different threads (up to
+// kLockStripes of them) meet on no mutex and no cache line; a writer takes
+// every stripe.
 #pragma once
 
 #include <array>
