@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <future>
 #include <thread>
 #include <vector>
 
@@ -52,15 +49,11 @@ inline void removeDuringRegisterRequests() {
     });
   }
   while (answered.load() < 100) std::this_thread::yield();
-  auto ended = std::async(std::launch::async, [&] {
+  joinWithin(std::chrono::seconds(30), "the removal or a request never ended", [&] {
     sim::unplug(*module.device());
     removed.store(true);
     for (std::thread& t : requesters) t.join();
   });
-  if (ended.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-    ADD_FAILURE() << "the removal or a request never ended";
-    std::_Exit(1);
-  }
   for (sim::UserFile& file : files) file.close();
   EXPECT_EQ(layerHoldings(), loaded);
 }

@@ -37,6 +37,17 @@ inline thread_local bool tHoldHere = false;
 // -52022, the IO gate refusing, has no layer code of its own.
 inline constexpr int32_t kLayerGateRefused = -51001;
 
+// Runs the joins; when they have not ended in time, fails with what hung and
+// ends the process, since the hung threads cannot be joined.
+template <class Joins>
+void joinWithin(std::chrono::seconds limit, char const* hung, Joins joins) {
+  auto joined = std::async(std::launch::async, joins);
+  if (joined.wait_for(limit) != std::future_status::ready) {
+    ADD_FAILURE() << hung;
+    std::_Exit(1);
+  }
+}
+
 inline void removeWhileARequestIsInside() {
   sim::reset();
   sim::LoadedDriver driver{nQVWEND200_driverEntry};
@@ -69,14 +80,10 @@ inline void removeWhileARequestIsInside() {
   proceed.set_value();
   // Had the removal drained while holding the device mutex, neither thread
   // would ever end.
-  auto joined = std::async(std::launch::async, [&] {
+  joinWithin(std::chrono::seconds(30), "the removal and the request inside deadlocked", [&] {
     held.join();
     remover.join();
   });
-  if (joined.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-    ADD_FAILURE() << "the removal and the request inside deadlocked";
-    std::_Exit(1);
-  }
   sim::setImportHook({});
   EXPECT_EQ(heldResult, 0) << "the request inside finishes as it began";
   EXPECT_EQ(removal.filesOpen, 2u);

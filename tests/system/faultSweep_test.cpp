@@ -154,16 +154,17 @@ class Scenario {
     sim::UserFile files[2];
     step("load", kEveryModule, true, [&] { return Outcome{driver.load()}; });
     if (steps_.back().outcome.result < 0) return steps_;
-    for (int m : {kModuleA, kModuleB}) {
-      step("add " + name(m), m, true, [&] {
-        return Outcome{sim::plugIn(modules[m].device()), 0, attributesOf(*modules[m].device())};
-      });
-    }
-    for (int m : {kModuleA, kModuleB}) {
-      step("open " + name(m), m, true, [&] {
-        return Outcome{files[m].open("qvrm7_driver_qvrm7", modules[m].device()->kernelParent())};
-      });
-    }
+    // One step per module, A first.
+    auto eachModule = [&](char const* what, bool setup, auto body) {
+      for (int m : {kModuleA, kModuleB})
+        step(std::string(what) + " " + name(m), m, setup, [&] { return body(m); });
+    };
+    eachModule("add", true, [&](int m) {
+      return Outcome{sim::plugIn(modules[m].device()), 0, attributesOf(*modules[m].device())};
+    });
+    eachModule("open", true, [&](int m) {
+      return Outcome{files[m].open("qvrm7_driver_qvrm7", modules[m].device()->kernelParent())};
+    });
     for (int m : {kModuleA, kModuleB}) {
       sim::RegisterClient client{files[m]};
       for (auto const& call : testing_support::everyRegisterCall(maps_)) {
@@ -181,19 +182,15 @@ class Scenario {
         return Outcome{result};
       });
     }
-    for (int m : {kModuleA, kModuleB}) {
-      step("close " + name(m), m, false, [&] {
-        files[m].close();
-        return Outcome{};
-      });
-    }
-    for (int m : {kModuleA, kModuleB}) {
-      step("remove " + name(m), m, false, [&] {
-        sim::UnplugReport const report = sim::unplug(*modules[m].device());
-        return Outcome{static_cast<int32_t>(report.filesOpen), 0,
-                       report.mappingsLeft << 32 | report.interruptsLeft};
-      });
-    }
+    eachModule("close", false, [&](int m) {
+      files[m].close();
+      return Outcome{};
+    });
+    eachModule("remove", false, [&](int m) {
+      sim::UnplugReport const report = sim::unplug(*modules[m].device());
+      return Outcome{static_cast<int32_t>(report.filesOpen), 0,
+                     report.mappingsLeft << 32 | report.interruptsLeft};
+    });
     step("unload", kEveryModule, false, [&] {
       driver.unload();
       return Outcome{};
