@@ -9,9 +9,8 @@
 //             the record's 64-bit fields at names, into the caller's user
 //             memory, across its end, at kernel memory, at 0 or anywhere,
 //             and where the result goes
-//           3 register ioctl: code, map name, ID, index, value, the
-//             caller's status and a listing size, in the record that code
-//             takes
+//           3 register ioctl: code, map name, ID, index and value, in
+//             the record that code takes
 //           4 map: offset word, size, access
 //           5 transfer: which, offset and size in user memory
 //           6 poke: offset, length and bytes into the user memory
@@ -27,6 +26,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/layer/registration.h"
@@ -40,25 +40,20 @@ using testing_support::layerHoldings;
 
 constexpr char kInterface[] = "qvrm7_driver_qvrm7";
 constexpr size_t kSlots = 4;
-// The caller's user memory for the whole input: free bytes, then the
-// listing buffer, the format arrays and one slot per known name.
+// The caller's user memory for the whole input: free bytes, then one slot
+// per known name.
 constexpr size_t kUserSize = 4096;
-constexpr size_t kListingAt = 1024, kListingSize = 1024;
-constexpr size_t kTypesAt = 2048, kMasksAt = 2048 + 64;
 constexpr size_t kNamesAt = 3072, kNameSlot = 64;
 constexpr uint32_t kRecordSize = 128;
 
 using testing_support::kRegisterCodes;
 constexpr size_t kCodeCount = std::size(kRegisterCodes);
 
-struct Sizes {
-  uint32_t input, output;
-};
 // What the code's records take; 0 and 0 for a code of no register ioctl.
-Sizes recordSizes(uint32_t code) {
+testing_support::RegisterCode recordSizes(uint32_t code) {
   for (auto const& known : kRegisterCodes)
-    if (known.code == code) return {known.input, known.output};
-  return {0, 0};
+    if (known.code == code) return known;
+  return {code, 0, 0};
 }
 
 class Reader {
@@ -136,8 +131,9 @@ void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
   uint8_t const pick = in.byte();
   uint32_t const code =
       pick < 0xF0 ? kRegisterCodes[pick % kCodeCount].code : in.number<uint32_t>();
-  Sizes sizes = recordSizes(code);
-  if (in.byte() % 4 == 0) sizes = {in.byte() % (kRecordSize + 1u), in.byte() % (kRecordSize + 1u)};
+  testing_support::RegisterCode sizes = recordSizes(code);
+  if (in.byte() % 4 == 0)
+    sizes = {code, in.byte() % (kRecordSize + 1u), in.byte() % (kRecordSize + 1u)};
   alignas(16) uint8_t record[kRecordSize] = {};
   for (uint32_t i = 0; i < sizes.input; ++i) record[i] = in.byte();
   for (unsigned patches = in.byte() % 4; patches != 0; --patches) {
@@ -148,21 +144,12 @@ void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
   }
   alignas(16) uint8_t output[kRecordSize];
   std::memset(output, 0xA5, sizeof output);
-  void* out = output;
-  void const* input = record;
-  switch (in.byte() % 5) {
-    case 0:
-      out = nullptr;
-      break;
-    case 1:
-      out = w.user.data() + (kUserSize - kRecordSize);
-      break;
-    case 2:
-      input = nullptr;
-      break;
-    default:
-      break;
-  }
+  // No output, an output in user memory, no input, or both in place.
+  uint8_t const where = in.byte() % 5;
+  void* const out = where == 0   ? nullptr
+                    : where == 1 ? w.user.data() + (kUserSize - kRecordSize)
+                                 : static_cast<void*>(output);
+  void const* const input = where == 2 ? nullptr : record;
   uint32_t returned = 0;
   int32_t const result = file.ioctl(code, input, sizes.input, out, sizes.output, &returned);
   if (returned > sizes.output) finding("more bytes returned than the output holds");
@@ -170,66 +157,17 @@ void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
     finding("a refused request wrote its output");
 }
 
-template <class Arguments, class Result>
-void exchange(sim::UserFile& file, uint32_t code, Arguments const& arguments) {
-  Result result{};
-  (void)file.ioctl(code, &arguments, sizeof arguments, &result, sizeof result);
-}
-
+// A well-formed one through the client; the value's low bit clears the
+// force flag, and a names request asks for up to 31 slots.
 void registerIoctl(World& w, sim::UserFile& file, Reader& in) {
+  sim::RegisterClient client{file};
   uint32_t const code = kRegisterCodes[in.byte() % kCodeCount].code;
-  tArmMapName const name = placeName(w, in.byte());
+  std::string const& map = w.names[in.byte() % w.names.size()];
   auto const id = in.number<uint32_t>();
   auto const index = in.number<uint32_t>();
-  auto const value = in.number<uint64_t>();
-  auto const status = static_cast<int32_t>(static_cast<int8_t>(in.byte()));
-  uint32_t const force = value & 1;
-  uint64_t const listing = address(w.user.data() + kListingAt);
-  uint64_t const listingSize = in.number<uint16_t>() % (kListingSize + 1);
-  switch (code) {
-    case kIoctlArmGet:
-    case kIoctlArmRead:
-      return exchange<tArmRegisterArguments, tArmValueResult>(file, code, {name, id, status});
-    case kIoctlArmRefreshRegister:
-      return exchange<tArmRegisterArguments, tArmStatusResult>(file, code, {name, id, status});
-    case kIoctlArmGetEx:
-    case kIoctlArmReadEx:
-      return exchange<tArmRegisterExArguments, tArmValueResult>(file, code,
-                                                                {name, id, index, 0, status});
-    case kIoctlArmRefreshRegisterEx:
-      return exchange<tArmRegisterExArguments, tArmStatusResult>(file, code,
-                                                                 {name, id, index, 0, status});
-    case kIoctlArmSet:
-      return exchange<tArmSetArguments, tArmStatusResult>(file, code, {name, value, id, status});
-    case kIoctlArmSetEx:
-      return exchange<tArmSetExArguments, tArmStatusResult>(file, code,
-                                                            {name, value, id, index, 0, status});
-    case kIoctlArmWrite:
-      return exchange<tArmWriteArguments, tArmStatusResult>(file, code,
-                                                            {name, value, id, force, 0, status});
-    case kIoctlArmWriteEx:
-      return exchange<tArmWriteExArguments, tArmStatusResult>(
-          file, code, {name, value, id, force, index, status});
-    case kIoctlArmFlushRegister:
-      return exchange<tArmFlushArguments, tArmStatusResult>(file, code,
-                                                            {name, id, force, 0, status});
-    case kIoctlArmFlushRegisterEx:
-      return exchange<tArmFlushExArguments, tArmStatusResult>(file, code,
-                                                              {name, id, force, index, status});
-    case kIoctlArmFlushRegMap:
-      return exchange<tArmFlushMapArguments, tArmStatusResult>(file, code, {name, force, status});
-    case kIoctlArmGetRegisterFormat:
-      return exchange<tArmFormatArguments, tArmFormatResult>(
-          file, code,
-          {name, address(w.user.data() + kTypesAt), kArmFormatFields,
-           address(w.user.data() + kMasksAt), kArmFormatFields * 8, id, status});
-    case kIoctlArmGetRegistrationNames:
-    case kIoctlArmGetRegistrationList:
-      return exchange<tArmListingArguments, tArmStatusResult>(file, code,
-                                                              {listing, listingSize, 0, status});
-    default:
-      return exchange<tArmStatusArguments, tArmSizeResult>(file, code, {status});
-  }
+  auto value = in.number<uint64_t>();
+  if (code == kIoctlArmGetRegistrationNames) value %= 32;
+  (void)testing_support::registerCall(client, code, map, id, value, index, (value & 1) == 0);
 }
 
 void map(sim::UserFile& file, Reader& in) {
@@ -257,6 +195,26 @@ void poke(World& w, Reader& in) {
   for (size_t i = 0; i < length && at + i < kUserSize; ++i) w.user[at + i] = in.byte();
 }
 
+// Any operation but the removal.
+void operate(World& w, sim::UserFile& file, Reader& in, uint8_t op) {
+  switch (op % 8) {
+    case 0:
+      return (void)file.open(kInterface);
+    case 1:
+      return file.close();
+    case 2:
+      return rawIoctl(w, file, in);
+    case 3:
+      return registerIoctl(w, file, in);
+    case 4:
+      return map(file, in);
+    case 5:
+      return transfer(w, file, in);
+    default:
+      return poke(w, in);
+  }
+}
+
 void checkRecordsBounded() {
   size_t const limit = 2 * sim::kRecordLimit;
   sim::RegistrationRecordCounts const counts = sim::registrationRecordCounts();
@@ -280,16 +238,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   w.driver = std::make_unique<sim::LoadedDriver>(nQVWEND200_driverEntry);
   if (w.driver->load() != 0) finding("the driver did not load");
   w.loaded = layerHoldings();
-  {
-    sim::Rm7Module module;
-    sim::UserFile file;
-    if (sim::plugIn(module.device()) != 0 || file.open(kInterface) != 0)
-      finding("the module was not served");
-    sim::RegisterClient client{file};
-    w.names = testing_support::listedMaps(client);
-    file.close();
-    sim::unplug(*module.device());
-  }
+  w.names = testing_support::mapsOfAModule();
+  if (w.names.empty()) finding("the module was not served");
   w.names.push_back("RM7BaseRegMap_Ver22.8.0f141");
   w.names.push_back(testing_support::kUnknownMap);
   w.names.push_back("");
@@ -311,33 +261,10 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     while (!in.done()) {
       uint8_t const op = in.byte();
       sim::UserFile& file = files[in.byte() % kSlots];
-      switch (op % 8) {
-        case 0:
-          (void)file.open(kInterface);
-          break;
-        case 1:
-          file.close();
-          break;
-        case 2:
-          rawIoctl(w, file, in);
-          break;
-        case 3:
-          registerIoctl(w, file, in);
-          break;
-        case 4:
-          map(file, in);
-          break;
-        case 5:
-          transfer(w, file, in);
-          break;
-        case 6:
-          poke(w, in);
-          break;
-        default:
-          if (!removed) sim::unplug(*module.device());
-          removed = true;
-          break;
-      }
+      if (op % 8 != 7)
+        operate(w, file, in, op);
+      else if (!std::exchange(removed, true))
+        sim::unplug(*module.device());
     }
   }
   if (!removed) sim::unplug(*module.device());

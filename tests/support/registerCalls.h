@@ -10,59 +10,121 @@
 #include <string>
 #include <vector>
 
+#include "host/layer/rm7Module.h"
 #include "host/registerClient.h"
 
 namespace testing_support {
 
-// Every register ioctl code with the exact sizes of its two records.
 struct RegisterCode {
   uint32_t code, input, output;
 };
+template <class Input, class Output>
+constexpr RegisterCode codeOf(uint32_t code) {
+  return {code, sizeof(Input), sizeof(Output)};
+}
+
+namespace records {
+using namespace qvrm7_driver;
+// Every register ioctl code with the exact sizes of its two records.
 inline constexpr RegisterCode kRegisterCodes[] = {
-    {qvrm7_driver::kIoctlArmGet, sizeof(qvrm7_driver::tArmRegisterArguments),
-     sizeof(qvrm7_driver::tArmValueResult)},
-    {qvrm7_driver::kIoctlArmGetEx, sizeof(qvrm7_driver::tArmRegisterExArguments),
-     sizeof(qvrm7_driver::tArmValueResult)},
-    {qvrm7_driver::kIoctlArmSet, sizeof(qvrm7_driver::tArmSetArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmSetEx, sizeof(qvrm7_driver::tArmSetExArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmRead, sizeof(qvrm7_driver::tArmRegisterArguments),
-     sizeof(qvrm7_driver::tArmValueResult)},
-    {qvrm7_driver::kIoctlArmReadEx, sizeof(qvrm7_driver::tArmRegisterExArguments),
-     sizeof(qvrm7_driver::tArmValueResult)},
-    {qvrm7_driver::kIoctlArmWrite, sizeof(qvrm7_driver::tArmWriteArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmWriteEx, sizeof(qvrm7_driver::tArmWriteExArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmFlushRegister, sizeof(qvrm7_driver::tArmFlushArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmFlushRegisterEx, sizeof(qvrm7_driver::tArmFlushExArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmRefreshRegister, sizeof(qvrm7_driver::tArmRegisterArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmRefreshRegisterEx, sizeof(qvrm7_driver::tArmRegisterExArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmFlushRegMap, sizeof(qvrm7_driver::tArmFlushMapArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmGetRegisterFormat, sizeof(qvrm7_driver::tArmFormatArguments),
-     sizeof(qvrm7_driver::tArmFormatResult)},
-    {qvrm7_driver::kIoctlArmGetRegistrationNames, sizeof(qvrm7_driver::tArmListingArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmGetRegistrationList, sizeof(qvrm7_driver::tArmListingArguments),
-     sizeof(qvrm7_driver::tArmStatusResult)},
-    {qvrm7_driver::kIoctlArmGetSizeOfRegistrationList, sizeof(qvrm7_driver::tArmStatusArguments),
-     sizeof(qvrm7_driver::tArmSizeResult)},
+    codeOf<tArmRegisterArguments, tArmValueResult>(kIoctlArmGet),
+    codeOf<tArmRegisterExArguments, tArmValueResult>(kIoctlArmGetEx),
+    codeOf<tArmSetArguments, tArmStatusResult>(kIoctlArmSet),
+    codeOf<tArmSetExArguments, tArmStatusResult>(kIoctlArmSetEx),
+    codeOf<tArmRegisterArguments, tArmValueResult>(kIoctlArmRead),
+    codeOf<tArmRegisterExArguments, tArmValueResult>(kIoctlArmReadEx),
+    codeOf<tArmWriteArguments, tArmStatusResult>(kIoctlArmWrite),
+    codeOf<tArmWriteExArguments, tArmStatusResult>(kIoctlArmWriteEx),
+    codeOf<tArmFlushArguments, tArmStatusResult>(kIoctlArmFlushRegister),
+    codeOf<tArmFlushExArguments, tArmStatusResult>(kIoctlArmFlushRegisterEx),
+    codeOf<tArmRegisterArguments, tArmStatusResult>(kIoctlArmRefreshRegister),
+    codeOf<tArmRegisterExArguments, tArmStatusResult>(kIoctlArmRefreshRegisterEx),
+    codeOf<tArmFlushMapArguments, tArmStatusResult>(kIoctlArmFlushRegMap),
+    codeOf<tArmFormatArguments, tArmFormatResult>(kIoctlArmGetRegisterFormat),
+    codeOf<tArmListingArguments, tArmStatusResult>(kIoctlArmGetRegistrationNames),
+    codeOf<tArmListingArguments, tArmStatusResult>(kIoctlArmGetRegistrationList),
+    codeOf<tArmStatusArguments, tArmSizeResult>(kIoctlArmGetSizeOfRegistrationList),
 };
+}  // namespace records
+using records::kRegisterCodes;
 
 // The whole register at offset 0, which every map has first.
 inline constexpr uint32_t kFirstRegister = 0x80000000;
 inline constexpr char kUnknownMap[] = "RM7NoSuchRegMap";
+// An Ex code is its plain code with this bit.
+inline constexpr uint32_t kExBit = 0x10;
+
+// The register ioctl of a code as a client makes it; the listings take no
+// map, and names asks for `value` slots. Formats and listings are folded
+// into the reply's value, so that a changed answer shows as a changed reply.
+inline sim::RegisterReply registerCall(sim::RegisterClient& c, uint32_t code,
+                                       std::string const& map, uint32_t id = kFirstRegister,
+                                       uint64_t value = 0, uint32_t index = 0, bool force = true) {
+  using namespace qvrm7_driver;
+  std::optional<uint32_t> const ex = code & kExBit ? std::optional(index) : std::nullopt;
+  std::vector<std::pair<uint8_t, uint64_t>> fields;
+  std::vector<std::string> names;
+  std::string list;
+  sim::RegisterReply reply;
+  switch (code & ~kExBit) {
+    case kIoctlArmGet:
+      return c.get(map, id, ex);
+    case kIoctlArmSet:
+      return c.set(map, id, value, ex);
+    case kIoctlArmRead:
+      return c.read(map, id, ex);
+    case kIoctlArmWrite:
+      return c.write(map, id, value, force, ex);
+    case kIoctlArmFlushRegister:
+      return c.flush(map, id, force, ex);
+    case kIoctlArmRefreshRegister:
+      return c.refresh(map, id, ex);
+    case kIoctlArmFlushRegMap:
+      return c.flushMap(map, force);
+    case kIoctlArmGetRegisterFormat:
+      reply = c.format(map, id, fields);
+      for (auto [type, mask] : fields) reply.value = reply.value * 31 + type + mask;
+      return reply;
+    case kIoctlArmGetRegistrationNames:
+      reply = c.names(value, names);
+      for (std::string const& name : names)
+        reply.value = reply.value * 31 + std::hash<std::string>{}(name);
+      return reply;
+    case kIoctlArmGetRegistrationList:
+      reply = c.list(list);
+      reply.value ^= std::hash<std::string>{}(list);
+      return reply;
+    default:
+      return c.listSize();
+  }
+}
 
 struct RegisterCall {
   std::string name;
   std::function<sim::RegisterReply(sim::RegisterClient&)> run;
 };
+
+// The listings once, then every map operation on each map and an unknown one.
+inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> maps) {
+  char const* const what[] = {"get",         "set",    "read",  "write", "flush",       "refresh",
+                              "flushRegMap", "format", "names", "list",  "size of list"};
+  std::vector<RegisterCall> calls;
+  uint64_t const count = maps.size();
+  maps.insert(maps.begin(), "");
+  maps.push_back(kUnknownMap);
+  for (std::string const& map : maps) {
+    for (RegisterCode const& c : kRegisterCodes) {
+      uint32_t const code = c.code, plain = code & ~kExBit;
+      if (map.empty() != (plain >= qvrm7_driver::kIoctlArmGetRegistrationNames)) continue;
+      calls.push_back({what[plain - qvrm7_driver::kIoctlArmGet] +
+                           std::string(code & kExBit ? "Ex " : " ") + map,
+                       [code, map, value = map.empty() ? count : 0](sim::RegisterClient& client) {
+                         return registerCall(client, code, map, kFirstRegister, value);
+                       }});
+    }
+  }
+  return calls;
+}
 
 // The names in the device's tab-joined list; none when it cannot be read.
 inline std::vector<std::string> listedMaps(sim::RegisterClient& client) {
@@ -79,65 +141,17 @@ inline std::vector<std::string> listedMaps(sim::RegisterClient& client) {
   return maps;
 }
 
-// Names and list answers are folded into the reply's value, so that a
-// changed listing shows as a changed reply.
-inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> maps) {
-  std::vector<RegisterCall> calls = {
-      {"size of list", [](sim::RegisterClient& c) { return c.listSize(); }},
-      {"list",
-       [](sim::RegisterClient& c) {
-         std::string list;
-         sim::RegisterReply reply = c.list(list);
-         reply.value ^= std::hash<std::string>{}(list);
-         return reply;
-       }},
-      {"names",
-       [count = maps.size()](sim::RegisterClient& c) {
-         std::vector<std::string> names;
-         sim::RegisterReply reply = c.names(count, names);
-         for (std::string const& name : names)
-           reply.value = reply.value * 31 + std::hash<std::string>{}(name);
-         return reply;
-       }},
-  };
-  maps.push_back(kUnknownMap);
-  using Op = std::function<sim::RegisterReply(sim::RegisterClient&, std::string const&,
-                                              std::optional<uint32_t>)>;
-  struct Operation {
-    char const* what;
-    bool indexed;  // has an Ex variant
-    Op run;
-  };
-  Operation const operations[] = {
-      {"get", true, [](auto& c, auto& m, auto i) { return c.get(m, kFirstRegister, i); }},
-      {"set", true, [](auto& c, auto& m, auto i) { return c.set(m, kFirstRegister, 0, i); }},
-      {"read", true, [](auto& c, auto& m, auto i) { return c.read(m, kFirstRegister, i); }},
-      {"write", true,
-       [](auto& c, auto& m, auto i) { return c.write(m, kFirstRegister, 0, true, i); }},
-      {"flush", true, [](auto& c, auto& m, auto i) { return c.flush(m, kFirstRegister, true, i); }},
-      {"refresh", true, [](auto& c, auto& m, auto i) { return c.refresh(m, kFirstRegister, i); }},
-      {"flushRegMap", false, [](auto& c, auto& m, auto) { return c.flushMap(m, true); }},
-      {"format", false,
-       [](auto& c, auto& m, auto) {
-         std::vector<std::pair<uint8_t, uint64_t>> fields;
-         sim::RegisterReply reply = c.format(m, kFirstRegister, fields);
-         for (auto [type, mask] : fields) reply.value = reply.value * 31 + type + mask;
-         return reply;
-       }},
-  };
-  for (std::string const& map : maps) {
-    for (Operation const& operation : operations) {
-      for (bool ex : {false, true}) {
-        if (ex && !operation.indexed) continue;
-        std::optional<uint32_t> const index = ex ? std::optional<uint32_t>{0} : std::nullopt;
-        calls.push_back({std::string(operation.what) + (ex ? "Ex " : " ") + map,
-                         [run = operation.run, map, index](sim::RegisterClient& c) {
-                           return run(c, map, index);
-                         }});
-      }
-    }
-  }
-  return calls;
+// The maps a module lists to the loaded driver; none when it is not served.
+inline std::vector<std::string> mapsOfAModule() {
+  sim::Rm7Module module;
+  std::vector<std::string> maps;
+  if (sim::plugIn(module.device()) != 0) return maps;
+  sim::UserFile file;
+  sim::RegisterClient client{file};
+  if (file.open("qvrm7_driver_qvrm7") == 0) maps = listedMaps(client);
+  file.close();
+  sim::unplug(*module.device());
+  return maps;
 }
 
 }  // namespace testing_support

@@ -23,12 +23,13 @@
 
 namespace testing_support {
 
-// Allocations, mutexes, spin locks, BAR mappings, interfaces, properties,
-// user maps.
+// Allocations, mutexes, spin locks, BAR mappings, interrupt reservations,
+// interfaces, properties, user maps, and whether a driver is registered.
 inline auto layerHoldings() {
   return std::tuple(sim::liveAllocations(), sim::liveMutexes(), sim::liveSpinLocks(),
-                    sim::liveMappings(), sim::liveInterfaces().size(), sim::liveProperties().size(),
-                    sim::liveUserMaps());
+                    sim::liveMappings(), sim::interruptReservations().size(),
+                    sim::liveInterfaces().size(), sim::liveProperties().size(),
+                    sim::liveUserMaps(), sim::registeredDriver() != nullptr);
 }
 
 // Set on the one thread whose request the scenario holds.
