@@ -12,7 +12,7 @@
 #include "source/qvrm7_driver/RM7Device.h"
 #include "source/qvrm7_driver/RM7Helper.h"
 #include "source/qvrm7_driver/controllers/CommandFIFOController.h"
-#include "support/registerRequestScenario.h"
+#include "support/switchDeviceScenario.h"
 
 namespace {
 
@@ -88,10 +88,6 @@ TEST(RegisterRequests, ShareNoRecordUnderTwoLocksOnOneDeviceOrTwo) {
   for (std::thread& t : threads) t.join();
   for (sim::UserFile& file : files) file.close();
   for (sim::Rm7Module& module : modules) sim::unplug(*module.device());
-}
-
-TEST(RegisterRequestRemoval, RequestsDuringARemovalAreAnsweredAndNothingIsLeft) {
-  testing_support::removeDuringRegisterRequests();
 }
 
 }  // namespace

@@ -3,27 +3,64 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
-#include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/registerClient.h"
 #include "support/registerCalls.h"
-#include "support/registerRequestScenario.h"
-#include "support/registeredMaps.h"
 #include "support/switchDeviceScenario.h"
 
 namespace {
 
 using namespace qvrm7_driver;
 using sim::RegisterReply;
-using testing_support::kRegisteredMaps;
 using testing_support::layerHoldings;
 
 // The layer's images of -52005 and -52002.
 constexpr int32_t kLayerBadArgument = -51009;
 constexpr int32_t kLayerNotSupported = -51256;
+
+// Every register map a device registers, in registration order, with one
+// register of each that a caller writes and where the simulated module
+// keeps what reached it, and one register it reads.
+struct RegisteredMap {
+  char const* name;
+  char const* version;
+  uint32_t written;  // a whole-register ID
+  std::function<uint32_t(sim::Rm7Module&)> landed;
+  uint32_t read;
+  std::string versioned() const { return std::string(name) + "_Ver" + version; }
+};
+
+inline RegisteredMap const kRegisteredMaps[] = {
+    {"SwitchedVexusBimRegMap", "22.8.0f108", 0x80000698,
+     [](sim::Rm7Module& m) { return m.vexus().registers().lastWritten(0x698); }, 0x80000698},
+    {"Vexus", "22.8.0f108", 0x8000005C,
+     [](sim::Rm7Module& m) { return m.vexus().registers().lastWritten(0x05C); }, 0xC0000000},
+    {"VexusI2C", "22.8.0f108", 0x80000530,
+     [](sim::Rm7Module& m) { return m.vexus().registers().lastWritten(0x530); }, 0xC0000534},
+    {"IsolationPortRegMap", "22.8.0f108", 0x80000004,
+     [](sim::Rm7Module& m) { return m.vexus().isolationRegister(0x04); }, 0x80000004},
+    {"VexusConfigPortWindow", "22.8.0f108", 0x800000E0,
+     [](sim::Rm7Module& m) { return m.bridge().window(); }, 0x800000C0},
+    {"VexusConfigPortSPI", "22.8.0f108", 0x80000004,
+     [](sim::Rm7Module& m) { return m.vexus().registers().lastWritten(0x584); }, 0x80000004},
+    {"VexusConfigPortI2C", "22.8.0f108", 0x80000000,
+     [](sim::Rm7Module& m) { return m.vexus().registers().lastWritten(0x5A0); }, 0x80000000},
+    {"DO", "200a13081315", 0x80000004,
+     [](sim::Rm7Module& m) { return m.tmr9().registers().lastWritten(0x04); }, 0xC0000000},
+    {"RM7BaseRegMap", "22.8.0f141", 0x8000000C,
+     [](sim::Rm7Module& m) { return m.fpga().base().lastWritten(0x0C); }, 0x80000000},
+    {"RM7ThreadRegisterMap", "22.8.0f141", 0x80000020,
+     [](sim::Rm7Module& m) { return m.fpga().thread().lastWritten(0x20); }, 0x80000020},
+    {"RM7SlotRegisterMap", "22.8.0f141", 0x80000030,
+     [](sim::Rm7Module& m) { return m.fpga().slot().lastWritten(0x30); }, 0xC0000044},
+    {"RM7SlotRamRegisterMap", "22.8.0f141", 0x80000000,
+     [](sim::Rm7Module& m) { return m.fpga().slotRam().lastWritten(0x0); }, 0x80000000},
+    {"HalcyonTmr9SourceStreams", "22.8.0f141", 0x80000000,
+     [](sim::Rm7Module& m) { return m.fpga().sourceStreams().lastWritten(0x0); }, 0xC0000004},
+};
 
 constexpr RegisterReply kDone{};
 constexpr char kBaseMap[] = "RM7BaseRegMap_Ver22.8.0f141";
@@ -124,13 +161,6 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
             kLayerBadArgument);
   EXPECT_TRUE(module.fpga().base().log().empty());
 
-  // IDs the map does not have: its own refusal, and nothing reaches the block.
-  for (uint32_t id : {0x800000F4u, 0x8000000Du, 0x3F00000Cu}) {
-    EXPECT_EQ(client.write(kBaseMap, id, 1, true).status, -52005) << id;
-    EXPECT_EQ(client.read(kBaseMap, id).status, -52005) << id;
-  }
-  EXPECT_TRUE(module.fpga().base().log().empty());
-
   // Format arrays a map might overrun are refused before it is asked.
   uint8_t types[kArmFormatFields];
   uint64_t masks[kArmFormatFields];
@@ -193,50 +223,6 @@ TEST_F(RegisterIoctls, EveryRegisteredMapAnswersByItsVersionedName) {
     EXPECT_EQ(client.get(std::string(map.name) + "_Ver" + newer(map.version), map.written),
               (RegisterReply{0, 240000, second & ~0u}));
   }
-}
-
-TEST_F(RegisterIoctls, AFailingImportOnTheRequestPathIsReportedAndLeavesNothingHeld) {
-  auto const requests = [&] {
-    std::string list;
-    std::vector<std::string> names;
-    std::vector<std::pair<uint8_t, uint64_t>> fields;
-    return std::vector<RegisterReply>{client.write(kBaseMap, 0x8000000C, 7, true),
-                                      client.read("IsolationPortRegMap_Ver22.8.0f108", 0x80000004),
-                                      client.format(kBaseMap, 0x8000000C, fields),
-                                      client.names(std::size(kRegisteredMaps), names),
-                                      client.list(list)};
-  };
-  auto const clean = requests();
-  sim::enableCallLog(true);
-  (void)requests();
-  std::map<std::string, uint64_t> calls;
-  for (std::string const& import : sim::callLog()) ++calls[import];
-  sim::enableCallLog(false);
-  ASSERT_GT(calls.size(), 5u);
-  auto const held = layerHoldings();
-  // What the driver can tell from the layer's answer; a lost register access
-  // or a refused lock has no answer to tell.
-  std::set<std::string> const answering = {"nQVZOR100_malloc",
-                                           "nQVZOR100_replicateInboundIOControlBuffer",
-                                           "nQVZOR100_replicateOutboundIOControlBuffer"};
-  for (auto const& [import, count] : calls) {
-    for (uint64_t n = 1; n <= count; ++n) {
-      SCOPED_TRACE(import + " call " + std::to_string(n));
-      sim::failNthCall(import, n);
-      auto const replies = requests();
-      sim::clearFaults();
-      bool const reported = std::any_of(replies.begin(), replies.end(), [](RegisterReply const& r) {
-        return r.ioctl != 0 || r.status < 0;
-      });
-      EXPECT_TRUE(reported || answering.count(import) == 0);
-      EXPECT_EQ(requests(), clean) << "a registration's mutex or a buffer was left behind";
-      EXPECT_EQ(layerHoldings(), held);
-    }
-  }
-}
-
-TEST(RegisterIoctlRemoval, RequestsDuringARemovalAreAnsweredAndNothingIsLeft) {
-  testing_support::removeDuringRegisterRequests();
 }
 
 }  // namespace
