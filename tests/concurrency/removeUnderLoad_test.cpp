@@ -31,11 +31,6 @@ constexpr auto kStaleSession = static_cast<int32_t>(qvrm7_driver::kStatusStaleSe
 // Requests each caller sends once it has seen its module go.
 constexpr unsigned kRequestsAfterRemoval = 8;
 
-unsigned rounds() {
-  char const* const text = std::getenv("QVRM7_REMOVE_ROUNDS");
-  return text != nullptr ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : 6;
-}
-
 bool refused(RegisterReply const& reply) {
   return reply.ioctl == 0 && (reply.status == kGateRefused || reply.status == kStaleSession);
 }
@@ -121,7 +116,8 @@ TEST(RemoveUnderLoad, RequestsEndOrAreRefusedNothingIsLeftAndTheOtherModuleCarri
   sim::LoadedDriver driver{nQVWEND200_driverEntry};
   ASSERT_EQ(driver.load(), 0);
   auto const loaded = layerHoldings();
-  for (unsigned round = 0; round < rounds(); ++round) {
+  char const* const rounds = std::getenv("QVRM7_REMOVE_ROUNDS");
+  for (unsigned long round = 0; round < (rounds ? std::strtoul(rounds, nullptr, 10) : 6); ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     sim::Rm7Module going({.subsystemID = sim::kRm7SubsystemIDs[round % 10]});
     sim::Rm7Module staying({.subsystemID = 0x6BB5, .geographicAddress = 4, .bus = 4});
@@ -141,14 +137,11 @@ TEST(RemoveUnderLoad, RequestsEndOrAreRefusedNothingIsLeftAndTheOtherModuleCarri
     waitForRequests(stayingCallers, waitForRequests(goingCallers, 0));
     never.store(true);
     joinAll(stayingCallers);
-    for (auto const& caller : goingCallers) {
-      EXPECT_EQ(caller->wrong, std::vector<std::string>{});
-      EXPECT_TRUE(caller->refusedOnceRemoved);
-    }
-    for (auto const& caller : stayingCallers) {
-      EXPECT_EQ(caller->wrong, std::vector<std::string>{});
+    for (Callers const* callers : {&goingCallers, &stayingCallers})
+      for (auto const& caller : *callers) EXPECT_EQ(caller->wrong, std::vector<std::string>{});
+    for (auto const& caller : goingCallers) EXPECT_TRUE(caller->refusedOnceRemoved);
+    for (auto const& caller : stayingCallers)
       EXPECT_EQ(caller->refusals, 0u) << "the other module's requests were refused";
-    }
     goingCallers.clear();  // the last close destroys the device
     stayingCallers.clear();
     sim::unplug(*staying.device());

@@ -35,7 +35,6 @@
 
 namespace {
 
-using namespace qvrm7_driver;
 using testing_support::layerHoldings;
 
 constexpr char kInterface[] = "qvrm7_driver_qvrm7";
@@ -49,22 +48,10 @@ constexpr uint32_t kRecordSize = 128;
 using testing_support::kRegisterCodes;
 constexpr size_t kCodeCount = std::size(kRegisterCodes);
 
-// What the code's records take; 0 and 0 for a code of no register ioctl.
-testing_support::RegisterCode recordSizes(uint32_t code) {
-  for (auto const& known : kRegisterCodes)
-    if (known.code == code) return known;
-  return {code, 0, 0};
-}
-
-class Reader {
- public:
-  Reader(uint8_t const* data, size_t size) : data_(data), left_(size) {}
-  bool done() const { return left_ == 0; }
-  uint8_t byte() {
-    if (left_ == 0) return 0;
-    --left_;
-    return *data_++;
-  }
+struct Reader {
+  uint8_t const* data;
+  size_t left;
+  uint8_t byte() { return left == 0 ? 0 : (--left, *data++); }
   template <class T>
   T number() {
     T value = 0;
@@ -72,10 +59,6 @@ class Reader {
       value |= static_cast<T>(static_cast<T>(byte()) << (8 * i));
     return value;
   }
-
- private:
-  uint8_t const* data_;
-  size_t left_;
 };
 
 struct World {
@@ -86,10 +69,7 @@ struct World {
   alignas(16) std::array<uint8_t, 256> kernel{};  // never user memory
 };
 
-World& world() {
-  static World* w = new World();
-  return *w;
-}
+World* const gWorld = new World();  // never destroyed: libFuzzer may exit at any time
 
 uint64_t address(void const* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
@@ -98,23 +78,17 @@ uint64_t address(void const* pointer) { return reinterpret_cast<uintptr_t>(point
   __builtin_trap();
 }
 
-// A known name in its slot of the user memory.
-tArmMapName placeName(World& w, uint8_t choice) {
-  size_t const which = choice % w.names.size();
-  std::string const& name = w.names[which];
-  uint8_t* const slot = w.user.data() + kNamesAt + which * kNameSlot;
-  std::memcpy(slot, name.data(), name.size());
-  return {address(slot), name.size()};
-}
-
 uint64_t patchAddress(World& w, Reader& in, uint8_t* record, size_t field, size_t size) {
   switch (in.byte() % 6) {
     case 0:
       return address(w.user.data() + in.number<uint16_t>() % kUserSize);
-    case 1: {
-      tArmMapName const name = placeName(w, in.byte());
-      if (field + 16 <= size) std::memcpy(record + field + 8, &name.size, 8);
-      return name.address;
+    case 1: {  // a known name, in its slot of the user memory
+      size_t const which = in.byte() % w.names.size();
+      uint64_t const length = w.names[which].size();
+      uint8_t* const slot = w.user.data() + kNamesAt + which * kNameSlot;
+      std::memcpy(slot, w.names[which].data(), length);
+      if (field + 16 <= size) std::memcpy(record + field + 8, &length, 8);
+      return address(slot);
     }
     case 2:
       return address(w.kernel.data() + in.byte() % w.kernel.size());
@@ -131,7 +105,9 @@ void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
   uint8_t const pick = in.byte();
   uint32_t const code =
       pick < 0xF0 ? kRegisterCodes[pick % kCodeCount].code : in.number<uint32_t>();
-  testing_support::RegisterCode sizes = recordSizes(code);
+  testing_support::RegisterCode sizes{code, 0, 0};  // for a code of no register ioctl
+  for (auto const& known : kRegisterCodes)
+    if (known.code == code) sizes = known;
   if (in.byte() % 4 == 0)
     sizes = {code, in.byte() % (kRecordSize + 1u), in.byte() % (kRecordSize + 1u)};
   alignas(16) uint8_t record[kRecordSize] = {};
@@ -166,7 +142,7 @@ void registerIoctl(World& w, sim::UserFile& file, Reader& in) {
   auto const id = in.number<uint32_t>();
   auto const index = in.number<uint32_t>();
   auto value = in.number<uint64_t>();
-  if (code == kIoctlArmGetRegistrationNames) value %= 32;
+  if (code == qvrm7_driver::kIoctlArmGetRegistrationNames) value %= 32;
   (void)testing_support::registerCall(client, code, map, id, value, index, (value & 1) == 0);
 }
 
@@ -232,7 +208,7 @@ void checkRecordsBounded() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  World& w = world();
+  World& w = *gWorld;
   sim::reset();
   sim::useVirtualClock();
   w.driver = std::make_unique<sim::LoadedDriver>(nQVWEND200_driverEntry);
@@ -249,8 +225,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-  World& w = world();
-  Reader in(data, size);
+  World& w = *gWorld;
+  Reader in{data, size};
   w.user.fill(0);
   sim::UserRange const userMemory(w.user.data(), w.user.size());
   sim::Rm7Module module({.subsystemID = sim::kRm7SubsystemIDs[in.byte() % 10]});
@@ -258,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   bool removed = false;
   {
     sim::UserFile files[kSlots];
-    while (!in.done()) {
+    while (in.left != 0) {
       uint8_t const op = in.byte();
       sim::UserFile& file = files[in.byte() % kSlots];
       if (op % 8 != 7)

@@ -142,6 +142,7 @@ inline std::vector<std::string> listedMaps(sim::RegisterClient& client) {
 }
 
 // The maps a module lists to the loaded driver; none when it is not served.
+// The file's close at the end destroys the module's device.
 inline std::vector<std::string> mapsOfAModule() {
   sim::Rm7Module module;
   std::vector<std::string> maps;
@@ -149,7 +150,6 @@ inline std::vector<std::string> mapsOfAModule() {
   sim::UserFile file;
   sim::RegisterClient client{file};
   if (file.open("qvrm7_driver_qvrm7") == 0) maps = listedMaps(client);
-  file.close();
   sim::unplug(*module.device());
   return maps;
 }

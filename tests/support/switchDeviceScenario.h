@@ -28,15 +28,12 @@ namespace testing_support {
 inline auto layerHoldings() {
   return std::tuple(sim::liveAllocations(), sim::liveMutexes(), sim::liveSpinLocks(),
                     sim::liveMappings(), sim::interruptReservations().size(),
-                    sim::liveInterfaces().size(), sim::liveProperties().size(),
-                    sim::liveUserMaps(), sim::registeredDriver() != nullptr);
+                    sim::liveInterfaces().size(), sim::liveProperties().size(), sim::liveUserMaps(),
+                    sim::registeredDriver() != nullptr);
 }
 
 // Set on the one thread whose request the scenario holds.
 inline thread_local bool tHoldHere = false;
-
-// -52022, the IO gate refusing, has no layer code of its own.
-inline constexpr int32_t kLayerGateRefused = -51001;
 
 // Runs the joins; when they have not ended in time, fails with what hung and
 // ends the process, since the hung threads cannot be joined.
@@ -77,7 +74,8 @@ inline void removeWhileARequestIsInside() {
   sim::UnplugReport removal;
   std::thread remover([&] { removal = sim::unplug(*module.device()); });
   ASSERT_TRUE(sim::waitUntilBlocked(1)) << "the removal waits for the request inside";
-  EXPECT_EQ(files[1].transferB(nullptr, 0), kLayerGateRefused);
+  // -52022, the IO gate refusing, has no layer code of its own.
+  EXPECT_EQ(files[1].transferB(nullptr, 0), -51001);
   proceed.set_value();
   // Had the removal drained while holding the device mutex, neither thread
   // would ever end.

@@ -62,13 +62,6 @@ bool listed(std::string_view list, std::string const& import) {
 
 bool error(Outcome const& o) { return o.ioctl < 0 || o.status < 0; }
 
-template <class Shown>
-std::string show(Shown const& shown) {
-  std::ostringstream text;
-  text << shown;
-  return text.str();
-}
-
 enum : int { kEveryModule = -1, kModuleA = 0, kModuleB = 1 };
 
 struct Step {
@@ -142,10 +135,6 @@ std::vector<Step> runScenario(std::vector<std::string> const& maps, bool positio
   return steps;
 }
 
-bool concerns(Step const& earlier, Step const& later) {
-  return earlier.module == kEveryModule || earlier.module == later.module;
-}
-
 // What a run with one failed call did wrong, compared with the run without;
 // empty when nothing.
 std::string judge(std::vector<Step> const& baseline, std::vector<Step> const& run, size_t failing,
@@ -160,7 +149,9 @@ std::string judge(std::vector<Step> const& baseline, std::vector<Step> const& ru
     Step const& want = baseline[i];
     Step const& got = run[i];
     if (got.outcome == want.outcome) continue;
-    std::string const seen = show(got.outcome) + " where " + show(want.outcome) + " was";
+    std::ostringstream where;
+    where << got.outcome << " where " << want.outcome << " was";
+    std::string const seen = where.str();
     if (i == failing) {
       if (!error(got.outcome) && !listed(kVisibleByDesign, import))
         problem(got, "the failure was reported as success " + seen);
@@ -174,7 +165,8 @@ std::string judge(std::vector<Step> const& baseline, std::vector<Step> const& ru
     // may read other values when an earlier request of its module changed.
     bool reliedOnChanged = false, moduleChanged = false;
     for (size_t j = 0; j < i; ++j) {
-      if (run[j].outcome == baseline[j].outcome || !concerns(baseline[j], want)) continue;
+      bool const concerns = baseline[j].module == kEveryModule || baseline[j].module == want.module;
+      if (run[j].outcome == baseline[j].outcome || !concerns) continue;
       moduleChanged = true;
       reliedOnChanged |= baseline[j].setup;
     }

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "host/registerClient.h"
 #include "support/registerCalls.h"
 #include "support/switchDeviceScenario.h"
 
@@ -30,7 +29,6 @@ struct RegisteredMap {
   uint32_t written;  // a whole-register ID
   std::function<uint32_t(sim::Rm7Module&)> landed;
   uint32_t read;
-  std::string versioned() const { return std::string(name) + "_Ver" + version; }
 };
 
 inline RegisteredMap const kRegisteredMaps[] = {
@@ -65,12 +63,6 @@ inline RegisteredMap const kRegisteredMaps[] = {
 constexpr RegisterReply kDone{};
 constexpr char kBaseMap[] = "RM7BaseRegMap_Ver22.8.0f141";
 
-// A version one build later than the text, which ends in its build.
-std::string newer(std::string version) {
-  ++version.back();
-  return version;
-}
-
 class RegisterIoctls : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,12 +91,10 @@ TEST_F(RegisterIoctls, EveryCodeTakesExactlyItsRecordsAndRunsOnlyWhenItCanAnswer
   unsigned char input[64] = {}, output[64];
   for (testing_support::RegisterCode const& c : testing_support::kRegisterCodes) {
     SCOPED_TRACE(c.code);
-    std::pair<uint32_t, uint32_t> const wrong[] = {{c.input - 1, c.output},
-                                                   {c.input + 1, c.output},
-                                                   {c.input, c.output - 1},
-                                                   {c.input, c.output + 1},
-                                                   {0, 0}};
-    for (auto [inputSize, outputSize] : wrong) {
+    uint32_t const in = c.input, out = c.output;
+    for (auto [inputSize, outputSize] :
+         {std::pair(in - 1, out), std::pair(in + 1, out), std::pair(in, out - 1),
+          std::pair(in, out + 1), std::pair(0u, 0u)}) {
       std::memset(output, 0xA5, sizeof output);
       uint32_t bytes = 1;
       EXPECT_EQ(file.ioctl(c.code, input, inputSize, output, outputSize, &bytes),
@@ -124,21 +114,21 @@ TEST_F(RegisterIoctls, EveryCodeTakesExactlyItsRecordsAndRunsOnlyWhenItCanAnswer
 
 TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
   std::string const unmapped = kBaseMap;
-  tArmRegisterArguments const arguments[] = {
-      // A name outside the caller's memory.
-      {{sim::RegisterClient::address(unmapped.data()), unmapped.size()}, 0x80000000, 0},
-      // A size no name has.
-      {{sim::RegisterClient::address(unmapped.data()), uint64_t{1} << 40}, 0x80000000, 0},
-      {{0, ~uint64_t{0}}, 0x80000000, 0},
-      // The caller's own error: nothing is done and it comes back as it was.
-      {{0, 0}, 0x80000000, -7},
+  uint64_t const outside = sim::RegisterClient::address(unmapped.data());
+  struct {
+    tArmMapName name;
+    int32_t status, expected;
+  } const rows[] = {
+      {{outside, unmapped.size()}, 0, -52005},    // a name outside the caller's memory
+      {{outside, uint64_t{1} << 40}, 0, -52005},  // sizes no name has
+      {{0, ~uint64_t{0}}, 0, -52005},
+      {{0, 0}, -7, -7},  // the caller's own error: nothing is done, it comes back as it was
   };
-  int32_t const expected[] = {-52005, -52005, -52005, -7};
-  for (size_t i = 0; i < std::size(arguments); ++i) {
-    SCOPED_TRACE(i);
+  for (auto const& row : rows) {
     tArmValueResult result{};
-    EXPECT_EQ(client.exchange(kIoctlArmGet, arguments[i], result), 0);
-    EXPECT_EQ(result.status, expected[i]);
+    tArmRegisterArguments const arguments{row.name, 0x80000000, row.status};
+    EXPECT_EQ(client.exchange(kIoctlArmGet, arguments, result), 0);
+    EXPECT_EQ(result.status, row.expected) << row.name.size;
   }
 
   // Listing buffers a byte short of what would be copied: not a byte of them
@@ -155,7 +145,8 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
   // A write whose answer cannot reach the caller is not made.
   std::string const map = kBaseMap;
   sim::CallMemory const mapRange(map.data(), map.size());
-  tArmWriteArguments const write{sim::RegisterClient::name(map), 1, 0x8000000C, 1, 0, 0};
+  tArmMapName const mapName = sim::RegisterClient::name(map);
+  tArmWriteArguments const write{mapName, 1, 0x8000000C, 1, 0, 0};
   module.fpga().base().clearLog();
   EXPECT_EQ(file.ioctl(kIoctlArmWrite, &write, sizeof write, nullptr, sizeof(tArmStatusResult)),
             kLayerBadArgument);
@@ -165,14 +156,11 @@ TEST_F(RegisterIoctls, BadNamesAndBuffersGetAStatusAndChangeNothing) {
   uint8_t types[kArmFormatFields];
   uint64_t masks[kArmFormatFields];
   sim::UserRange typesRange(types, sizeof types), masksRange(masks, sizeof masks);
+  uint64_t const typesAt = sim::RegisterClient::address(types);
+  uint64_t const masksAt = sim::RegisterClient::address(masks);
   for (uint64_t shortBy : {1, 0}) {
-    tArmFormatArguments const format{sim::RegisterClient::name(map),
-                                     sim::RegisterClient::address(types),
-                                     sizeof types - shortBy,
-                                     sim::RegisterClient::address(masks),
-                                     sizeof masks - 1 + shortBy,
-                                     0x80000000,
-                                     0};
+    uint64_t const typesSize = sizeof types - shortBy, masksSize = sizeof masks - 1 + shortBy;
+    tArmFormatArguments format{mapName, typesAt, typesSize, masksAt, masksSize, 0x80000000, 0};
     tArmFormatResult result{};
     EXPECT_EQ(client.exchange(kIoctlArmGetRegisterFormat, format, result, map), 0);
     EXPECT_EQ(result.status, -52005);
@@ -203,7 +191,7 @@ TEST_F(RegisterIoctls, EveryRegisteredMapAnswersByItsVersionedName) {
 
   for (auto const& map : kRegisteredMaps) {
     SCOPED_TRACE(map.name);
-    std::string const name = map.versioned();
+    std::string const name = std::string(map.name) + "_Ver" + map.version;
     std::vector<std::pair<uint8_t, uint64_t>> fields;
     RegisterReply const format = client.format(name, map.written, fields);
     EXPECT_EQ(format.status, 0);
@@ -220,8 +208,9 @@ TEST_F(RegisterIoctls, EveryRegisteredMapAnswersByItsVersionedName) {
     EXPECT_EQ(map.landed(module), second);
     EXPECT_EQ(client.read(name, map.read, 0u).status, 0);
     EXPECT_EQ(client.get(map.name, map.written).status, -240023);
-    EXPECT_EQ(client.get(std::string(map.name) + "_Ver" + newer(map.version), map.written),
-              (RegisterReply{0, 240000, second & ~0u}));
+    std::string newer = name;  // one build later: the version ends in its build
+    ++newer.back();
+    EXPECT_EQ(client.get(newer, map.written), (RegisterReply{0, 240000, second}));
   }
 }
 
