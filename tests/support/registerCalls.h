@@ -117,7 +117,7 @@ inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> maps
       uint32_t const code = c.code, plain = code & ~kExBit;
       if (map.empty() != (plain >= qvrm7_driver::kIoctlArmGetRegistrationNames)) continue;
       calls.push_back({what[plain - qvrm7_driver::kIoctlArmGet] +
-                           std::string(code & kExBit ? "Ex " : " ") + map,
+                           std::string(code & kExBit ? "Ex" : "") + (map.empty() ? "" : " ") + map,
                        [code, map, value = map.empty() ? count : 0](sim::RegisterClient& client) {
                          return registerCall(client, code, map, kFirstRegister, value);
                        }});

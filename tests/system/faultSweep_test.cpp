@@ -184,7 +184,8 @@ std::string leftovers(decltype(layerHoldings()) const& before) {
   auto const text = [](auto const& holdings) {
     return std::apply([](auto... n) { return ((std::to_string(n) + ' ') + ...); }, holdings);
   };
-  return "  left after unload: " + text(after) + "where " + text(before) + "was held\n";
+  return "  left after unload (see layerHoldings): " + text(after) + "where " + text(before) +
+         "was held\n";
 }
 
 // The body's findings, or what ended the child instead: a signal, a halt,
