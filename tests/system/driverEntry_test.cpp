@@ -18,24 +18,17 @@ bool layerOwnedBytesUntouched(nQVZOR200_tDriverRecord const& record) {
   return true;
 }
 
-TEST(DriverEntry, FillsOnlyItsOwnFieldsAndRegistersTheRecord) {
-  sim::LoadedDriver driver(nQVWEND200_driverEntry);
-  ASSERT_EQ(driver.load(), 0);
-  nQVZOR200_tDriverRecord& record = driver.record();
-
-  EXPECT_TRUE(layerOwnedBytesUntouched(record));
-  EXPECT_STREQ(record.driverName, "qvrm7_driver");
-  // Every callback is driven by the unit tests through the same record.
-  EXPECT_EQ(sim::registeredDriver(), &record);
-}
-
-// Every static object registered its destructor on a node of its own; the
-// next load builds them all again.
-TEST(DriverEntry, UnloadDestroysEveryStaticObjectAndAReloadBuildsThemAfresh) {
+// Every callback is driven by the unit tests through the same record. Every
+// static object registered its destructor on a node of its own; the next
+// load builds them all again.
+TEST(DriverEntry, FillsOnlyItsOwnFieldsAndUnloadDestroysWhatAReloadBuildsAfresh) {
   uint64_t firstLoadBlocks = 0;
   {
     sim::LoadedDriver driver(nQVWEND200_driverEntry);
     ASSERT_EQ(driver.load(), 0);
+    EXPECT_TRUE(layerOwnedBytesUntouched(driver.record()));
+    EXPECT_STREQ(driver.record().driverName, "qvrm7_driver");
+    EXPECT_EQ(sim::registeredDriver(), &driver.record());
     firstLoadBlocks = sim::totalAllocations();
     EXPECT_GT(sim::liveAllocations(), 0u);
     driver.unload();
