@@ -50,13 +50,6 @@ class DeviceGate : public ::testing::Test {
   }
   void TearDown() override { sim::reset(); }
 
-  // Every request blocked at a holding gate.
-  void holdRequests(Request* requests, size_t count) {
-    device.setIOGateState(kIOGateHold, false);
-    for (size_t i = 0; i < count; ++i) requests[i].enter(device);
-    ASSERT_TRUE(sim::waitUntilBlocked(count));
-  }
-
   DeviceJournal journal;
   DeviceScript script;
   tStatus constructed;
@@ -71,7 +64,9 @@ TEST_F(DeviceGate, HeldRequestsAllEnterWhenTheGateReopensAndAllFailWhenItClosesO
     SCOPED_TRACE(end);
     bool const reopen = end == kReopen;
     Request requests[4];
-    holdRequests(requests, 4);
+    device.setIOGateState(kIOGateHold, false);
+    for (Request& request : requests) request.enter(device);
+    ASSERT_TRUE(sim::waitUntilBlocked(4));
     EXPECT_EQ(device.activeIOCount(), 0u);
     if (end == kReopen) device.resumeIO(kNoSession);
     if (end == kClose) device.markNotPresent(kNoSession);

@@ -39,7 +39,6 @@ TEST_F(LayerDeathTest, MisusedHandlesBlocksMappingsAndLocksDie) {
   uint8_t user[16] = {};
   uint64_t const interface = nQVZOR240_registerDeviceInterface(nullptr, 0, "i", 0, nullptr);
   nQVZOR200_unregisterDeviceInterface(interface);
-  uint64_t const property = nQVZOR200_registerProperty(0, 0, "p", user, 4);
   uint64_t const map = sim::createUserMap(0x3000, 2, 0x7F0000004000);
   sim::destroyUserMap(map);
   static nQVZOR1400_tInterruptRegistration registration{[](uint32_t, void*) { return true; },
@@ -49,8 +48,6 @@ TEST_F(LayerDeathTest, MisusedHandlesBlocksMappingsAndLocksDie) {
     std::function<void()> misuse;
   } const rows[] = {
       {"already unregistered", [&] { nQVZOR200_unregisterDeviceInterface(interface); }},
-      // The two kinds never share a handle, so a mix-up is caught too.
-      {"unknown handle", [&] { nQVZOR200_unregisterDeviceInterface(property); }},
       {"not a live block", [&] { nQVZOR100_free(user); }},
       {"no such user map", [&] { nQVZOR220_tUserMemMap_mapPageList(map, 1, 0, 1); }},
       {"no live kernel mapping holds", [] { nQVZOR100_memoryRead32(0x7F0000004000); }},
@@ -65,7 +62,6 @@ TEST_F(LayerDeathTest, MisusedHandlesBlocksMappingsAndLocksDie) {
        }},
   };
   for (auto const& row : rows) EXPECT_DEATH(row.misuse(), row.message);
-  nQVZOR200_unregisterProperty(property);
 }
 
 // A long run keeps the newest records and every live registration, and no
