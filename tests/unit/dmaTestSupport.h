@@ -35,8 +35,8 @@ class DmaTest : public ::testing::Test {
     before_ = counts();
   }
   void TearDown() override {
-    freeBuffers();
-    expectNothingLeft();
+    for (auto& b : buffers_) nQVZOR220_tPageList_destroy(b->list.handle);
+    EXPECT_EQ(counts(), before_);
     nQVZOR230_unmapPhysicalFromKernel(record_.mappedAddress, 0);
     sim::unplug(*function_);
     sim::enablePciAccessLog(false);
@@ -47,7 +47,6 @@ class DmaTest : public ::testing::Test {
   static std::vector<uint64_t> counts() {
     return {sim::liveAllocations(), sim::livePageLists(), sim::liveScatterGathers()};
   }
-  void expectNothingLeft() const { EXPECT_EQ(counts(), before_); }
 
   // Pages holding a byte pattern, given back with the fixture.
   struct Buffer {
@@ -60,10 +59,6 @@ class DmaTest : public ::testing::Test {
     b.bytes = sim::pageList(b.list.handle)->memory;
     for (uint64_t i = 0; i < b.list.size; ++i) b.bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
     return b;
-  }
-  void freeBuffers() {
-    for (auto& b : buffers_) nQVZOR220_tPageList_destroy(b->list.handle);
-    buffers_.clear();
   }
 
   // The bytes at the map's segments as the device reaches them, one after

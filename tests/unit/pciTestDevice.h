@@ -45,17 +45,13 @@ class Bench {
   Bench& operator=(Bench const&) = delete;
 
   // Constructs the device and runs initializeDevice, as the factory does.
-  TestPCIDevice& make(tStatus& status) {
+  TestPCIDevice& make() {
+    tStatus status;
     description_ = describe(*function_);
     device_ = createObject<TestPCIDevice>(status, description_, status);
     if (device_ != nullptr) device_->initializeDevice(tEventDescriptor{nullptr}, status);
-    return *device_;
-  }
-  TestPCIDevice& make() {
-    tStatus status;
-    TestPCIDevice& device = make(status);
     EXPECT_EQ(status.code, 0);
-    return device;
+    return *device_;
   }
   void remove() {
     destroyObject(device_);

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
@@ -39,24 +41,7 @@ class VexusTest : public ::testing::Test {
     sim::clearPciAccessLog();
     sim::reset();
   }
-  // A module as it comes out of reset, with a device over it.
-  void freshModule() {
-    bench_.reset();
-    module_.emplace();
-    bench_ = std::make_unique<Bench>(module_->device());
-    device_ = &bench_->make();
-  }
   sim::VexusBridge& chip() { return module_->bridge(); }
-
-  // The switch device's reading: build, get the capability, unmap.
-  tGA read(tStatus& status, uint32_t after = 0) {
-    tGA capability;
-    capability.offset = after;
-    tAccessor accessor(device_, status);
-    accessor.getCapability(capability, status);
-    device_->unmapBAR(0, accessor.mappedAddress(), 0);
-    return capability;
-  }
 
   // The geographic-address structure's words.
   void describeValue(uint32_t address, uint32_t descriptor) {
@@ -139,8 +124,6 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
        unknown, 0, kStatusUnsupportedAccess, kWalk, 94},
       {"relative pointer of 0", [&] { firstHeader(header(0x4443, 0, kHeaderKindRelative)); }, 0,
        unknown, 0, kStatusNotAvailable, kWalk, 152},
-      {"pointer into empty space", [&] { firstHeader(header(0x4443, 0x8000, 0)); }, 0, unknown, 0,
-       kStatusNotAvailable, kWalk, 152},
       {"absolute pointer to itself", [&] { firstHeader(header(0x4443, first, 0)); }, 0, unknown, 0,
        kStatusNotAvailable, kWalk, 158},
       {"relative pointer into a cycle",
@@ -162,8 +145,6 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
       {"the BAR's last bytes", [&] { storeValue(end - 2, 2, 7, 0x00000201); }, 0, 7},
       {"one byte past the BAR", [&] { describeValue(end - 1, 0x00000201); }, 0, unknown, 0,
        kStatusNotAvailable, "tVexus", 88},
-      {"2 MiB into the BAR", [&] { describeValue(0x00200000, 0x00000201); }, 0, unknown, 0,
-       kStatusNotAvailable, "tVexus", 88},
       // An unknown mode is reported, but the value is read in the current mode.
       {"unknown mode", [&] { describeValue(Rm7Module::kGeographicAddressRegister, 0x00080307); }, 0,
        2, 0, kStatusBadArgument, "tVexus", 75},
@@ -173,23 +154,28 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
       {"mode 0", [&] { describeValue(Rm7Module::kGeographicAddressRegister, 0x00080300); }, 0,
        unknown, ga, 0, nullptr, 0,
        [] {
-         bool sawDescriptor = false;
-         for (auto const& access : sim::pciAccessLog()) {
-           bool const isRead = access.kind == sim::PciAccess::Kind::MemoryRead;
-           EXPECT_FALSE(isRead && access.offset == 0x10010);
-           sawDescriptor |= isRead && access.offset == 0x10088;
-         }
-         EXPECT_TRUE(sawDescriptor);
+         std::set<u64> reads;
+         for (auto const& access : sim::pciAccessLog())
+           if (access.kind == sim::PciAccess::Kind::MemoryRead) reads.insert(access.offset);
+         EXPECT_EQ(std::tuple(reads.count(0x10088), reads.count(0x10010)), std::tuple(1u, 0u));
        }},
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.what);
-    freshModule();
+    bench_.reset();
+    module_.emplace();  // as it comes out of reset
+    bench_ = std::make_unique<Bench>(module_->device());
+    device_ = &bench_->make();
     c.set();
     sim::clearPciAccessLog();
     sim::enablePciAccessLog(true);
+    // The switch device's reading: build, get the capability, unmap.
     tLongStatus status;
-    tGA const found = read(status, c.after);
+    tGA found;
+    found.offset = c.after;
+    tAccessor accessor(device_, status);
+    accessor.getCapability(found, status);
+    device_->unmapBAR(0, accessor.mappedAddress(), 0);
     sim::enablePciAccessLog(false);
     sim::clearFaults();
     EXPECT_EQ(found.geographicAddress, c.expected);
