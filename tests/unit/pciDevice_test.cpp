@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,11 +57,11 @@ class PciTest : public testing_support::LayerTest {
     sim::clearPciAccessLog();
     LayerTest::TearDown();
   }
-  static std::vector<sim::PciAccess> configWrites() {
-    std::vector<sim::PciAccess> writes;
-    for (auto const& access : sim::pciAccessLog())
-      if (access.kind == sim::PciAccess::Kind::ConfigWrite) writes.push_back(access);
-    return writes;
+  static size_t configWrites() {
+    auto const log = sim::pciAccessLog();
+    return std::count_if(log.begin(), log.end(), [](sim::PciAccess const& access) {
+      return access.kind == sim::PciAccess::Kind::ConfigWrite;
+    });
   }
 };
 
@@ -80,17 +81,15 @@ TEST_F(PciTest, MapBarChecksTheBarNumberAndADeviceWithoutInterruptReservesNone) 
   device.unmapBAR(0, 0, 0);  // nothing mapped: nothing to give back
   EXPECT_EQ(sim::liveMappings(bench.function()), 0u);
 
-  // No BAR behind the number: the layer is not asked. The layer refusing.
+  // No BAR behind the number: the layer is not asked. (The layer refusing is
+  // checked with the bridge accessor.)
   sim::enableCallLog(true);
-  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
-  for (auto [bar, code, line] : {std::tuple{u8{2}, kStatusBadArgument, 206u},
-                                 {u8{255}, kStatusBadArgument, 206u},
-                                 {u8{0}, kStatusMemoryFull, 212u}}) {
+  for (u8 bar : {2, 255}) {
     tLongStatus refused;
     EXPECT_EQ(device.mapBAR(bar, refused, 0), 0u);
-    expectSite(refused, code, "tPCIDevice", line);
+    expectSite(refused, kStatusBadArgument, "tPCIDevice", 206);
   }
-  EXPECT_EQ(sim::callCount("nQVZOR230_mapPhysicalToKernel"), 1u);
+  EXPECT_EQ(sim::callCount("nQVZOR230_mapPhysicalToKernel"), 0u);
   EXPECT_EQ(sim::callCount("nQVZOR230_unmapPhysicalFromKernel"), 0u);
 
   // Nor is there an interrupt to reserve.
@@ -119,7 +118,7 @@ TEST_F(PciTest, TheCapabilitySearchProbesOnlyPciExpressAndEndsOnEveryList) {
   tLongStatus other;
   EXPECT_EQ(tPCIDevice::findPCICapability(0x05, d, other), 0u);
   expectSite(other, kStatusNotAvailable, "tPCIDevice", 147);
-  EXPECT_TRUE(configWrites().empty());
+  EXPECT_EQ(configWrites(), 0u);
   config.set(15, 1, 0x0F);  // 0x3C: below the capability area, not read
   tLongStatus below;
   EXPECT_EQ(tPCIDevice::findPCICapability(0x10, d, below), 0u);
@@ -158,8 +157,7 @@ TEST_F(PciTest, PropertiesWithAndWithoutPciExpress) {
     sim::clearPciAccessLog();
     sim::enablePciAccessLog(true);
     TestPCIDevice& device = bench.make();
-    auto const writes = configWrites();
-    ASSERT_EQ(writes.size(), probes);
+    EXPECT_EQ(configWrites(), probes);
     device.fillPCIProperties();
     tPropertyList list = device.getBusProperties();
     EXPECT_EQ(std::tuple(list[8]->value32(), list[1]->value32(), list[10]->value32()),
@@ -171,7 +169,7 @@ TEST_F(PciTest, PropertiesWithAndWithoutPciExpress) {
   }
 }
 
-TEST_F(PciTest, SlotPathsThroughBridgesHierarchiesAndDomains) {
+TEST_F(PciTest, SlotPathsThroughBridgesHierarchiesAndDomainsAndNeverTooDeep) {
   auto path = [](std::vector<sim::PciBridge> const& bridges, int32_t domain, uint16_t bus,
                  uint16_t device = 0, uint16_t function = 0) -> std::string {
     sim::clearPciBridges();
@@ -195,9 +193,9 @@ TEST_F(PciTest, SlotPathsThroughBridgesHierarchiesAndDomains) {
   EXPECT_EQ(path(twoRoots, 0, 0x21), "0000:01:10:00");
   EXPECT_EQ(path(twoRoots, 1, 0x21), "0001:00:38:00");
   EXPECT_EQ(path(twoRoots, -1, 0x21), "0000:01:10:00");  // unknown domain: taken as 0
-}
 
-TEST_F(PciTest, TooManyBridgesLeaveTheSlotPathEmptyWithoutHaltingOrFailing) {
+  // Too many bridges leave the path empty, without halting or failing.
+  sim::clearPciBridges();
   auto function = [] { return makeFunction([](Options& o) { o.bus = 200; }); };
   // 255 bridges above the device still fit, with the device's own byte.
   for (uint16_t i = 0; i < 255; ++i)

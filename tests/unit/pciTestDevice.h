@@ -20,10 +20,7 @@ using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
 using testing_support::expectSite;
 
-class TestPCIDevice : public tPCIDevice {
- public:
-  using tPCIDevice::tPCIDevice;
-};
+using TestPCIDevice = tPCIDevice;
 
 inline tPCIDescription describe(sim::PciDevice const& function) {
   tPCIDescription description;

@@ -1,12 +1,10 @@
-// The bridge chip's DMA channel and interrupt managers against the chip's
-// register model: what the registers hold, the interrupt queue and the
-// status ring.
+// The bridge chip's interrupt managers against the chip's register model:
+// what they write, the interrupt queue and the status ring.
 #include <optional>
 #include <tuple>
 
 #include "dmaTestSupport.h"
 #include "host/layer/dma/vexusDma.h"
-#include "platform/dma/vexusDMAChannel.h"
 #include "platform/dma/vexusInterruptManager.h"
 
 namespace {
@@ -14,16 +12,11 @@ namespace {
 using namespace dmatest;
 using Writes = std::vector<std::pair<uint64_t, uint32_t>>;
 
-constexpr uint64_t kCapability = 0x400;
-constexpr uint64_t kChannel = kCapability + 2 * 64 + 0x100;  // channel 2
-
 class VexusInterruptTest : public DmaTest {
  protected:
   void SetUp() override {
     DmaTest::SetUp();
     regs_.emplace(function_->sharedBar(0), 0);
-    bar().store(kCapability + 0x0C, 4, 6 << 16);  // blocks of 64 bytes
-    bar().store(kCapability + 0x1C, 4, 0x100);
     sim::enablePciAccessLog(true);
   }
   void TearDown() override {
@@ -41,21 +34,6 @@ class VexusInterruptTest : public DmaTest {
 
   std::optional<sim::VexusInterruptRegisters> regs_;
 };
-
-TEST_F(VexusInterruptTest, AChannelIsPlacedByItsCapabilityAndRunsUntilAStopBit) {
-  tStatus failed{16, -1};
-  tVexusDMAChannel unplaced({record_.mappedAddress + kCapability}, 2, failed);
-  EXPECT_EQ(unplaced.registerAddress(), 0u);
-  EXPECT_TRUE(sim::pciAccessLog().empty());
-  tVexusDMAChannel channel({record_.mappedAddress + kCapability}, 2);
-  EXPECT_EQ(channel.registerAddress(), record_.mappedAddress + kChannel);
-  for (uint32_t status : {0x8000u, 0x4000000u, 0x8000000u, 0x1u}) {
-    channel.start({0x123456789A0ull, 0x40}, false);
-    channel.handleInterruptStatus(status);
-    EXPECT_EQ(channel.running(), status == 1) << status;
-  }
-  EXPECT_EQ(bar().load64(kChannel + 0x48), 0x123456789A0ull);  // whole, in one store
-}
 
 // What it writes when built and destroyed is checked with the ring's manager.
 TEST_F(VexusInterruptTest, TheManagerEnablesClaimsAndDrainsItsQueue) {
