@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <tuple>
 
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
