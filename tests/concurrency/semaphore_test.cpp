@@ -26,16 +26,14 @@ struct Waiter {
   std::atomic<uint64_t> handle{0};
   tLongStatus status;
 
-  void start(tWaitableRecord& record, u32 timeout, bool interruptible) {
+  // Returns once this waiter and n - 1 others are blocked in the layer.
+  bool start(tWaitableRecord& record, u32 timeout, bool interruptible, uint64_t n = 1) {
     thread = std::thread([this, &record, timeout, interruptible] {
       handle = nQVZOR100_getThreadHandle();
       result = record.wait(timeout, interruptible, status);
       done = true;
     });
-  }
-  bool startBlocked(tWaitableRecord& record, u32 timeout, bool interruptible, uint64_t n = 1) {
-    start(record, timeout, interruptible);
-    return sim::waitUntilBlocked(n);  // this waiter and n - 1 others
+    return sim::waitUntilBlocked(n);
   }
   // Polls: a waiter that is never woken fails the test instead of hanging it.
   bool finishes() {
@@ -65,7 +63,7 @@ class SemaphoreThreads : public ::testing::Test {
 TEST_F(SemaphoreThreads, ReleaseWakesTheOldestWaiterFirst) {
   Waiter waiters[3];
   for (int i = 0; i < 3; ++i)
-    ASSERT_TRUE(waiters[i].startBlocked(semaphore_.record(), kWaitForever, false, i + 1));
+    ASSERT_TRUE(waiters[i].start(semaphore_.record(), kWaitForever, false, i + 1));
   for (int i = 0; i < 3; ++i) {
     semaphore_.release();
     EXPECT_TRUE(waiters[i].finishes()) << "waiter " << i;
@@ -76,32 +74,13 @@ TEST_F(SemaphoreThreads, ReleaseWakesTheOldestWaiterFirst) {
   for (Waiter& waiter : waiters) EXPECT_TRUE(waiter.join());
 }
 
-TEST_F(SemaphoreThreads, RecordWithoutAutoConsumeWakesEveryWaiterAndStaysSignalled) {
-  tWaitableRecord record;
-  record.initialize(0, 0);
-  ASSERT_TRUE(record.createLock(status_));
-  Waiter waiters[2];
-  for (int i = 0; i < 2; ++i)
-    ASSERT_TRUE(waiters[i].startBlocked(record, kWaitForever, false, i + 1));
-  record.lock();
-  record.setCountLocked(1);
-  record.wakeAllLocked();
-  EXPECT_FALSE(record.hasWaitersLocked());
-  record.unlock();
-  for (Waiter& waiter : waiters) ASSERT_TRUE(waiter.finishes());
-  for (Waiter& waiter : waiters) EXPECT_TRUE(waiter.join());
-  EXPECT_TRUE(record.wait(0, false, status_));
-  EXPECT_EQ(record.count(), 1u);
-  record.destroyLock();
-}
-
 // A release may land after the waiter is queued and before it is parked in
 // the layer; the event must keep it.
 TEST_F(SemaphoreThreads, ReleaseRacingTheStartOfAWaitIsNeverLost) {
   for (int round = 0; round < 200; ++round) {
     tSemaphore semaphore(0, status_);
     Waiter waiter;
-    waiter.start(semaphore.record(), kWaitForever, round % 2 == 0);
+    waiter.start(semaphore.record(), kWaitForever, round % 2 == 0, 0);
     semaphore.release();
     ASSERT_TRUE(waiter.join()) << "round " << round;
     ASSERT_EQ(semaphore.count(), 0u);
@@ -125,7 +104,7 @@ TEST_F(SemaphoreThreads, WaitsEndAtTheirDeadlineAndOnlyInterruptibleWaitsAreInte
   for (auto const& c : cases) {
     SCOPED_TRACE(c.line);
     Waiter waiter;
-    ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), c.timeout, c.interruptible));
+    ASSERT_TRUE(waiter.start(semaphore_.record(), c.timeout, c.interruptible));
     if (c.code == kStatusTimeout) {
       sim::advanceClock(4999999);
       EXPECT_FALSE(waiter.done.load());

@@ -1,10 +1,9 @@
 // The allocating containers: growth rules, ranges and texts taken from the
 // container itself, and failures that must leave the container exactly as it
-// was, with nothing leaked; and the intrusive red-black tree. The fixed-size
-// array's halts are in the debug-print tests, with the assertion lines.
+// was, with nothing leaked. The fixed-size array's halts are in the
+// debug-print tests, with the assertion lines.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,17 +11,15 @@
 #include "host/layer/control.h"
 #include "platform/containers/basicString.h"
 #include "platform/containers/tBasicString.h"
-#include "platform/containers/tree.h"
 #include "platform/containers/vector.h"
 #include "support/expectSite.h"
 #include "support/layerTest.h"
 
 using nQVWENDS100::tLongStatus;
 using nQVWENDS100::tStatus;
-using qvrm7_driver::i32;
 using qvrm7_driver::u32;
 using qvrm7_driver::u64;
-using namespace qvrm7_driver::nQVWEND000;
+using qvrm7_driver::nQVWEND000::tBasicString;
 using testing_support::expectSite;
 
 namespace {
@@ -199,22 +196,6 @@ std::string names(Entries const& entries) {
   return out;
 }
 
-TEST_F(Containers, PairVectorGrowsByCopyingOpensUncountedSlotsAndErasesInOrder) {
-  Entries entries;
-  fill(entries, 8);
-  tStatus status;
-  entries.insert_(1, 1, status);  // grows: the names are copied, the old ones freed
-  EXPECT_EQ(entries.capacity(), 12u);
-  EXPECT_EQ(entries.size(), 8u);
-  entries.incrementSize(1);
-  EXPECT_EQ(names(entries), "map0,,map1,map2,map3,map4,map5,map6,map7,");
-  entries.insert_(0, 1, status);  // in place
-  entries.incrementSize(1);
-  entries.erase(3);
-  EXPECT_EQ(names(entries), ",map0,,map2,map3,map4,map5,map6,map7,");
-  EXPECT_EQ(entries[8].second, &gRegistrations[7]);
-}
-
 TEST_F(Containers, PairVectorFailedGrowthLeavesItExactlyAsItWas) {
   // The new block first, then one block per name copied: fail each in turn.
   for (uint64_t failing = 1; failing <= 9; ++failing) {
@@ -238,63 +219,6 @@ TEST_F(Containers, PairVectorFailedGrowthLeavesItExactlyAsItWas) {
   expectSite(bound, -52000, "Allocator", 32);
   entries.insert_(1, 1, position);
   expectSite(position, -52005, "Vector", 0);
-}
-
-// ---- Tree -----------------------------------------------------------------------
-
-struct Item {
-  tTreeNode node;  // first, so a node is its item
-  int key;
-};
-
-i32 byKey(tTreeNode const* a, tTreeNode const* b) {
-  int const x = reinterpret_cast<Item const*>(a)->key;
-  int const y = reinterpret_cast<Item const*>(b)->key;
-  return x < y ? -1 : (x > y ? 1 : 0);
-}
-
-// Black nodes on every path down, or -1 when a rule is broken.
-int blackHeight(tTreeNode const* node, tTreeNode const* parent) {
-  if (node == nullptr) return 1;
-  if (node->parent != parent) return -1;
-  bool const redChild = (node->left && node->left->colour == kTreeRed) ||
-                        (node->right && node->right->colour == kTreeRed);
-  if (node->colour == kTreeRed && redChild) return -1;
-  int const left = blackHeight(node->left, node);
-  if (left < 0 || left != blackHeight(node->right, node)) return -1;
-  return left + (node->colour == kTreeBlack ? 1 : 0);
-}
-
-std::vector<Item*> walk(tTreeHeader const& tree, u32 direction) {
-  std::vector<Item*> out;
-  for (tTreeNode* n = treeStep(tree, nullptr, direction); n; n = treeStep(tree, n, direction))
-    out.push_back(reinterpret_cast<Item*>(n));
-  return out;
-}
-
-// No driver code uses the tree: ascending inserts with equal keys kept in
-// insertion order, then scattered erases, each leaving a tree that keeps the
-// colour rules.
-TEST(Tree, StepsInKeyOrderAndStaysBalancedThroughInsertsAndErases) {
-  tTreeHeader tree;
-  std::vector<Item> items(32);
-  std::vector<Item*> order;
-  auto const keyBefore = [](Item const* a, Item const* b) { return a->key < b->key; };
-  for (int i = 0; i < 32; ++i) {
-    items[i].key = i < 30 ? i : 7;  // the last two after the first 7
-    treeInsert(tree, &items[i].node, byKey);
-    order.insert(std::upper_bound(order.begin(), order.end(), &items[i], keyBefore), &items[i]);
-  }
-  EXPECT_EQ(walk(tree, 1), order);
-  EXPECT_EQ(walk(tree, 0), std::vector<Item*>(order.rbegin(), order.rend()));
-  for (int step = 0; step < 32; ++step) {  // in a scattered order
-    Item& item = items[step * 13 % 32];
-    treeErase(tree, &item.node);
-    order.erase(std::find(order.begin(), order.end(), &item));
-    EXPECT_TRUE(tree.root == nullptr || tree.root->colour == kTreeBlack);
-    EXPECT_GT(blackHeight(tree.root, reinterpret_cast<tTreeNode const*>(&tree)), 0) << step;
-    EXPECT_EQ(walk(tree, 1), order);
-  }
 }
 
 }  // namespace

@@ -12,19 +12,6 @@ namespace {
 
 using namespace qvrm7_driver::nQVWEND000;
 
-// ---- Reading numbers ---------------------------------------------------------
-// No driver code reads numbers from text: the worked examples, and null.
-
-TEST(RuntimeNumbers, ReadTheWorkedExamplesAndNothingFromNull) {
-  EXPECT_EQ(parseUnsigned(" 0x1A", 16), 26u);
-  EXPECT_EQ(parseUnsigned("0x12", 10), 12u);
-  EXPECT_EQ(parseUnsigned("19", 8), 17u);
-  EXPECT_EQ(parseUnsigned(nullptr, 10), 0u);
-  EXPECT_EQ(textToNumber("16#ff"), 255u);
-  EXPECT_EQ(textToNumber("0x10#5"), 16u);
-  EXPECT_EQ(textToNumber(nullptr), 0u);
-}
-
 // ---- Writing numbers ---------------------------------------------------------
 
 enum Form { kPlain, kWidth, kPrefixed };
@@ -61,17 +48,7 @@ TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixesInBasesFromTwoAndDecimalBelow)
 }
 
 // ---- Texts ---------------------------------------------------------------------
-// Tails and tokens have no caller in the driver: the worked example, null
-// texts and the bounded split.
-
-TEST(RuntimeText, CopyTextTailTakesTheLastLettersAndANullSourceAsEmpty) {
-  char buffer[6] = "xxxxx";
-  EXPECT_EQ(copyTextTail(buffer, "abcdef", 3), buffer + 3);
-  EXPECT_EQ(std::string(buffer, 5), std::string("def\0x", 5));
-  std::memset(buffer, 'x', 5);
-  EXPECT_EQ(copyTextTail(buffer, nullptr, 2), buffer + 2);
-  EXPECT_EQ(std::string(buffer, 4), std::string("\0\0\0x", 4));
-}
+// Tokens have no caller in the driver: null texts and the bounded split.
 
 // Splits in place; at most `capacity` tokens are stored and the last one is
 // cut off, leaving the rest of the text alone. Counting ignores the capacity.

@@ -157,21 +157,6 @@ TEST(StatusMerge, SourceTextsWithoutNulAreReadWithinTheirFields) {
   EXPECT_EQ(std::string(destination.file), file.substr(0, 49) + ".." + file.substr(101 - 49));
 }
 
-// ---- Heap status -------------------------------------------------------------
-
-TEST(StatusHeap, SixteenBytesWithoutHeaderOrNullWithoutMemory) {
-  sim::reset();
-  tStatus* status = newHeapStatus();
-  ASSERT_NE(status, nullptr);
-  EXPECT_EQ(status->size, 16u);
-  EXPECT_EQ(sim::liveAllocationBytes(), 16u);
-  deleteHeapStatus(status);
-  deleteHeapStatus(nullptr);
-  EXPECT_EQ(sim::liveAllocationBytes(), 0u);
-  sim::failNthCall("nQVZOR100_malloc", 1);
-  EXPECT_EQ(newHeapStatus(), nullptr);
-}
-
 // ---- Translation tables ------------------------------------------------------
 
 // The listed pairs are the tables' own data; what is checked is the rest:

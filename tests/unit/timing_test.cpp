@@ -126,15 +126,5 @@ TEST_F(VirtualClock, SleepWasterSleepsWholeMillisecondsThenZeroLengthSleeps) {
   EXPECT_TRUE(sim::sleepLog().empty());
 }
 
-// ---- Time of day ---------------------------------------------------------------------
-
-TEST_F(VirtualClock, TimeOfDayCountsFrom1904InBinaryFractions) {
-  sim::useVirtualClock(500000000);  // 1970-01-01 00:00:00.5 UTC
-  tTimestamp stamp{1, 1};
-  readTimeOfDay(stamp);
-  EXPECT_EQ(stamp.seconds, 2082844800u);
-  EXPECT_EQ(stamp.fraction, 500000u * 18446744073709ull);
-}
-
 }  // namespace
 }  // namespace qvrm7_driver::nQVWEND000
