@@ -34,17 +34,12 @@ void construct() {
 
 constexpr tStaticConstructor kTable[] = {construct<'a'>, construct<'b'>, construct<'c'>};
 
-class Runtime : public testing_support::LayerTest {
- protected:
-  void SetUp() override {
-    LayerTest::SetUp();
-    gEvents.clear();
-  }
-};
+using Runtime = testing_support::LayerTest;
 
 // Only the first of nested starts constructs and only the last stop
 // destroys; a stop without a start does not spoil the next start.
 TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
+  gEvents.clear();
   runtimeDeinit();
   EXPECT_EQ(runtimeStartCount(), 0u);
   runtimeInitFrom(std::begin(kTable), std::end(kTable));
@@ -59,6 +54,7 @@ TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
 // A registration without memory fails and leaves the list as it was.
 TEST_F(Runtime, NodeIsFreedBeforeItsFunctionRunsAndLateOrRefusedRegistrationsKeepTheList) {
   static uint64_t liveWhenCalled;
+  gEvents.clear();
   runtimeInitFrom(nullptr, nullptr);
   registerAtExit(
       [](void*) {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -106,26 +105,6 @@ TEST_F(Trace, ValuesAsText) {
   trace.clearEnabled();
   line("qvrm7_driver", 1, "f").write("x").endLine();
   EXPECT_TRUE(recorder.chunks.empty());
-}
-
-TEST_F(Trace, StatusTextShowsOriginAndExtraWordsUpToTheFirstZero) {
-  trace.writeStatus(tStatus{tStatus::kShortSize, -52005});
-  EXPECT_EQ(recorder.take(), "\ntStatus contents:\n\tcode = -52005\n");
-  nQVWENDS100::tLongStatus status;
-  status.head.code = -52000;
-  std::memcpy(status.component, "qvrm7_driver", sizeof status.component);  // no NUL
-  std::strcpy(status.file, "memory");
-  status.line = 520;
-  status.extra[0] = 0x1234;
-  status.extra[2] = 0x99;
-  char buffer[256];
-  std::string const expected =
-      "\ntStatus contents:\n\tcode = -52000\n"
-      "\tcomponent name = qvrm7_driv\n\tfile name: memory\n\tline number = 520\n"
-      "\tstack trace:\n\t\t0x0000000000001234\n\t\t0x0000000000000000\n";
-  EXPECT_EQ(formatStatus(status, buffer, sizeof buffer), static_cast<i32>(expected.size()));
-  EXPECT_EQ(std::string(buffer), expected);
-  EXPECT_EQ(formatStatus(status, buffer, 40), -1);
 }
 
 std::string hex8(void const* address) {
@@ -231,19 +210,16 @@ TEST_F(Trace, ALineThatIsNotPrintedTakesNoLockAndCallsNothing) {
   trace.setShowThreadID();
   trace.setShowTimer();
   tStatus failed{tStatus::kShortSize, -52005};
-  unsigned char const bytes[3] = {1, 2, 3};
   sim::enableCallLog(true);
   trace.clearEnabled();
   {
     tTraceScope scope("c", 0, 1, "f", 0, "silent", &trace, &failed, &trace);
     line("c", 1, "f").printf("%d", 5).writeStatus(failed).writeHex(0x10).writeSigned(-1, 8);
-    trace.hexDump(bytes, sizeof bytes, 1);
     EXPECT_EQ(trace.depth(), 0);
     trace.endLine();
   }
   EXPECT_EQ(sim::callLog(), std::vector<std::string>{});
   EXPECT_EQ(recorder.take(), "");
-  trace.disableThreadSafety();
 }
 
 }  // namespace
