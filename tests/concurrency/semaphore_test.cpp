@@ -26,7 +26,8 @@ struct Waiter {
   std::atomic<uint64_t> handle{0};
   tLongStatus status;
 
-  // Returns once this waiter and n - 1 others are blocked in the layer.
+  // Returns once this waiter and n - 1 others are blocked in the layer (at
+  // once for n = 0).
   bool start(tWaitableRecord& record, u32 timeout, bool interruptible, uint64_t n = 1) {
     thread = std::thread([this, &record, timeout, interruptible] {
       handle = nQVZOR100_getThreadHandle();

@@ -178,6 +178,7 @@ TEST_F(DebugPrint, AssertionReportsReachTheConsoleOnlyWhileTheRuntimeRuns) {
 
 TEST_F(DebugPrint, ThreadSlotDepthIndentsPrefixedLinesAndAStrayReleaseIsIgnored) {
   tThreadSlot* slot = acquireThreadSlot();
+  ASSERT_NE(slot, nullptr);
   EXPECT_EQ(acquireThreadSlot(), slot);
   printAtF("in");
   EXPECT_EQ(out(), kPrefixF + "  in\n");
