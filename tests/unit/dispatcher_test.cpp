@@ -65,9 +65,6 @@ class FakeMap final : public tDynamicAccessInterface {
   char const* oldest_;
 };
 
-// Registered without versions, as a device window is.
-struct Window {};
-
 // Declared first, so it looks last, once the registries are gone.
 struct NothingLeft {
   ~NothingLeft() {
@@ -89,10 +86,10 @@ class Registry : public ::testing::Test {
     EXPECT_EQ(status.code, 0);
   }
   // A name in user memory, not terminated.
-  void* inUser(char const* text) {
+  void* inUser(std::string const& text) {
     std::memset(user.data() + 4096, 0, 4096);
-    std::memcpy(user.data() + 4096, text, std::strlen(text));
-    user[4096 + std::strlen(text)] = 'Z';
+    std::memcpy(user.data() + 4096, text.data(), text.size());
+    user[4096 + text.size()] = 'Z';
     return user.data() + 4096;
   }
 
@@ -106,18 +103,54 @@ class Registry : public ::testing::Test {
   sim::UserRange range{user.data(), user.size()};
 };
 
+// A name from user space that is some registration's own versioned name is
+// recognised whole; every name must still get what its text gets from the
+// general lookup, site included, also once the first of two entries of a
+// name has gone.
 TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
+  FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
+      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
+  std::string const longName(60, 'L');
+  tStatus added;
+  std::pair<char const*, FakeMap*> const maps[] = {
+      {"Twice", &first},       {"Twice", &second},    {"A_VerB", &marked},       {"Zero", &zero},
+      {"Inverted", &inverted}, {"Dotless", &dotless}, {longName.c_str(), &first}};
+  for (auto [name, map] : maps) dispatcher.add(name, *map, added);
+  ASSERT_EQ(added.code, 0);
   constexpr u64 kLargest = qvregitools::kLargestUserNameSize;
   char outside[64] = {};
   struct Case {
-    char const* name;
+    std::string name;
     FakeMap* found;
     i64 code = 0;
     char const* file = nullptr;
     u64 line = 0;
-    u64 size = 0;        // 0: the name's length
+    u64 size = 0;        // 0: the name's length, and the text lookup must agree
     void* at = nullptr;  // null: in user memory
-  } const cases[] = {
+  };
+  auto const check = [&](Case const& c) {
+    SCOPED_TRACE(testing::Message() << c.name.c_str() << " of " << c.size);
+    tLongStatus status, fromText;
+    tDynamicAccessInterface *found = &slot, *textFound = nullptr;
+    tMutex *mutex = nullptr, *textMutex = nullptr;
+    u64 const allocations = sim::totalAllocations();
+    u64 const size = c.size != 0 ? c.size : c.name.size();
+    void* const name = c.at != nullptr ? c.at : inUser(c.name);
+    dispatcher.getRegistration(context, name, size, &found, status, &mutex);
+    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
+    EXPECT_EQ(std::tie(found, status.head.code), std::tie(c.found, c.code));
+    EXPECT_EQ(mutex != nullptr, c.found != nullptr);
+    // Only a name longer than any registered one is copied to the heap, and
+    // none that is refused for its size.
+    EXPECT_EQ(sim::totalAllocations() != allocations,
+              size > qvregitools::kNameSlotSize && c.line != 58);
+    if (c.size != 0) return;
+    dispatcher.getRegistration(c.name.c_str(), &textFound, fromText, &textMutex);
+    EXPECT_EQ(std::tie(found, mutex, status.line), std::tie(textFound, textMutex, fromText.line));
+    EXPECT_EQ(status.head.code, fromText.head.code);
+    EXPECT_STREQ(status.file, fromText.file);
+  };
+  Case const cases[] = {
       {"RM7SlotRegisterMap", nullptr, kStatusVersionRequired, kRegistration, 82},
       {"RM7SlotRegisterMap_Ver22.8.0f141", &slot},
       {"Ranged_Ver100d1", &ranged},
@@ -125,94 +158,25 @@ TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
       {"Ranged_Ver1.0.0d0", nullptr, kStatusVersionTooOld, kRegistration, 114},
       {"Plain", &plain},
       {"Plain_Ver1.0.0d0", nullptr, kStatusNotVersioned, kRegistration, 96},
-      {"A_VerB_Ver1.0.0d0", nullptr, kStatusVersionText, kVersion, 247},
+      {"A_VerB_Ver1.0.0f1", nullptr, kStatusVersionText, kVersion, 247},
       {"Ranged_Ver4294967298.0.0d1", nullptr, kStatusVersionRange, kVersion, 174},
+      {"Twice_Ver1.0.0f1", &first},
+      {"Twice_Ver2.0.0f1", &first, kStatusVersionNewer},
+      {"Zero_Ver0.0.0d0", nullptr, kStatusVersionRequired},
+      {"Inverted_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
+      {"Dotless_Ver100d1", &dotless},
+      {"Dotless_Ver1.0.0d1", &dotless},
+      {longName + "_Ver1.0.0f1", &first},
+      {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged},
       {"Plain", nullptr, kStatusRegistrationNotFound, kBase, 151, kLargest},  // "PlainZ"
       {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, kLargest + 1},
       {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, ~u64{0}},  // size + 1 wraps
       {"Plain", nullptr, kStatusBadArgument, "tUserBuffer", 44, 5, outside},
   };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.name << " of " << c.size);
-    tLongStatus status;
-    tDynamicAccessInterface* found = &slot;
-    tMutex* mutex = nullptr;
-    u64 const allocations = sim::totalAllocations();
-    void* const name = c.at != nullptr ? c.at : inUser(c.name);
-    u64 const size = c.size != 0 ? c.size : std::strlen(c.name);
-    dispatcher.getRegistration(context, name, size, &found, status, &mutex);
-    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
-    EXPECT_EQ(status.head.code, c.code);
-    EXPECT_EQ(found, c.found);
-    EXPECT_EQ(mutex != nullptr, c.found != nullptr);
-    // Only a name longer than any registered one is copied to the heap, and
-    // none that is refused for its size.
-    EXPECT_EQ(sim::totalAllocations() != allocations,
-              size > qvregitools::kNameSlotSize && c.line != 58);
-  }
-
-  qvregitools::Dispatcher<Window, qvregitools::WrapperDispatcher> windows;
-  Window flash;
-  tStatus status;
-  windows.add("fpgaFlashWindow", flash, status);
-  for (char const* name :
-       {"fpgaFlashWindow", "fpgaFlashWindow_Ver000d0", "fpgaFlashWindow_Ver100d1"}) {
-    Window* found = nullptr;
-    windows.getRegistration(name, &found, status, nullptr);
-    EXPECT_EQ(found, status.code == 0 ? &flash : nullptr) << name;
-  }
-  EXPECT_EQ(status.code, kStatusNotVersioned);
-}
-
-// A name from user space that is some registration's own versioned name is
-// recognised whole; every name must still get what its text gets from the
-// general lookup, site included, also once the first of two entries of a
-// name has gone.
-TEST_F(Registry, AUserNameIsAnsweredAsItsTextIs) {
-  FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
-      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
-  std::string const longName(60, 'L');
-  tStatus status;
-  std::pair<char const*, FakeMap*> const added[] = {
-      {"Twice", &first},       {"Twice", &second},    {"A_VerB", &marked},       {"Zero", &zero},
-      {"Inverted", &inverted}, {"Dotless", &dotless}, {longName.c_str(), &first}};
-  for (auto [name, map] : added) dispatcher.add(name, *map, status);
-  ASSERT_EQ(status.code, 0);
-  struct Case {
-    std::string name;
-    FakeMap* found;
-    i64 code;
-  } const cases[] = {
-      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot, 0},
-      {"Twice_Ver1.0.0f1", &first, 0},
-      {"Twice_Ver2.0.0f1", &first, kStatusVersionNewer},
-      {"A_VerB_Ver1.0.0f1", nullptr, kStatusVersionText},
-      {"Zero_Ver0.0.0d0", nullptr, kStatusVersionRequired},
-      {"Inverted_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
-      {"Dotless_Ver100d1", &dotless, 0},
-      {"Dotless_Ver1.0.0d1", &dotless, 0},
-      {longName + "_Ver1.0.0f1", &first, 0},
-      {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged, 0},
-  };
-  auto const check = [&](Case const& c) {
-    SCOPED_TRACE(c.name.c_str());
-    std::memcpy(user.data() + 4096, c.name.data(), c.name.size());
-    tLongStatus fromUser, fromText;
-    tDynamicAccessInterface *userFound = nullptr, *textFound = nullptr;
-    tMutex *userMutex = nullptr, *textMutex = nullptr;
-    dispatcher.getRegistration(context, user.data() + 4096, c.name.size(), &userFound, fromUser,
-                               &userMutex);
-    dispatcher.getRegistration(c.name.c_str(), &textFound, fromText, &textMutex);
-    EXPECT_EQ(std::tie(userFound, fromUser.head.code), std::tie(c.found, c.code));
-    EXPECT_EQ(std::tie(userFound, userMutex, fromUser.head.code, fromUser.line),
-              std::tie(textFound, textMutex, fromText.head.code, fromText.line));
-    EXPECT_STREQ(fromUser.file, fromText.file);
-  };
   for (Case const& c : cases) check(c);
-  dispatcher.remove("Twice", status);
-  for (Case const& c : {Case{"Twice_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
-                        Case{"Twice_Ver2.0.0f1", &second, 0}})
-    check(c);
+  dispatcher.remove("Twice", added);
+  check({"Twice_Ver1.0.0f1", nullptr, kStatusVersionTooOld});
+  check({"Twice_Ver2.0.0f1", &second});
 }
 
 TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {

@@ -59,22 +59,18 @@ BuiltMap buildSensorMap(u64, u32 base, u32 windowStart, u32 windowSize) {
   return BuiltMap(built, &built->map);
 }
 
-Sheet const kTMP101 = [] {
-  Sheet s = sheetOf("TMP101", 0, 2, "22.8.0f108",
-                    "./dep_mirror/deps/atut_mock/includes/atut/armgen/TMP101RegMap",
-                    {743, 784, 803, 845, 861, 876, 922}, {11, 9, 2, 9, 1, 1, 2},
-                    {narrow(row(0, kRead), 16), narrow(row(1, kWritten, 8), 8)});
-  s.build = buildSensorMap;
-  s.probe = [](sim::Rm7Module&) {
-    return Probe{[] { return sensor().log; }, [] { return std::vector<Hit>{}; },
-                 [] { sensor().log.clear(); },
-                 [](u32 pointer, u64 value) {
-                   sensor().registers[static_cast<uint8_t>(pointer)] = {
-                       static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-                 }};
-  };
-  return s;
-}();
+Sheet const kTMP101 = sheetOf(
+    "TMP101", 0, 2, "22.8.0f108", "./dep_mirror/deps/atut_mock/includes/atut/armgen/TMP101RegMap",
+    {743, 784, 803, 845, 861, 876, 922}, {11, 9, 2, 9, 1, 1, 2},
+    {narrow(row(0, kRead), 16), narrow(row(1, kWritten, 8), 8)}, buildSensorMap,
+    [](sim::Rm7Module&) {
+      return Probe{[] { return sensor().log; }, [] { return std::vector<Hit>{}; },
+                   [] { sensor().log.clear(); },
+                   [](u32 pointer, u64 value) {
+                     sensor().registers[static_cast<uint8_t>(pointer)] = {
+                         static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+                   }};
+    });
 
 INSTANTIATE_TEST_SUITE_P(TMP101, MapConformance, ::testing::Values(&kTMP101), sheetName);
 
@@ -117,15 +113,12 @@ TEST(TMP101RegMapTest, ARecordChangesOnlyWhenItsTransferSucceeded) {
 TEST(TMP101RegMapTest, TheBridgesDeviceReportsEveryTransferAsNotSupported) {
   vexustools::VexusI2CDevice device(0x90);
   atut::I2CDeviceAccessor accessor(device);
-  for (bool write : {false, true}) {
-    tLongStatus status;
-    if (write)
-      accessor.writeRegister8(0x01, 0x60, status);
-    else
-      accessor.readRegister16(0x00, status);
-    expectSite(status, qvrm7_driver::nQVWEND000::kStatusNotSupported,
+  tLongStatus read, write;
+  accessor.readRegister16(0x00, read);
+  accessor.writeRegister8(0x01, 0x60, write);
+  for (tLongStatus const* status : {&read, &write})
+    expectSite(*status, qvrm7_driver::nQVWEND000::kStatusNotSupported,
                "vexustools/vexusI2CDevice/VexusI2CDevice", 38);
-  }
 }
 
 }  // namespace
