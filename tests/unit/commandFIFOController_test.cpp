@@ -1,47 +1,35 @@
-// The command FIFO controller on a simulated module: every word reaches the
-// FIFO, and the control step writes its bit and spins until the FIFO status
-// shows both done bits, or gives up after 20 s of the layer's clock.
+// The command FIFO controller over a simulated module's source-stream block:
+// every word reaches the FIFO, and the control step writes its bit and spins
+// until the FIFO status shows both done bits, or gives up after 20 s of the
+// layer's clock.
 #include "source/qvrm7_driver/controllers/CommandFIFOController.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "host/layer/control.h"
-#include "host/layer/driverHost.h"
-#include "host/layer/rm7Module.h"
 #include "host/layer/syncControl.h"
-#include "source/qvrm7_driver/RM7Device.h"
-#include "source/qvrm7_driver/RM7Helper.h"
 #include "support/expectSite.h"
+#include "support/mappedModule.h"
 
 namespace qvrm7_driver {
 namespace {
 
 using Log = std::vector<sim::FpgaAccessRecord>;
-constexpr sim::FpgaAccessRecord write(uint32_t offset, uint32_t value) {
-  return {true, offset, 4, value};
-}
-constexpr sim::FpgaAccessRecord read(uint32_t offset, uint32_t value) {
-  return {false, offset, 4, value};
-}
 
 TEST(CommandFIFOController, WritesEveryWordAndWaitsForBothDoneBits) {
-  sim::reset();
-  sim::LoadedDriver driver{nQVWEND200_driverEntry};
-  ASSERT_EQ(driver.load(), 0);
-  sim::Rm7Module module;
-  ASSERT_EQ(sim::plugIn(module.device()), 0);
-  auto* const device =
-      static_cast<RM7Device*>(static_cast<nQVWEND000::tDevice*>(module.device()->driverContext()));
-  CommandFIFOController& fifo = device->helper()->commandFIFO();
-  sim::FpgaBlock& block = module.fpga().sourceStreams();
-  block.clearLog();
-
+  testing_support::MappedModule module;
+  nQVWEND000::tPCIMemorySpaceAccessorDebug<false> accessor{
+      module.bar0() + sim::Rm7Fpga::kSourceStreamBlock, sim::Rm7Fpga::kSourceStreamSize};
+  tHalcyonTmr9SourceStreams map(&accessor, 0, 0, 0xFFFFFFFF);
   nQVWEND000::tStatus status;
+  nQVWEND000::tMutex mutex(status);
+  CommandFIFOController fifo(map, mutex);
+  sim::FpgaBlock& block = module.fpga().sourceStreams();
+
   fifo.writeFIFOWord(0x1234, status);
   fifo.writeFIFOWord(0x1234, status);
-  EXPECT_EQ(block.log(), (Log{write(0, 0x1234), write(0, 0x1234)}));
+  EXPECT_EQ(block.log(), (Log{{true, 0, 4, 0x1234}, {true, 0, 4, 0x1234}}));
 
   // The second step writes its bit again: the first one's write took it out
   // of the shadow.
@@ -49,22 +37,19 @@ TEST(CommandFIFOController, WritesEveryWordAndWaitsForBothDoneBits) {
   for (int step = 0; step < 2; ++step) {
     block.clearLog();
     fifo.runControlStep(status);
-    EXPECT_EQ(block.log(), (Log{write(4, 0x1000000), read(4, 0x1040000)}));
+    EXPECT_EQ(block.log(), (Log{{true, 4, 4, 0x1000000}, {false, 4, 4, 0x1040000}}));
   }
   EXPECT_EQ(status.code, 0);
 
   sim::useVirtualClock();
   sim::setAutoAdvance(1000000);
   block.setReadValue(4, 0x1000000);
-  uint64_t const start = sim::virtualNow();
-  nQVWENDS100::tLongStatus timedOut;
   block.clearLog();
+  nQVWENDS100::tLongStatus timedOut;
   fifo.runControlStep(timedOut);
   EXPECT_GT(block.log().size(), 2u) << "one bit alone is not done: the status is read again";
   testing_support::expectSite(timedOut, nQVWEND000::kStatusTimeout, "atut/poller/Poller", 585);
-  EXPECT_GE(sim::virtualNow() - start, CommandFIFOController::kControlTimeout * 1000);
-  sim::useRealClock();
-  sim::unplug(*module.device());
+  EXPECT_GE(sim::virtualNow(), CommandFIFOController::kControlTimeout * 1000);
 }
 
 }  // namespace

