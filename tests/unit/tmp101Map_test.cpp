@@ -17,30 +17,28 @@ namespace {
 
 using nQVWENDS100::tStatus;
 
-// Registers of bytes; a transfer is logged as an access of its byte count,
-// the first byte the highest. failWith makes transfers fail, moving nothing.
+// Registers of bytes, the first the highest; a transfer is logged as an
+// access of its byte count. failWith makes transfers fail, moving nothing.
 struct FakeSensor final : atut::I2CDevice {
-  std::map<uint8_t, std::vector<uint8_t>> registers;
+  std::map<uint8_t, u64> registers;
   std::vector<Hit> log;
   int64_t failWith = 0;
 
+  bool fails(tStatus& status) const {
+    if (failWith != 0) status.code = failWith;
+    return failWith != 0;
+  }
   void read(uint8_t pointer, uint8_t* buffer, uint32_t count, tStatus& status) override {
-    transfer(false, pointer, buffer, count, status);
+    if (fails(status)) return;
+    for (uint32_t i = 0; i < count; ++i)
+      buffer[i] = static_cast<uint8_t>(registers[pointer] >> 8 * (count - 1 - i));
+    log.push_back({false, pointer, count, registers[pointer] & lowBits(8 * count)});
   }
   void write(uint8_t pointer, uint8_t const* buffer, uint32_t count, tStatus& status) override {
-    std::vector<uint8_t> bytes(buffer, buffer + count);
-    if (failWith == 0) registers[pointer] = bytes;
-    transfer(true, pointer, bytes.data(), count, status);
-  }
-  void transfer(bool write, uint8_t pointer, uint8_t* buffer, uint32_t count, tStatus& status) {
-    if (failWith != 0) {
-      status.code = failWith;
-      return;
-    }
-    registers[pointer].resize(count);
+    if (fails(status)) return;
     u64 value = 0;
-    for (uint32_t i = 0; i < count; ++i) value = value << 8 | (buffer[i] = registers[pointer][i]);
-    log.push_back({write, pointer, count, value});
+    for (uint32_t i = 0; i < count; ++i) value = value << 8 | buffer[i];
+    log.push_back({true, pointer, count, registers[pointer] = value});
   }
 };
 
@@ -66,10 +64,7 @@ Sheet const kTMP101 = sheetOf(
     [](sim::Rm7Module&) {
       return Probe{[] { return sensor().log; }, [] { return std::vector<Hit>{}; },
                    [] { sensor().log.clear(); },
-                   [](u32 pointer, u64 value) {
-                     sensor().registers[static_cast<uint8_t>(pointer)] = {
-                         static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-                   }};
+                   [](u32 pointer, u64 value) { sensor().registers[pointer & 0xFF] = value; }};
     });
 
 INSTANTIATE_TEST_SUITE_P(TMP101, MapConformance, ::testing::Values(&kTMP101), sheetName);
@@ -78,13 +73,13 @@ TEST(TMP101RegMapTest, ARecordChangesOnlyWhenItsTransferSucceeded) {
   FakeSensor& device = sensor();
   atut::I2CDeviceAccessor accessor(device);
   atut::tTMP101RegMap map(&accessor, 0, 0, 0xFFFFFFFF);
-  device.registers[0x00] = {0x12, 0x34};
+  device.registers[0x00] = 0x1234;
   tStatus status;
   u64 value = 0;
   map.read(0xC0000000, value, status, 0);
   EXPECT_EQ(value, 0x1234u);
 
-  device.registers[0x00] = {0x56, 0x78};
+  device.registers[0x00] = 0x5678;
   device.failWith = -50;
   map.read(0x40000000, value, status, 0);
   EXPECT_EQ(status.code, -50);
