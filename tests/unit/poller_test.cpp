@@ -1,26 +1,30 @@
 // Polls of a scripted target on the layer's virtual clock: nothing moves the
-// clock but the poll itself, through its spins.
+// clock but the poll itself, through its spins. Then the command FIFO
+// controller over a simulated module's source-stream block: every word
+// reaches the FIFO, and the control step writes its bit and spins until the
+// FIFO status shows both done bits, or gives up after 20 s of the clock.
 #include "registers/poller.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "host/layer/control.h"
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
+#include "source/qvrm7_driver/controllers/CommandFIFOController.h"
 #include "support/expectSite.h"
 #include "support/layerTest.h"
+#include "support/mappedModule.h"
 
 namespace {
 
 using namespace qvrm7_driver;
 using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
+using testing_support::expectSite;
 
 using SpinPoller = atut::Poller<tTimeout<tTimeWasterSpin, tTimebasePrecise>>;
 constexpr i64 kTimeoutCode = driverCode(0xBFFA807Du);
-constexpr i64 kNotAvailable = kStatusNotAvailable;
 
 // Reads its script in order, the last value for ever, and notes when.
 struct Target {
@@ -63,14 +67,13 @@ TEST_F(Polls, ConditionsStatusesAndTheHandlerDecideTheOutcome) {
       {0xFFFFFFFF, 0xFF, 0xFF, {0xFF}, 1, kStatusBadArgument, 611},
       {0, 1, 0, {1}, 0, -1, 0, -1},  // an error on entry: nothing read
       {0, 1, 0, {0, 0, 0, 1}, 4, kStatusVersionNewer, 0, kStatusVersionNewer},  // warnings go on
-      {0, 1, 0, {0}, 2, kNotAvailable, 0, 0, 2},        // a read error ends it
-      {0, 1, 0, {0, 1}, 2, kNotAvailable, 0, 0, 2},     // unless its value holds
-      {0, 1, 0, {0}, 4, 0, 0, 0, 0, true},              // the handler instead of the code
-      {0, 1, 0, {0}, 1, kNotAvailable, 0, 0, 1, true},  // and it sees the read error
+      {0, 1, 0, {0}, 2, kStatusNotAvailable, 0, 0, 2},        // a read error ends it
+      {0, 1, 0, {0, 1}, 2, kStatusNotAvailable, 0, 0, 2},     // unless its value holds
+      {0, 1, 0, {0}, 4, 0, 0, 0, 0, true},                    // the handler instead of the code
+      {0, 1, 0, {0}, 1, kStatusNotAvailable, 0, 0, 1, true},  // and it sees the read error
   };
   for (Case const& c : cases) {
-    SCOPED_TRACE(testing::Message() << "condition " << static_cast<i32>(c.condition) << " reads "
-                                    << c.reads << " code " << c.code);
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     sim::useVirtualClock(1000000000);  // each poll starts on a clock at rest
     handler.seen.clear();
     Target target{c.script, c.failingRead};
@@ -80,7 +83,7 @@ TEST_F(Polls, ConditionsStatusesAndTheHandlerDecideTheOutcome) {
         target, &Target::read, c.value, c.mask, 5, true,
         static_cast<atut::PollCondition>(c.condition), status);
     EXPECT_EQ(status.head.code, c.code);
-    if (c.line != 0) testing_support::expectSite(status, c.code, "atut/poller/Poller", c.line);
+    if (c.line != 0) expectSite(status, c.code, "atut/poller/Poller", c.line);
     EXPECT_EQ(target.times.size(), c.reads);
     EXPECT_EQ(handler.seen, c.handled ? std::vector<i64>{c.code} : std::vector<i64>{});
   }
@@ -120,6 +123,43 @@ TEST_F(Polls, DoublingSaturatesAtTheMaximumInsteadOfWrapping) {
     EXPECT_EQ(RecordingTimeout::pauses, c.pauses);
     EXPECT_EQ(target.times.size(), timesOut ? c.pauses.size() : c.script.size());
   }
+}
+
+using Log = std::vector<sim::FpgaAccessRecord>;
+
+TEST(CommandFIFOController, WritesEveryWordAndWaitsForBothDoneBits) {
+  testing_support::MappedModule module;
+  tPCIMemorySpaceAccessorDebug<false> accessor{module.bar0() + sim::Rm7Fpga::kSourceStreamBlock,
+                                               sim::Rm7Fpga::kSourceStreamSize};
+  tHalcyonTmr9SourceStreams map(&accessor, 0, 0, 0xFFFFFFFF);
+  tStatus status;
+  tMutex mutex(status);
+  CommandFIFOController fifo(map, mutex);
+  sim::FpgaBlock& block = module.fpga().sourceStreams();
+
+  fifo.writeFIFOWord(0x1234, status);
+  fifo.writeFIFOWord(0x1234, status);
+  EXPECT_EQ(block.log(), (Log{{true, 0, 4, 0x1234}, {true, 0, 4, 0x1234}}));
+
+  // The second step writes its bit again: the first one's write took it out
+  // of the shadow.
+  block.setReadValue(4, 0x1040000);
+  for (int step = 0; step < 2; ++step) {
+    block.clearLog();
+    fifo.runControlStep(status);
+    EXPECT_EQ(block.log(), (Log{{true, 4, 4, 0x1000000}, {false, 4, 4, 0x1040000}}));
+  }
+  EXPECT_EQ(status.code, 0);
+
+  sim::useVirtualClock();
+  sim::setAutoAdvance(1000000);
+  block.setReadValue(4, 0x1000000);
+  block.clearLog();
+  tLongStatus timedOut;
+  fifo.runControlStep(timedOut);
+  EXPECT_GT(block.log().size(), 2u) << "one bit alone is not done: the status is read again";
+  expectSite(timedOut, kStatusTimeout, "atut/poller/Poller", 585);
+  EXPECT_GE(sim::virtualNow(), CommandFIFOController::kControlTimeout * 1000);
 }
 
 }  // namespace
