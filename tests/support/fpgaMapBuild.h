@@ -36,7 +36,7 @@ std::function<BuiltMap(u64, u32, u32, u32)> buildFpgaMap(u32 blockSize) {
 template <class FpgaMap>
 Sheet fpgaSheet(char const* name, u64 block, u32 size, sim::FpgaBlock& (sim::Rm7Fpga::*model)(),
                 char const* file, std::array<u32, 7> const& lines, Counts counts,
-                std::function<std::vector<Register>()> registers) {
+                std::vector<Register> registers) {
   return withSites({.name = name,
                     .block = block,
                     .span = size,
@@ -45,7 +45,7 @@ Sheet fpgaSheet(char const* name, u64 block, u32 size, sim::FpgaBlock& (sim::Rm7
                     .version = "22.8.0f141",
                     .oldest = "22.8.0f141",
                     .counts = counts,
-                    .registers = std::move(registers)},
+                    .registers = [registers] { return registers; }},
                    file, lines);
 }
 

@@ -19,7 +19,7 @@ using qvrm7_driver::nQVWEND000::kStatusNotSupported;
 
 bool MapConformance::attempt(Op op, u32 id, Misses& misses) {
   Sheet const& s = sheet();
-  Site const sites[kOps] = {s.get, s.set, s.read, s.write, s.flush, s.refresh, s.format};
+  Site const* const sites = s.sites.data();
   tLongStatus status;
   u64 value = 0xBAD;
   u32 count = Format::kCapacity;

@@ -1,14 +1,12 @@
 // Small register maps described as the driver's maps are, carrying every
-// variant the core supports: 8-, 16-, 32- and 64-bit records, a register
+// variant the core supports: 8-, 16- and 32-bit records, a register
 // without shadow, strobe bits, a read-view alias, two records at one offset,
 // an array, a map without window, one-bit fields of both kinds, a member
-// map, another path to the hardware, and a map of 1536 registers.
+// map, and a map of 1536 registers.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
-#include <string>
 
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
@@ -77,14 +75,10 @@ class tControlReg : public tRegisterRecord<tTestRegMap, kTestMap, kControlClass>
 class tTestRegMap final : public RegisterMap<tTestRegMap, kTestMap, BarPath, tControlReg> {
  public:
   using RegisterMap::RegisterMap;
-  using tControlReg = testmaps::tControlReg;
-  using tStatusReg = tRegisterRecord<kStatusClass>;
-  using tFifoReg = tRegisterRecord<kFifoClass>;
-  using tCountReg = tRegisterRecord<kCountClass>;
   tControlReg& control() { return record<0>(); }
-  tStatusReg& status() { return recordFor<0xC0000004>(); }
-  tFifoReg& fifo() { return recordFor<0x8000000C>(); }
-  tCountReg& count(u32 index) { return record<7>(index); }
+  auto& status() { return recordFor<0xC0000004>(); }
+  auto& fifo() { return recordFor<0x8000000C>(); }
+  auto& count(u32 index) { return record<7>(index); }
 };
 
 // A map whose whole-map operations carry on into a member map.
@@ -110,19 +104,16 @@ class tParentRegMap final : public RegisterMap<tParentRegMap, kParentMap, BarPat
 };
 
 // Without window, one-bit fields taking the low bit unless marked, strobe
-// fields readable, an 8-bit data register all strobe and a 64-bit record
-// at the same offset that no ID reaches.
+// fields readable and an 8-bit data register all strobe.
 inline constexpr char kPlainFile[] = "test/PlainRegMap";
 // clang-format off
 inline constexpr Field kModeFields[] = {bit(0), anyNonZeroBit(1, 0x20), bits(4, 7), bit(8)};
 inline constexpr Field kDataFields[] = {bits(0, 7)};
 inline constexpr RegisterClass kModeClass{.access = kReadWrite, .fields = kModeFields, .strobe = 0x100, .reset = 0x0F000203};
 inline constexpr RegisterClass kData8Class{.access = kWrite, .width = 8, .fields = kDataFields, .strobe = 0xFF};
-inline constexpr RegisterClass kData64Class{.access = kWrite, .width = 64, .strobe = ~u64{0}, .hasId = false};
 inline constexpr Register kPlainRegisters[] = {
     {.offset = 0x00, .type = &kModeClass, .formatLine = 400},
     {.offset = 0x10, .type = &kData8Class, .formatLine = 401},
-    {.offset = 0x10, .type = &kData64Class},
     {.offset = 0x18, .type = &kScratchClass, .formatLine = 402},
 };
 inline constexpr MapDescription kPlainMap{.file = kPlainFile, .version = "22.8.0f108", .oldestCompatibleVersion = "22.8.0f108",
@@ -131,40 +122,6 @@ inline constexpr MapDescription kPlainMap{.file = kPlainFile, .version = "22.8.0
 // clang-format on
 
 class tPlainRegMap final : public RegisterMap<tPlainRegMap, kPlainMap, BarPath> {
- public:
-  using RegisterMap::RegisterMap;
-  tRegisterRecord<kData64Class>& data64() { return record<2>(); }
-};
-
-// An accessor that is not a BAR: each access is logged and may fail, as a
-// bridge port or an I2C device reports its failures in the status.
-struct FakePort {
-  std::string log;  // "r<address>/<bits>", "w<address>/<bits>:<value>", hexadecimal
-  uint64_t readValue = 0;
-  bool fail = false;
-  void note(char kind, u32 address, u32 width, u64 value) {
-    char text[48];
-    int const n =
-        std::snprintf(text, sizeof text, "%s%c%x/%u", log.empty() ? "" : " ", kind, address, width);
-    if (kind == 'w') std::snprintf(text + n, sizeof text - n, ":%llx", (unsigned long long)value);
-    log += text;
-  }
-};
-struct FakePortPath {
-  using tAccessor = FakePort;
-  static constexpr int64_t kFailure = -52008;
-  static u64 read(FakePort* port, u32 address, u32 width, tStatus& status) {
-    port->note('r', address, width, 0);
-    if (port->fail) status.code = kFailure;
-    return port->fail ? 0xFFFFFFFF : port->readValue;
-  }
-  static void write(FakePort* port, u32 address, u32 width, u64 value, tStatus& status) {
-    port->note('w', address, width, value);
-    if (port->fail) status.code = kFailure;
-  }
-};
-
-class tPortRegMap final : public RegisterMap<tPortRegMap, kPlainMap, FakePortPath> {
  public:
   using RegisterMap::RegisterMap;
 };
