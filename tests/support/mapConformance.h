@@ -188,6 +188,13 @@ constexpr u32 fieldCode(unsigned bit) {
   return code;
 }
 
+constexpr unsigned lowestBit(u64 mask) { return static_cast<unsigned>(__builtin_ctzll(mask)); }
+
+// The ID of the field of `key`'s register that `mask` covers.
+constexpr u32 fieldId(u32 key, u64 mask) {
+  return fieldCode(lowestBit(mask)) << 24 | (key & 0x40FFFFFF);
+}
+
 inline std::string hex(u64 value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));

@@ -21,7 +21,6 @@ using nQVWENDS100::tStatus;
 using qvrm7_driver::nQVWEND000::kStatusBadArgument;
 using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
 using testmaps::tParentRegMap;
-using testmaps::tPlainRegMap;
 using testmaps::tTestRegMap;
 
 constexpr u32 kAll = 0xFFFFFFFF;
@@ -72,28 +71,7 @@ Sheet const kTestSheet = withSites({.name = "TestRegMap",
                                     .registers = testRegisters},
                                    testmaps::kTestFile, {10, 11, 12, 13, 14, 15, 16});
 
-// Without a window.
-Sheet const kPlainSheet = withSites(
-    {.name = "PlainRegMap",
-     .block = kPlainBlock,
-     .span = 0x20,
-     .build = buildFpgaMap<tPlainRegMap>(0x20),
-     .probe = loggedBlock,
-     .version = "22.8.0f108",
-     .oldest = "22.8.0f108",
-     .counts = {9, 9, 7, 9, 3, 2, 3},
-     .registers =
-         [] {
-           return std::vector<Register>{
-               resetTo(strobing(row(0x00, kReadWritten, 4), 0x100), 0x0F000203),
-               narrow(strobing(row(0x10, kWritten), 0xFF), 8), row(0x18, kReadWritten)};
-         },
-     .window = false,
-     .boolean = [](u32 field) { return (field >> 24 & 0x3F) == fieldCode(1); }},  // bit 1 alone
-    testmaps::kPlainFile, {30, 31, 32, 33, 34, 35, 36});
-
-INSTANTIATE_TEST_SUITE_P(Core, MapConformance, ::testing::Values(&kTestSheet, &kPlainSheet),
-                         sheetName);
+INSTANTIATE_TEST_SUITE_P(Core, MapConformance, ::testing::Values(&kTestSheet), sheetName);
 
 // The accesses as "w<offset>/<bytes>:<value>", hexadecimal.
 std::string text(std::vector<Hit> const& hits) {

@@ -1,8 +1,7 @@
 // Small register maps described as the driver's maps are, carrying every
 // variant the core supports: 8-, 16- and 32-bit records, a register
 // without shadow, strobe bits, a read-view alias, two records at one offset,
-// an array, a map without window, one-bit fields of both kinds, a member
-// map, and a map of 1536 registers.
+// an array, a member map, and a map of 1536 registers.
 #pragma once
 
 #include <cstdint>
@@ -101,29 +100,6 @@ class tParentRegMap final : public RegisterMap<tParentRegMap, kParentMap, BarPat
     f(member);
   }
   tTestRegMap member;
-};
-
-// Without window, one-bit fields taking the low bit unless marked, strobe
-// fields readable and an 8-bit data register all strobe.
-inline constexpr char kPlainFile[] = "test/PlainRegMap";
-// clang-format off
-inline constexpr Field kModeFields[] = {bit(0), anyNonZeroBit(1, 0x20), bits(4, 7), bit(8)};
-inline constexpr Field kDataFields[] = {bits(0, 7)};
-inline constexpr RegisterClass kModeClass{.access = kReadWrite, .fields = kModeFields, .strobe = 0x100, .reset = 0x0F000203};
-inline constexpr RegisterClass kData8Class{.access = kWrite, .width = 8, .fields = kDataFields, .strobe = 0xFF};
-inline constexpr Register kPlainRegisters[] = {
-    {.offset = 0x00, .type = &kModeClass, .formatLine = 400},
-    {.offset = 0x10, .type = &kData8Class, .formatLine = 401},
-    {.offset = 0x18, .type = &kScratchClass, .formatLine = 402},
-};
-inline constexpr MapDescription kPlainMap{.file = kPlainFile, .version = "22.8.0f108", .oldestCompatibleVersion = "22.8.0f108",
-                                          .sites = sitesIn(kPlainFile, 30, 31, 32, 33, 34, 35, 36), .registers = kPlainRegisters,
-                                          .window = false, .oneBitFields = OneBitFields::kLowBit, .strobeFieldsRead = true};
-// clang-format on
-
-class tPlainRegMap final : public RegisterMap<tPlainRegMap, kPlainMap, BarPath> {
- public:
-  using RegisterMap::RegisterMap;
 };
 
 // 512 words of four 3-bit fields, then 1024 counters: 1536 registers.
