@@ -12,22 +12,15 @@ namespace conformance {
 
 template <class FpgaMap>
 std::function<BuiltMap(u64, u32, u32, u32)> buildFpgaMap(u32 blockSize) {
+  using tAccessor = qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>;
   return [blockSize](u64 address, u32 base, u32 windowStart, u32 windowSize) -> BuiltMap {
-    struct Built {
-      qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false> accessor;
-      FpgaMap map;
-      Built(u64 mapped, u32 size, u32 b, u32 start, u32 length)
-          : accessor{mapped, size}, map(make(&accessor, b, start, length)) {}
-      static FpgaMap make(qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>* at, u32 b,
-                          u32 start, u32 length) {
-        if constexpr (std::is_constructible_v<FpgaMap, decltype(at), u32, u32, u32>)
-          return FpgaMap(at, b, start, length);
-        else
-          return FpgaMap(at);
-      }
-    };
-    auto built = std::make_shared<Built>(address, blockSize, base, windowStart, windowSize);
-    return BuiltMap(built, &built->map);
+    auto accessor = std::make_shared<tAccessor>(tAccessor{address, blockSize});
+    std::shared_ptr<FpgaMap> map;
+    if constexpr (std::is_constructible_v<FpgaMap, tAccessor*, u32, u32, u32>)
+      map = std::make_shared<FpgaMap>(accessor.get(), base, windowStart, windowSize);
+    else
+      map = std::make_shared<FpgaMap>(accessor.get());
+    return BuiltMap(map.get(), [map, accessor](Map*) {});  // keeps both alive
   };
 }
 

@@ -84,9 +84,8 @@ struct Register {
   u64 widthMask() const { return lowBits(width); }
 };
 
-struct Counts {
-  u32 get, set, read, write, flush, refresh, format;
-};
+// Per slot, in slot order.
+using Counts = std::array<u32, kOps>;
 
 // One access the block saw; widths in bytes.
 struct Hit {
@@ -218,19 +217,6 @@ struct Format {
   u64 masks[kCapacity];
 };
 
-// Counts the misses of a sweep and reports the first.
-class Misses {
- public:
-  void add(std::string what) {
-    if (count_++ == 0) first_ = std::move(what);
-  }
-  ~Misses() { EXPECT_EQ(count_, 0u) << "first miss: " << first_; }
-
- private:
-  unsigned count_ = 0;
-  std::string first_;
-};
-
 // Also the fixture of a map's own tests beside its sheet: `as` gives the map
 // as its class, for what no slot reaches.
 class MapConformance : public ::testing::TestWithParam<Sheet const*> {
@@ -282,12 +268,17 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
   }
   // One call on a clean status; true when accepted, else the refusal must
   // name the operation's site and clear what the slot hands back.
-  bool attempt(Op op, u32 id, Misses& misses);
+  bool attempt(Op op, u32 id);
+  void miss(std::string what) {  // a sweep counts its misses and reports the first
+    if (misses_++ == 0) firstMiss_ = std::move(what);
+  }
 
   std::optional<testing_support::MappedModule> module_;
   Probe probe_;
   std::vector<Register> registers_;
   BuiltMap map_;
+  unsigned misses_ = 0;
+  std::string firstMiss_;
 };
 
 }  // namespace conformance

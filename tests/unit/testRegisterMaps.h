@@ -65,11 +65,7 @@ inline constexpr MapDescription kTestMap{.file = kTestFile,
 // clang-format on
 
 class tTestRegMap;
-class tControlReg : public tRegisterRecord<tTestRegMap, kTestMap, kControlClass> {
- public:
-  u8 readMode(tStatus& status) { return readField<0>(status); }
-  void writeMode(u8 mode, tStatus& status, bool force) { writeField<0>(mode, status, force); }
-};
+class tControlReg : public tRegisterRecord<tTestRegMap, kTestMap, kControlClass> {};
 
 class tTestRegMap final : public RegisterMap<tTestRegMap, kTestMap, BarPath, tControlReg> {
  public:
@@ -95,10 +91,7 @@ class tParentRegMap final : public RegisterMap<tParentRegMap, kParentMap, BarPat
   tParentRegMap(tAccessor* accessor, u32 base, u32 windowStart, u32 windowSize)
       : RegisterMap(accessor, base, windowStart, windowSize),
         member(accessor, kMemberBase, windowStart, windowSize) {}
-  template <class F>
-  void forEachMember(F&& f) {
-    f(member);
-  }
+  void forEachMember(auto&& f) { f(member); }
   tTestRegMap member;
 };
 
