@@ -222,17 +222,12 @@ struct Format {
 class MapConformance : public ::testing::TestWithParam<Sheet const*> {
  protected:
   void SetUp() override {
-    module_.emplace();
-    probe_ = sheet().probe(module_->module());
+    probe_ = sheet().probe(module_.module());
     registers_ = sheet().registers();
     map_ = build(0, 0, 0xFFFFFFFF);
     probe_.clear();
   }
-  void TearDown() override {
-    EXPECT_EQ(probe_.strays(), std::vector<Hit>{});
-    map_.reset();
-    module_.reset();
-  }
+  void TearDown() override { EXPECT_EQ(probe_.strays(), std::vector<Hit>{}); }
 
   Sheet const& sheet() const { return *GetParam(); }
   Map& map() { return *map_; }
@@ -241,7 +236,7 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
     return static_cast<M&>(*map_);
   }
   BuiltMap build(u32 base, u32 windowStart, u32 windowSize) {
-    return sheet().build(module_->bar0() + sheet().block, base, windowStart, windowSize);
+    return sheet().build(module_.bar0() + sheet().block, base, windowStart, windowSize);
   }
   std::vector<Hit> takeLog() {
     std::vector<Hit> log = probe_.log();
@@ -273,7 +268,7 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
     if (misses_++ == 0) firstMiss_ = std::move(what);
   }
 
-  std::optional<testing_support::MappedModule> module_;
+  testing_support::MappedModule module_;  // outlives what the members below reach
   Probe probe_;
   std::vector<Register> registers_;
   BuiltMap map_;

@@ -155,7 +155,7 @@ TEST_P(RegisterMapTest, OutsideTheWindowOnlyTheShadowWorksAndWholeMapOperationsC
 }
 
 TEST_P(RegisterMapTest, WholeMapOperationsFollowDeclarationOrderIntoMemberMaps) {
-  tParentRegMap::tAccessor accessor{module_->bar0() + kPlainBlock, 0x70};
+  tParentRegMap::tAccessor accessor{module_.bar0() + kPlainBlock, 0x70};
   tParentRegMap parent(&accessor, 0, 0, kAll);
   tStatus status;
   char const* written =
