@@ -41,7 +41,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
