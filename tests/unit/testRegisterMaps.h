@@ -17,7 +17,6 @@ using namespace armcore;
 
 inline constexpr char kTestFile[] = "test/TestRegMap";
 
-// clang-format off: one register class, one register, one map a line.
 inline constexpr Field kControlFields[] = {bits(0, 1, 0x00, 1), bit(2, 0x10), bits(8, 15, 0x04, 1),
                                            bit(31, 0x3E)};
 inline constexpr Field kStatusFields[] = {bits(0, 7, 0x00, 1), bit(16, 0x02)};
@@ -62,7 +61,6 @@ inline constexpr MapDescription kTestMap{.file = kTestFile,
                                          .oldestCompatibleVersion = "1.0.0f1",
                                          .sites = sitesIn(kTestFile, 10, 11, 12, 13, 14, 15, 16),
                                          .registers = kTestRegisters};
-// clang-format on
 
 class tTestRegMap;
 class tControlReg : public tRegisterRecord<tTestRegMap, kTestMap, kControlClass> {};
@@ -80,10 +78,12 @@ class tTestRegMap final : public RegisterMap<tTestRegMap, kTestMap, BarPath, tCo
 inline constexpr char kParentFile[] = "test/ParentRegMap";
 inline constexpr Register kParentRegisters[] = {
     {.offset = 0, .type = &kScratchClass, .formatLine = 300}};
-// clang-format off
-inline constexpr MapDescription kParentMap{.file = kParentFile, .version = "1.0.0d1", .oldestCompatibleVersion = "1.0.0d1",
-                                           .sites = sitesIn(kParentFile, 20, 21, 22, 23, 24, 25, 26), .registers = kParentRegisters};
-// clang-format on
+inline constexpr MapDescription kParentMap{
+    .file = kParentFile,
+    .version = "1.0.0d1",
+    .oldestCompatibleVersion = "1.0.0d1",
+    .sites = sitesIn(kParentFile, 20, 21, 22, 23, 24, 25, 26),
+    .registers = kParentRegisters};
 
 class tParentRegMap final : public RegisterMap<tParentRegMap, kParentMap, BarPath> {
  public:
@@ -97,17 +97,21 @@ class tParentRegMap final : public RegisterMap<tParentRegMap, kParentMap, BarPat
 
 // 512 words of four 3-bit fields, then 1024 counters: 1536 registers.
 inline constexpr char kLargeFile[] = "test/LargeRegMap";
-// clang-format off
-inline constexpr Field kStateFields[] = {bits(0, 2, 0x00, 1), bits(3, 5, 0x30, 1), bits(6, 8, 0x18, 1), bits(9, 11, 0x24, 1)};
-inline constexpr RegisterClass kStateClass{.access = kReadWrite, .fields = kStateFields, .refreshLine = 379, .flushLine = 355};
-inline constexpr RegisterClass kCounterClass{.access = kReadWrite, .fields = kWholeFields, .refreshLine = 620, .flushLine = 596};
+inline constexpr Field kStateFields[] = {bits(0, 2, 0x00, 1), bits(3, 5, 0x30, 1),
+                                         bits(6, 8, 0x18, 1), bits(9, 11, 0x24, 1)};
+inline constexpr RegisterClass kStateClass{
+    .access = kReadWrite, .fields = kStateFields, .refreshLine = 379, .flushLine = 355};
+inline constexpr RegisterClass kCounterClass{
+    .access = kReadWrite, .fields = kWholeFields, .refreshLine = 620, .flushLine = 596};
 inline constexpr Register kLargeRegisters[] = {
     {.offset = 0x0000, .type = &kStateClass, .formatLine = 500, .count = 512, .stride = 4},
     {.offset = 0x1000, .type = &kCounterClass, .formatLine = 501, .count = 1024, .stride = 4},
 };
-inline constexpr MapDescription kLargeMap{.file = kLargeFile, .version = "22.8.0f141", .oldestCompatibleVersion = "22.8.0f141",
-                                          .sites = sitesIn(kLargeFile, 40, 41, 42, 43, 44, 45, 46), .registers = kLargeRegisters};
-// clang-format on
+inline constexpr MapDescription kLargeMap{.file = kLargeFile,
+                                          .version = "22.8.0f141",
+                                          .oldestCompatibleVersion = "22.8.0f141",
+                                          .sites = sitesIn(kLargeFile, 40, 41, 42, 43, 44, 45, 46),
+                                          .registers = kLargeRegisters};
 
 class tLargeRegMap final : public RegisterMap<tLargeRegMap, kLargeMap, BarPath> {
  public:
