@@ -1,13 +1,12 @@
-// The waitable record and the semaphore with real threads. Waits are ordered
-// through the layer's count of blocked waiters and timeouts run on the
-// virtual clock, so nothing here sleeps for a guessed time.
+// The re-entrant mutex, the waitable record and the semaphore with real
+// threads. Waits are ordered through the layer's count of blocked waiters and
+// timeouts run on the virtual clock, so nothing here sleeps for a guessed time.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <vector>
 
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
@@ -27,16 +26,15 @@ struct Waiter {
   std::atomic<uint64_t> handle{0};
   tLongStatus status;
 
-  void start(tWaitableRecord& record, u32 timeout, bool interruptible) {
+  // Returns once this waiter and n - 1 others are blocked in the layer (at
+  // once for n = 0).
+  bool start(tWaitableRecord& record, u32 timeout, bool interruptible, uint64_t n = 1) {
     thread = std::thread([this, &record, timeout, interruptible] {
       handle = nQVZOR100_getThreadHandle();
       result = record.wait(timeout, interruptible, status);
       done = true;
     });
-  }
-  bool startBlocked(tWaitableRecord& record, u32 timeout, bool interruptible, uint64_t n = 1) {
-    start(record, timeout, interruptible);
-    return sim::waitUntilBlocked(n);  // this waiter and n - 1 others
+    return sim::waitUntilBlocked(n);
   }
   // Polls: a waiter that is never woken fails the test instead of hanging it.
   bool finishes() {
@@ -66,7 +64,7 @@ class SemaphoreThreads : public ::testing::Test {
 TEST_F(SemaphoreThreads, ReleaseWakesTheOldestWaiterFirst) {
   Waiter waiters[3];
   for (int i = 0; i < 3; ++i)
-    ASSERT_TRUE(waiters[i].startBlocked(semaphore_.record(), kWaitForever, false, i + 1));
+    ASSERT_TRUE(waiters[i].start(semaphore_.record(), kWaitForever, false, i + 1));
   for (int i = 0; i < 3; ++i) {
     semaphore_.release();
     EXPECT_TRUE(waiters[i].finishes()) << "waiter " << i;
@@ -77,114 +75,90 @@ TEST_F(SemaphoreThreads, ReleaseWakesTheOldestWaiterFirst) {
   for (Waiter& waiter : waiters) EXPECT_TRUE(waiter.join());
 }
 
-TEST_F(SemaphoreThreads, RecordWithoutAutoConsumeWakesEveryWaiterAndStaysSignalled) {
-  tWaitableRecord record;
-  record.initialize(0, 0);
-  ASSERT_TRUE(record.createLock(status_));
-  Waiter waiters[2];
-  for (int i = 0; i < 2; ++i)
-    ASSERT_TRUE(waiters[i].startBlocked(record, kWaitForever, false, i + 1));
-  record.lock();
-  record.setCountLocked(1);
-  record.wakeAllLocked();
-  EXPECT_FALSE(record.hasWaitersLocked());
-  record.unlock();
-  for (Waiter& waiter : waiters) ASSERT_TRUE(waiter.finishes());
-  for (Waiter& waiter : waiters) EXPECT_TRUE(waiter.join());
-  EXPECT_TRUE(record.wait(0, false, status_));
-  EXPECT_EQ(record.count(), 1u);
-  record.destroyLock();
-}
-
 // A release may land after the waiter is queued and before it is parked in
 // the layer; the event must keep it.
 TEST_F(SemaphoreThreads, ReleaseRacingTheStartOfAWaitIsNeverLost) {
   for (int round = 0; round < 200; ++round) {
     tSemaphore semaphore(0, status_);
     Waiter waiter;
-    waiter.start(semaphore.record(), kWaitForever, round % 2 == 0);
+    waiter.start(semaphore.record(), kWaitForever, round % 2 == 0, 0);
     semaphore.release();
     ASSERT_TRUE(waiter.join()) << "round " << round;
     ASSERT_EQ(semaphore.count(), 0u);
   }
 }
 
-TEST_F(SemaphoreThreads, BoundedWaitRunsOutWhenTheClockPassesItsDeadline) {
+// A bounded wait runs out when the clock passes its deadline; only an
+// interruptible wait is interrupted. A failed wait leaves the next release in
+// the count; a plain wait takes it.
+TEST_F(SemaphoreThreads, WaitsEndAtTheirDeadlineAndOnlyInterruptibleWaitsAreInterrupted) {
   sim::useVirtualClock(0);
-  Waiter waiter;
-  ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), 5, false));
-  sim::advanceClock(4999999);
-  EXPECT_FALSE(waiter.done.load());
-  sim::advanceClock(1);
-  waiter.expectFailure(kStatusTimeout, 186);
-  EXPECT_EQ(semaphore_.count(), 0u);
-  semaphore_.release();  // kept: no waiter is left queued
-  EXPECT_EQ(semaphore_.count(), 1u);
-}
-
-// An interruptible wait fails and leaves the count; a plain one is not
-// interrupted and takes the unit.
-TEST_F(SemaphoreThreads, OnlyInterruptibleWaitsAreInterrupted) {
-  sim::useVirtualClock(0);  // a bounded wait's deadline cannot pass meanwhile
   struct {
     u32 timeout;
     bool interruptible;
+    i64 code;
     u64 line;  // of the report
-  } const cases[] = {{kWaitForever, true, 2107}, {1000, true, 2170}, {kWaitForever, false, 0}};
+  } const cases[] = {{5, false, kStatusTimeout, 186},
+                     {kWaitForever, true, kStatusInterrupted, 2107},
+                     {1000, true, kStatusInterrupted, 2170},
+                     {kWaitForever, false, 0, 0}};
   for (auto const& c : cases) {
     SCOPED_TRACE(c.line);
     Waiter waiter;
-    ASSERT_TRUE(waiter.startBlocked(semaphore_.record(), c.timeout, c.interruptible));
-    ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
-    if (c.interruptible) waiter.expectFailure(kStatusInterrupted, c.line);
-    semaphore_.release();
-    EXPECT_EQ(semaphore_.count(), c.interruptible ? 1u : 0u);
-    if (c.interruptible) {
-      EXPECT_TRUE(semaphore_.waitWithTimeout(0, false, status_));
+    ASSERT_TRUE(waiter.start(semaphore_.record(), c.timeout, c.interruptible));
+    if (c.code == kStatusTimeout) {
+      sim::advanceClock(4999999);
+      EXPECT_FALSE(waiter.done.load());
+      sim::advanceClock(1);
     } else {
-      EXPECT_TRUE(waiter.join());
-      EXPECT_EQ(waiter.status.head.code, 0);
+      ASSERT_TRUE(sim::interruptThread(waiter.handle.load()));
     }
+    if (c.code != 0) waiter.expectFailure(c.code, c.line);
+    semaphore_.release();
+    EXPECT_EQ(semaphore_.count(), c.code != 0 ? 1u : 0u);
+    EXPECT_TRUE(c.code != 0 ? semaphore_.waitWithTimeout(0, false, status_) : waiter.join());
   }
 }
 
-// Releases race real-time bounded waits, their timeouts and interruptions;
-// every release must end up either taken by a wait or left in the count.
-TEST_F(SemaphoreThreads, UnitsAreConservedUnderContention) {
-  constexpr int kReleasesPerThread = 400;
-  std::atomic<bool> stop{false};
-  std::atomic<int> taken{0};
-  std::atomic<uint64_t> interruptibleHandle{0};
-  auto waitLoop = [&](u32 timeout, bool interruptible) {
-    if (interruptible) interruptibleHandle = nQVZOR100_getThreadHandle();
-    while (!stop.load()) {
-      tStatus waitStatus;
-      if (semaphore_.waitWithTimeout(timeout, interruptible, waitStatus)) {
-        taken.fetch_add(1);
-      } else {
-        EXPECT_TRUE(waitStatus.code == kStatusTimeout || waitStatus.code == kStatusInterrupted)
-            << waitStatus.code;
-      }
+TEST(MutexThreads, NestedHoldsExcludeOtherThreads) {
+  constexpr int kRounds = 2000;
+  tStatus status;
+  tMutex mutex(status);
+  ASSERT_EQ(status.code, 0);
+  long counter = 0;  // guarded by the mutex only
+  auto work = [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      mutex.acquire();
+      mutex.acquire();
+      long const seen = counter;
+      EXPECT_EQ(mutex.owner(), nQVZOR100_getThreadHandle());
+      counter = seen + 1;
+      mutex.release();
+      EXPECT_EQ(mutex.depth(), 1u);
+      mutex.release();
     }
   };
-  std::vector<std::thread> waiters;
-  waiters.emplace_back(waitLoop, 1, false);
-  waiters.emplace_back(waitLoop, 1, true);
-  waiters.emplace_back(waitLoop, 0, false);
-  auto releaseLoop = [&] {
-    for (int i = 0; i < kReleasesPerThread; ++i) {
-      semaphore_.release();
-      uint64_t const handle = interruptibleHandle.load();
-      if (i % 16 == 0 && handle != 0) (void)sim::interruptThread(handle);
-    }
-  };
-  std::thread releaser(releaseLoop);
-  releaseLoop();
-  releaser.join();
-  stop = true;
-  // Bounded waits end by themselves, so every waiter comes back.
-  for (std::thread& waiter : waiters) waiter.join();
-  EXPECT_EQ(taken.load() + static_cast<int>(semaphore_.count()), 2 * kReleasesPerThread);
+  std::thread first(work);
+  std::thread second(work);
+  first.join();
+  second.join();
+  EXPECT_EQ(counter, 2 * kRounds);
+  // One kernel acquire and release per outermost hold.
+  EXPECT_EQ(sim::mutexAcquireCount(mutex.kernelHandle()), 2u * kRounds);
+  EXPECT_EQ(sim::mutexReleaseCount(mutex.kernelHandle()), 2u * kRounds);
+}
+
+TEST(MutexThreads, ReleaseByAThreadThatDoesNotHoldItChangesNothing) {
+  tStatus status;
+  tMutex mutex(status);
+  mutex.acquire();
+  u64 const me = nQVZOR100_getThreadHandle();
+  std::thread([&] { mutex.release(); }).join();
+  EXPECT_EQ(mutex.owner(), me);
+  EXPECT_EQ(mutex.depth(), 1u);
+  EXPECT_EQ(sim::mutexReleaseCount(mutex.kernelHandle()), 0u);
+  mutex.release();
+  EXPECT_EQ(mutex.owner(), 0u);
 }
 
 }  // namespace

@@ -95,9 +95,6 @@ class TestDevice : public drv::tDevice {
     journal_.note("destroySession");
     delete session;
   }
-  uint64_t transferA(Context, drv::tUserBuffer& buffer, drv::tStatus&) override {
-    return buffer.size();
-  }
   uint64_t transferB(Context, drv::tUserBuffer&, drv::tStatus& status) override {
     fail(status);
     return 3;

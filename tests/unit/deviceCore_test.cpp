@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "host/layer/control.h"
-#include "host/layer/syncControl.h"
 #include "support/expectSite.h"
 #include "support/layerTest.h"
 #include "support/testDevice.h"
@@ -99,7 +98,6 @@ TEST_F(DeviceCore, SuspendRefusedWhileSessionsAreOpenThenClosesOrHoldsByMode) {
   EXPECT_EQ(device.pnpState(), kPnPStateReady);
   EXPECT_EQ(device.ioGateState(), kIOGatePass);
   device.finishCloseSession(tEventDescriptor{session}, session);
-  EXPECT_EQ(device.openSessionCount(), 0u);
   ASSERT_TRUE(transition(2, 2, 1));
   EXPECT_EQ(device.ioGateState(), kIOGateHold);
   ASSERT_TRUE(transition(1));
@@ -107,44 +105,13 @@ TEST_F(DeviceCore, SuspendRefusedWhileSessionsAreOpenThenClosesOrHoldsByMode) {
   EXPECT_EQ(device.ioGateState(), kIOGateRefuse);
 }
 
-TEST_F(DeviceCore, RefusedLocksAreReportedAndNoneIsLeftBehind) {
-  u64 const before = sim::liveSpinLocks();
-  for (u64 refused : {1u, 2u, 3u}) {
-    sim::failNthCall("nQVZOR100_createSpinLock", refused);
-    tLongStatus status;
-    {
-      TestDevice broken(journal, script, status);
-      EXPECT_EQ(sim::liveSpinLocks(), before + refused - 1) << "no lock after the refusal";
-    }
-    expectSite(status, kStatusMemoryFull, "synchronization", refused == 1 ? 1083 : 1919);
-    EXPECT_EQ(sim::liveSpinLocks(), before);
-  }
-}
-
-// Closed gates and passing ones are covered with threads and by the
-// pending requests below.
-TEST_F(DeviceCore, NothingWaitsAtAHeldGateForATryOrAZeroTimeoutNorForAnEmptyDrain) {
-  device.setIOGateState(kIOGateHold, false);
-  tLongStatus tried;
-  EXPECT_FALSE(device.tryEnterIOGate(nullptr, tried));
-  expectSite(tried, kStatusDeviceNotStarted, "tDeviceCore", 501);
-  tLongStatus waited;
-  EXPECT_FALSE(device.acquireIOGate(nullptr, waited, 0));
-  EXPECT_EQ(waited.head.code, kStatusTimeout);
-  EXPECT_EQ(device.activeIOCount(), 0u);
-  // The drain event stays signalled for the next drain.
-  for (int round = 0; round < 2; ++round) {
-    tStatus drained;
-    device.drainIO(false, drained, 0);
-    EXPECT_EQ(drained.code, 0);
-  }
-}
-
 // Entering and leaving a passing gate is the request path's fixed cost: no
 // lock and no other layer call, with or without a session, whether the
 // request leaves first, last, or with others still inside. A drain that gave
 // up (a test-only wait) while a request was inside must not keep the next
-// drain from seeing the count reach 0 after a release nobody waited for.
+// drain from seeing the count reach 0 after a release nobody waited for, and
+// leaves its event signalled for the drain after it. Nothing waits at a held
+// gate for a try or a zero timeout.
 TEST_F(DeviceCore, TheGateTakesNoLockAndADrainAfterAFailedOneStillEnds) {
   ASSERT_TRUE(transition(kPnPStateReady));
   tSession* const session = openSession();
@@ -171,17 +138,26 @@ TEST_F(DeviceCore, TheGateTakesNoLockAndADrainAfterAFailedOneStillEnds) {
   device.drainIO(false, tested, 0);
   EXPECT_EQ(tested.code, kStatusTimeout);
   device.releaseIOGate(session);
-  tStatus drained;
-  device.drainIO(false, drained, kWaitForever);
-  EXPECT_EQ(drained.code, 0);
+  for (u32 wait : {kWaitForever, 0u}) {
+    tStatus drained;
+    device.drainIO(false, drained, wait);
+    EXPECT_EQ(drained.code, 0);
+  }
   device.finishCloseSession(tEventDescriptor{session}, session);
-  EXPECT_EQ(device.openSessionCount(), 0u);
+
+  device.setIOGateState(kIOGateHold, false);
+  tLongStatus tried;
+  EXPECT_FALSE(device.tryEnterIOGate(nullptr, tried));
+  expectSite(tried, kStatusDeviceNotStarted, "tDeviceCore", 501);
+  tLongStatus waited;
+  EXPECT_FALSE(device.acquireIOGate(nullptr, waited, 0));
+  EXPECT_EQ(waited.head.code, kStatusTimeout);
+  EXPECT_EQ(device.activeIOCount(), 0u);
 }
 
 // ---- Pending requests ---------------------------------------------------------------
 
-class TestRequest : public tPendingRequest {
- public:
+struct TestRequest : tPendingRequest {
   TestRequest(DeviceJournal& journal, bool cancellable, bool endsItself)
       : journal_(journal), cancellable_(cancellable), endsItself_(endsItself) {}
   void start() override { journal_.note("start"); }
@@ -193,33 +169,20 @@ class TestRequest : public tPendingRequest {
     journal_.note("complete");
     if (endsItself_) delete this;
   }
-
- private:
   DeviceJournal& journal_;
   bool cancellable_, endsItself_;
 };
 
-class PendingRequests : public DeviceCore {
- protected:
-  void SetUp() override {
-    DeviceCore::SetUp();
-    ASSERT_TRUE(transition(1));
-    session = openSession();
-    ASSERT_NE(session, nullptr);
-    journal.take();
-  }
-  void TearDown() override {
-    if (session != nullptr) device.finishCloseSession(tEventDescriptor{session}, session);
-    DeviceCore::TearDown();
-  }
-
-  tStatus status;
-  tSession* session = nullptr;
-};
+using PendingRequests = DeviceCore;
 
 // Each walk has a request that ends itself in complete() before another
 // request: the walk must go on without touching it again.
 TEST_F(PendingRequests, CancelWalksCompleteWhatCancelsTryTheRestOnceAndGoOnPastEndedOnes) {
+  ASSERT_TRUE(transition(1));
+  tSession* const session = openSession();
+  ASSERT_NE(session, nullptr);
+  journal.take();
+  tStatus status;
   auto* endsItself = createObject<TestRequest>(status, journal, true, true);
   TestRequest cancellable(journal, true, false);
   auto* alsoEndsItself = createObject<TestRequest>(status, journal, true, true);
@@ -244,22 +207,20 @@ TEST_F(PendingRequests, CancelWalksCompleteWhatCancelsTryTheRestOnceAndGoOnPastE
   EXPECT_EQ(stuck.cancelTried, 1u);
   EXPECT_EQ(device.activeIOCount(), 1u);
   device.releaseIOGate(nullptr);
-}
 
-TEST_F(PendingRequests, ClosingSessionOrClosedGateQueuesNothing) {
-  device.closeSession(tEventDescriptor{session});
-  TestRequest request(journal, true, false);
+  // A closing session or a closed gate queues nothing.
+  TestRequest late(journal, true, false);
   tLongStatus closing;
-  device.queuePendingRequest(request, session, closing);
+  device.queuePendingRequest(late, session, closing);
   expectSite(closing, kStatusSessionClosing, "tDeviceCore", 520);
-
   device.setIOGateState(kIOGateRefuse, true);
   tLongStatus refused;
-  device.queuePendingRequest(request, nullptr, refused);
+  device.queuePendingRequest(late, nullptr, refused);
   expectSite(refused, kStatusDeviceNotStarted, "tDeviceCore", 501);
-  EXPECT_EQ(request.queued, 0u);
+  EXPECT_EQ(late.queued, 0u);
   EXPECT_TRUE(journal.take().empty());
   EXPECT_EQ(device.activeIOCount(), 0u);
+  device.finishCloseSession(tEventDescriptor{session}, session);
 }
 
 }  // namespace

@@ -52,7 +52,6 @@ TEST(Properties, RefusalUnregistersTheWholeListOnce) {
   for (tPropertyRecord const& record : records) EXPECT_EQ(record.handle, 0u);
   unregisterProperties(list);  // nothing holds a handle: the layer sees nothing
   EXPECT_EQ(sim::propertyUnregistrations().size(), 2u);
-  sim::reset();
 }
 
 }  // namespace

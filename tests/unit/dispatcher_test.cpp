@@ -1,5 +1,7 @@
-// Registries over stand-in maps and the layer's user memory. Every test ends
-// with its registries gone and must leave no block and no mutex behind.
+// The registries' version words, then registries over stand-in maps and the
+// layer's user memory, and the storage-map and device-window registries.
+// Every registry test ends with its registries gone and must leave no block
+// and no mutex behind.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,6 +15,9 @@
 #include "host/layer/user.h"
 #include "platform/statusCodes.h"
 #include "registers/armDispatcher.h"
+#include "registers/version.h"
+#include "storage/deviceWindowDispatcher.h"
+#include "storage/storageMapDispatcher.h"
 #include "support/expectSite.h"
 
 namespace {
@@ -22,6 +27,7 @@ using namespace qvrm7_driver::nQVWEND000;
 using arm::tDynamicAccessInterface;
 using armki::ARMDispatcher;
 using nQVWENDS100::tLongStatus;
+using qvregitools::Version;
 using testing_support::expectSite;
 
 #define LIBRARY "./dep_mirror/deps/qvRegiTools/includes/qvRegiTools/"
@@ -30,11 +36,65 @@ constexpr char kBase[] = LIBRARY "DispatcherBase";
 constexpr char kVersion[] = LIBRARY "Version";
 constexpr char kDispatcher[] = LIBRARY "Dispatcher";
 
+TEST(Version, ParsesBothFormsReportsTheFirstFaultWithItsLineAndOrders) {
+  struct Case {
+    char const* text;
+    i64 code;
+    u64 line;
+    u32 packed = 0, extended = 0;
+    char const* shown = nullptr;
+  } const cases[] = {
+      {"22.8.0f141", 0, 0, 0x1680C08D, 0, "22.8.0f141"},
+      {"200a13081315", 0, 0, 0x02004000, 13081315, "2.0.0a13081315"},
+      {"1.0.0f16384", 0, 0, 0x0100C000, 16384, "1.0.0f16384"},
+      {"", 0, 0, 0, 0, "0.0.0d0"},
+      {"256.0.0f1", kStatusVersionRange, 174},
+      // Numbers too large for 32 bits are out of range, not their low bits.
+      {"4294967318.8.0f141", kStatusVersionRange, 174},
+      {"100a99999999999999999999", kStatusVersionRange, 174},
+      {"1.0.0", kStatusVersionText, 201},
+      {"1.0.0f", kStatusVersionText, 247},
+      {"1234", kStatusVersionText, 75},
+      {"1x0d1", kStatusVersionText, 228},
+      {"1.0f1", kStatusVersionText, 265},
+      {"1.0.0f1x", kStatusVersionText, 287},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.text);
+    tLongStatus status;
+    Version const version(c.text, status);
+    EXPECT_EQ(status.head.code, c.code);
+    if (c.code != 0) expectSite(status, c.code, kVersion, c.line);
+    EXPECT_EQ(version.packedWord(), c.packed);
+    EXPECT_EQ(version.extendedBuild(), c.extended);
+    char text[Version::kTextSize] = {};
+    version.toString(text, status);
+    EXPECT_STREQ(text, c.shown != nullptr ? c.shown : "");
+  }
+
+  tLongStatus status;
+  EXPECT_EQ(Version("200a13081315", status).toUInt32(status), 0u);
+  expectSite(status, kStatusBuildTooLarge, kVersion, 119);
+  // A negative phase would spread its sign over major, minor and update.
+  tLongStatus negative;
+  EXPECT_EQ(Version(1, 0, 0, static_cast<Version::Phase>(-1), 1, negative), Version());
+  expectSite(negative, kStatusVersionRange, kVersion, 174);
+
+  // In order: the packed word decides first, so a build held in the
+  // extended word counts for less than one in the packed word; d < a < b < f.
+  char const* const ascending[] = {"1.0.0f20000", "1.0.0f20001", "1.0.0f100", "2.0.0d9",
+                                   "2.0.0a0",     "2.0.0b9",     "2.0.0f0"};
+  tStatus ok;
+  for (size_t i = 0; i + 1 < std::size(ascending); ++i)
+    EXPECT_LT(Version(ascending[i], ok), Version(ascending[i + 1], ok)) << ascending[i];
+  EXPECT_EQ(ok.code, 0);
+}
+
 // Knows one register, at offset 0x10, of three fields; notes how deep its
 // registration's mutex was held while it answered.
 class FakeMap final : public tDynamicAccessInterface {
  public:
-  FakeMap(char const* version, char const* oldest) : version_(version), oldest_(oldest) {}
+  FakeMap(char const* v, char const* o) : version(v), oldest(o) {}
   void get(u32, u64&, tStatus&, u32) override {}
   void set(u32, u64, tStatus&, u32) override {}
   void read(u32, u64&, tStatus&, u32) override {}
@@ -52,21 +112,16 @@ class FakeMap final : public tDynamicAccessInterface {
   void flushRegMap(bool, tStatus&) override {}
   void refreshRegMap(tStatus&) override {}
   void markDirtyRegMap() override {}
-  char const* getVersion() const override { return version_; }
-  char const* getOldestCompatibleVersion() const override { return oldest_; }
+  char const* getVersion() const override { return version; }
+  char const* getOldestCompatibleVersion() const override { return oldest; }
 
   static constexpr arm::FieldType kTypes[3] = {arm::kFieldBool, arm::kFieldU8, arm::kFieldU32};
   static constexpr u64 kMasks[3] = {0x1, 0x1E, 0xFFFF0000};
   tMutex* held = nullptr;
   mutable u32 depthSeen = 0;
-
- private:
-  char const* version_;
-  char const* oldest_;
+  char const* version;
+  char const* oldest;
 };
-
-// Registered without versions, as a device window is.
-struct Window {};
 
 // Declared first, so it looks last, once the registries are gone.
 struct NothingLeft {
@@ -89,10 +144,10 @@ class Registry : public ::testing::Test {
     EXPECT_EQ(status.code, 0);
   }
   // A name in user memory, not terminated.
-  void* inUser(char const* text) {
+  void* inUser(std::string const& text) {
     std::memset(user.data() + 4096, 0, 4096);
-    std::memcpy(user.data() + 4096, text, std::strlen(text));
-    user[4096 + std::strlen(text)] = 'Z';
+    std::memcpy(user.data() + 4096, text.data(), text.size());
+    user[4096 + text.size()] = 'Z';
     return user.data() + 4096;
   }
 
@@ -106,18 +161,54 @@ class Registry : public ::testing::Test {
   sim::UserRange range{user.data(), user.size()};
 };
 
+// A name from user space that is some registration's own versioned name is
+// recognised whole; every name must still get what its text gets from the
+// general lookup, site included, also once the first of two entries of a
+// name has gone.
 TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
+  FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
+      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
+  std::string const longName(60, 'L');
+  tStatus added;
+  std::pair<char const*, FakeMap*> const maps[] = {
+      {"Twice", &first},       {"Twice", &second},    {"A_VerB", &marked},       {"Zero", &zero},
+      {"Inverted", &inverted}, {"Dotless", &dotless}, {longName.c_str(), &first}};
+  for (auto [name, map] : maps) dispatcher.add(name, *map, added);
+  ASSERT_EQ(added.code, 0);
   constexpr u64 kLargest = qvregitools::kLargestUserNameSize;
   char outside[64] = {};
   struct Case {
-    char const* name;
+    std::string name;
     FakeMap* found;
     i64 code = 0;
     char const* file = nullptr;
     u64 line = 0;
-    u64 size = 0;        // 0: the name's length
+    u64 size = 0;        // 0: the name's length, and the text lookup must agree
     void* at = nullptr;  // null: in user memory
-  } const cases[] = {
+  };
+  auto const check = [&](Case const& c) {
+    SCOPED_TRACE(testing::Message() << c.name.c_str() << " of " << c.size);
+    tLongStatus status, fromText;
+    tDynamicAccessInterface *found = &slot, *textFound = nullptr;
+    tMutex *mutex = nullptr, *textMutex = nullptr;
+    u64 const allocations = sim::totalAllocations();
+    u64 const size = c.size != 0 ? c.size : c.name.size();
+    void* const name = c.at != nullptr ? c.at : inUser(c.name);
+    dispatcher.getRegistration(context, name, size, &found, status, &mutex);
+    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
+    EXPECT_EQ(std::tie(found, status.head.code), std::tie(c.found, c.code));
+    EXPECT_EQ(mutex != nullptr, c.found != nullptr);
+    // Only a name longer than any registered one is copied to the heap, and
+    // none that is refused for its size.
+    EXPECT_EQ(sim::totalAllocations() != allocations,
+              size > qvregitools::kNameSlotSize && c.line != 58);
+    if (c.size != 0) return;
+    dispatcher.getRegistration(c.name.c_str(), &textFound, fromText, &textMutex);
+    EXPECT_EQ(std::tie(found, mutex, status.head.code, status.line),
+              std::tie(textFound, textMutex, fromText.head.code, fromText.line));
+    EXPECT_STREQ(status.file, fromText.file);
+  };
+  Case const cases[] = {
       {"RM7SlotRegisterMap", nullptr, kStatusVersionRequired, kRegistration, 82},
       {"RM7SlotRegisterMap_Ver22.8.0f141", &slot},
       {"Ranged_Ver100d1", &ranged},
@@ -125,111 +216,31 @@ TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
       {"Ranged_Ver1.0.0d0", nullptr, kStatusVersionTooOld, kRegistration, 114},
       {"Plain", &plain},
       {"Plain_Ver1.0.0d0", nullptr, kStatusNotVersioned, kRegistration, 96},
-      {"A_VerB_Ver1.0.0d0", nullptr, kStatusVersionText, kVersion, 247},
+      {"A_VerB_Ver1.0.0f1", nullptr, kStatusVersionText, kVersion, 247},
       {"Ranged_Ver4294967298.0.0d1", nullptr, kStatusVersionRange, kVersion, 174},
+      {"Twice_Ver1.0.0f1", &first},
+      {"Twice_Ver2.0.0f1", &first, kStatusVersionNewer},
+      {"Zero_Ver0.0.0d0", nullptr, kStatusVersionRequired},
+      {"Inverted_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
+      {"Dotless_Ver100d1", &dotless},
+      {"Dotless_Ver1.0.0d1", &dotless},
+      {longName + "_Ver1.0.0f1", &first},
+      {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged},
       {"Plain", nullptr, kStatusRegistrationNotFound, kBase, 151, kLargest},  // "PlainZ"
       {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, kLargest + 1},
       {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, ~u64{0}},  // size + 1 wraps
       {"Plain", nullptr, kStatusBadArgument, "tUserBuffer", 44, 5, outside},
   };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.name << " of " << c.size);
-    tLongStatus status;
-    tDynamicAccessInterface* found = &slot;
-    tMutex* mutex = nullptr;
-    u64 const allocations = sim::totalAllocations();
-    void* const name = c.at != nullptr ? c.at : inUser(c.name);
-    u64 const size = c.size != 0 ? c.size : std::strlen(c.name);
-    dispatcher.getRegistration(context, name, size, &found, status, &mutex);
-    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
-    EXPECT_EQ(status.head.code, c.code);
-    EXPECT_EQ(found, c.found);
-    EXPECT_EQ(mutex != nullptr, c.found != nullptr);
-    // Only a name longer than any registered one is copied to the heap, and
-    // none that is refused for its size.
-    EXPECT_EQ(sim::totalAllocations() != allocations,
-              size > qvregitools::kNameSlotSize && c.line != 58);
-  }
-
-  qvregitools::Dispatcher<Window, qvregitools::WrapperDispatcher> windows;
-  Window flash;
-  tStatus status;
-  windows.add("fpgaFlashWindow", flash, status);
-  for (char const* name :
-       {"fpgaFlashWindow", "fpgaFlashWindow_Ver000d0", "fpgaFlashWindow_Ver100d1"}) {
-    Window* found = nullptr;
-    windows.getRegistration(name, &found, status, nullptr);
-    EXPECT_EQ(found, status.code == 0 ? &flash : nullptr) << name;
-  }
-  EXPECT_EQ(status.code, kStatusNotVersioned);
-}
-
-// A name from user space that is some registration's own versioned name is
-// recognised whole; every name must still get what its text gets from the
-// general lookup, site included, also once the first of two entries of a
-// name has gone.
-TEST_F(Registry, AUserNameIsAnsweredAsItsTextIs) {
-  FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
-      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
-  std::string const longName(60, 'L');
-  tStatus status;
-  std::pair<char const*, FakeMap*> const added[] = {
-      {"Twice", &first},       {"Twice", &second},    {"A_VerB", &marked},       {"Zero", &zero},
-      {"Inverted", &inverted}, {"Dotless", &dotless}, {longName.c_str(), &first}};
-  for (auto [name, map] : added) dispatcher.add(name, *map, status);
-  ASSERT_EQ(status.code, 0);
-  struct Case {
-    std::string name;
-    FakeMap* found;
-    i64 code;
-  } const cases[] = {
-      {"RM7SlotRegisterMap_Ver22.8.0f141", &slot, 0},
-      {"Twice_Ver1.0.0f1", &first, 0},
-      {"Twice_Ver2.0.0f1", &first, kStatusVersionNewer},
-      {"A_VerB_Ver1.0.0f1", nullptr, kStatusVersionText},
-      {"Zero_Ver0.0.0d0", nullptr, kStatusVersionRequired},
-      {"Inverted_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
-      {"Dotless_Ver100d1", &dotless, 0},
-      {"Dotless_Ver1.0.0d1", &dotless, 0},
-      {longName + "_Ver1.0.0f1", &first, 0},
-      {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged, 0},
-  };
-  auto const check = [&](Case const& c) {
-    SCOPED_TRACE(c.name.c_str());
-    std::memcpy(user.data() + 4096, c.name.data(), c.name.size());
-    tLongStatus fromUser, fromText;
-    tDynamicAccessInterface *userFound = nullptr, *textFound = nullptr;
-    tMutex *userMutex = nullptr, *textMutex = nullptr;
-    dispatcher.getRegistration(context, user.data() + 4096, c.name.size(), &userFound, fromUser,
-                               &userMutex);
-    dispatcher.getRegistration(c.name.c_str(), &textFound, fromText, &textMutex);
-    EXPECT_EQ(std::tie(userFound, fromUser.head.code), std::tie(c.found, c.code));
-    EXPECT_EQ(std::tie(userFound, userMutex, fromUser.head.code, fromUser.line),
-              std::tie(textFound, textMutex, fromText.head.code, fromText.line));
-    EXPECT_STREQ(fromUser.file, fromText.file);
-  };
   for (Case const& c : cases) check(c);
-  dispatcher.remove("Twice", status);
-  for (Case const& c : {Case{"Twice_Ver1.0.0f1", nullptr, kStatusVersionTooOld},
-                        Case{"Twice_Ver2.0.0f1", &second, 0}})
-    check(c);
+  dispatcher.remove("Twice", added);
+  check({"Twice_Ver1.0.0f1", nullptr, kStatusVersionTooOld});
+  check({"Twice_Ver2.0.0f1", &second});
 }
 
 TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {
   char outside[64] = {};
-  // Names in zero-padded 64-byte slots; the list without its terminator.
+  // An empty registry's list is empty; it has no names to give.
   tLongStatus status;
-  dispatcher.getRegistrationNames(context, user.data(), status);
-  user[3 * 64 + 31] = '#';
-  dispatcher.getRegistrationList(context, user.data() + 3 * 64, status);
-  EXPECT_EQ(std::string(user.data(), 3 * 64 + 32),
-            std::string("RM7SlotRegisterMap\0", 19) + std::string(45, '\0') + "Ranged" +
-                std::string(58, '\0') + "Plain" + std::string(59, '\0') +
-                "RM7SlotRegisterMap\tRanged\tPlain#");
-  EXPECT_EQ(dispatcher.getSizeOfRegistrationList(), 32u);
-  tLongStatus refused;
-  dispatcher.getRegistrationList(context, outside, refused);
-  expectSite(refused, kStatusBadArgument, "tUserBuffer", 57);
   ARMDispatcher empty;
   sim::clearUserCopies();
   empty.getRegistrationList(context, user.data(), status);
@@ -308,6 +319,49 @@ TEST_F(Registry, FailedAddsAndTheEndOfARegistryLeaveNothingBehind) {
   tStatus status;
   for (char const* name : {"with\ttab", "", ""}) dispatcher.add(name, plain, status);
   EXPECT_EQ(sim::liveMutexes(), left.mutexes + 5);
+}
+
+// A storage map registers with its version texts, a window with none, so
+// that it answers only to its bare name or to version 0.0.0d0.
+struct FakeStorageMap final : storagemap::StorageMapInterface {
+  char const* getVersion() const override { return "1.0.0d1"; }
+  char const* getOldestCompatibleVersion() const override { return "1.0.0d0"; }
+};
+
+template <class Object, class Registry>
+void* lookUp(Registry& registry, char const* name, tStatus& status) {
+  Object* found = nullptr;
+  registry.getRegistration(name, &found, status, nullptr);
+  return found;
+}
+
+TEST_F(Registry, StorageMapsAnswerToTheirVersionsAndWindowsOnlyToVersionNone) {
+  FakeStorageMap map;
+  devicewindow::DeviceWindow window;
+  storagemap::StorageMapDispatcher maps;
+  devicewindow::DeviceWindowDispatcher windows;
+  tStatus status;
+  maps.add("Calibration", map, status);
+  windows.add("SubCardFlash", window, status);
+  struct Case {
+    char const* name;
+    void* found;
+    i64 code = 0;
+  } const cases[] = {
+      {"Calibration", nullptr, kStatusVersionRequired},
+      {"Calibration_Ver1.0.0d1", &map},
+      {"SubCardFlash", &window},
+      {"SubCardFlash_Ver0.0.0d0", &window},
+      {"SubCardFlash_Ver000d0", &window},
+      {"SubCardFlash_Ver1.0.0d1", nullptr, kStatusNotVersioned},
+  };
+  for (Case const& c : cases) {
+    void* const found = c.name[0] == 'C'
+                            ? lookUp<storagemap::StorageMapInterface>(maps, c.name, status)
+                            : lookUp<devicewindow::DeviceWindow>(windows, c.name, status);
+    EXPECT_EQ(std::tie(found, status.code), std::tie(c.found, c.code)) << c.name;
+    status.code = 0;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // bits, and every refusal of the layer by the objects that allocate from it.
 #include "platform/dma/dmaMap.h"
 
+#include <tuple>
+
 #include "dmaTestSupport.h"
 #include "platform/dma/vexusInterruptManager.h"
 #include "platform/dma/vexusSGL.h"
@@ -13,45 +15,32 @@ namespace {
 
 using namespace dmatest;
 
-constexpr uint64_t kNoNode = 0xFFFFFFFF;
+constexpr uint32_t kNoNode = 0xFFFFFFFF;
 constexpr uint64_t kPage = sim::kLayerPageSize;
 
 class DmaMapTest : public DmaTest {};
 
+// 5000 bytes take two pages, below 4 GiB for a device of 32 bits.
 TEST_F(DmaMapTest, BuffersFollowTheDeviceTypeItsNodeAndTheAlignment) {
-  struct Case {
-    char const* name;
-    uint64_t type, node, size, flags, alignment;
-    char const* fault;
-    int64_t code;
-    char const* file;
-    uint64_t line, bytes, listFlags;
-  };
-  Case const cases[] = {
-      {"not configured", 0, kNoNode, kPage, 0, 8, nullptr, -52002, "tDMAConfiguration", 69, 0, 0},
-      {"64-bit, no node", 2, kNoNode, 5000, 4, 8, nullptr, 0, nullptr, 0, 2 * kPage, 4},
-      {"32-bit, node 1, alignment 0", 1, 1, kPage, 4, 0, nullptr, 0, nullptr, 0, kPage, 6},
-      {"odd alignment", 2, kNoNode, kPage, 0, 3000, nullptr, -52005, "memory", 633, 0, 0},
-      {"layer refuses", 2, kNoNode, kPage, 0, 8, "nQVZOR220_tPageList_createFromAllocation", -52000,
-       "memory", 767, 0, 0},
-  };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
-    description_.numaNode = static_cast<uint32_t>(c.node);
-    configuration_.configure(c.type, &description_);
-    if (c.fault != nullptr) sim::failNthCall(c.fault, 1);
+  for (auto [name, type, node, alignment, code, file, line, bytes, listFlags] :
+       {std::tuple{"not configured", 0u, kNoNode, 8u, -52002l, "tDMAConfiguration", 69u, 0ul, 0u},
+        {"64-bit, no node", 2u, kNoNode, 8u, 0l, nullptr, 0u, 2 * kPage, 4u},
+        {"32-bit, node 1, alignment 0", 1u, 1u, 0u, 0l, nullptr, 0u, 2 * kPage, 6u},
+        {"odd alignment", 2u, kNoNode, 3000u, -52005l, "memory", 633u, 0ul, 0u},
+        {"layer refuses", 2u, kNoNode, 8u, -52000l, "memory", 767u, 0ul, 0u}}) {
+    SCOPED_TRACE(name);
+    description_.numaNode = node;
+    configuration_.configure(type, &description_);
+    if (line == 767) sim::failNthCall("nQVZOR220_tPageList_createFromAllocation", 1);
     tLongStatus status;
     tPageList list{};
-    EXPECT_EQ(configuration_.allocateDMABuffer(list, c.size, c.flags, status, c.alignment),
-              c.bytes);
-    if (c.code != 0) expectSite(status, c.code, c.file, c.line);
-    EXPECT_EQ(status.head.code, c.code);
-    EXPECT_EQ(list.size, c.bytes);
-    EXPECT_EQ(sim::livePageLists(), before_[1] + (c.bytes != 0 ? 1 : 0));
+    EXPECT_EQ(configuration_.allocateDMABuffer(list, 5000, 4, status, alignment), bytes);
+    if (code != 0) expectSite(status, code, file, line);
+    EXPECT_EQ(std::tuple(status.head.code, list.size), std::tuple(code, bytes));
     if (auto info = sim::pageList(list.handle)) {
-      EXPECT_EQ(info->flags, c.listFlags);
-      EXPECT_EQ(info->physical.size() * kPage, c.bytes);
-      EXPECT_EQ(info->node, c.node == kNoNode ? std::nullopt : std::optional(uint32_t(c.node)));
+      EXPECT_EQ(std::tuple(info->flags, info->physical.size() * kPage),
+                std::tuple(listFlags, bytes));
+      EXPECT_EQ(info->node, node == kNoNode ? std::nullopt : std::optional(node));
     }
     configuration_.freeDMABuffer(list);
     // A cleared record has nothing to give back.
@@ -63,33 +52,24 @@ TEST_F(DmaMapTest, BuffersFollowTheDeviceTypeItsNodeAndTheAlignment) {
 }
 
 TEST_F(DmaMapTest, StandardMapSegmentsAreThePagesRunsAsTheDeviceReachesThem) {
-  struct Case {
-    char const* name;
-    uint64_t runPages, offset, size, segments;
-  };
-  Case const cases[] = {{"runs of two pages", 2, 100, 10000, 2},
-                        {"page by page", 1, 100, 10000, 3},
-                        {"inside one page", 1, 5000, 100, 1}};
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::setPagePlacement({.runPages = c.runPages});
+  for (auto [name, runPages, offset, size, segments] :
+       {std::tuple{"runs of two pages", 2ul, 100ul, 10000ul, 2ul},
+        {"page by page", 1ul, 100ul, 10000ul, 3ul},
+        {"inside one page", 1ul, 5000ul, 100ul, 1ul}}) {
+    SCOPED_TRACE(name);
+    sim::setPagePlacement({.runPages = runPages});
     Buffer& b = buffer(4);
     tStandardDMAMap map(&configuration_);
     tStatus status;
+    // A larger range than the last takes a new object; the old one is gone.
     map.load(b.list, 0, kPage, kDMAHostToDevice, status);
-    uint64_t const smaller = map.handle();
     map.unload();
-    map.load(b.list, c.offset, c.size, kDMADeviceToHost, status);
-    EXPECT_EQ(status.code, 0);
-    // A larger range takes a new object; the old one is gone.
-    EXPECT_EQ(map.handle() == smaller, c.size <= kPage);
-    EXPECT_EQ(sim::liveScatterGathers(), before_[2] + 1);
-    EXPECT_EQ(map.numSGLSegments(), c.segments);
-    EXPECT_EQ(deviceView(map),
-              std::vector<uint8_t>(b.bytes + c.offset, b.bytes + c.offset + c.size));
+    map.load(b.list, offset, size, kDMADeviceToHost, status);
+    EXPECT_EQ(std::tuple(status.code, map.numSGLSegments(), sim::liveScatterGathers()),
+              std::tuple(0, segments, before_[2] + 1));
+    EXPECT_EQ(deviceView(map), std::vector<uint8_t>(b.bytes + offset, b.bytes + offset + size));
     auto const sgl = sim::scatterGather(map.handle());
-    EXPECT_EQ(sgl->device, function_->handle());
-    EXPECT_TRUE(sgl->fromDevice);
+    EXPECT_EQ(std::tuple(sgl->device, sgl->fromDevice), std::tuple(function_->handle(), true));
     map.unload();
     EXPECT_FALSE(sim::scatterGather(map.handle())->mapped);
   }
@@ -104,55 +84,45 @@ bool bounced(tDirectDMAMap const& map, uint64_t position) {
 }
 
 TEST_F(DmaMapTest, DirectMapBouncesWhatADeviceOf32BitsCannotReach) {
-  struct Case {
-    char const* name;
-    sim::PagePlacement placement;
-    uint32_t type;
-    bool over4G;
-    tDMADirection direction;
-    uint64_t offset, size, records, completed;
-  };
   sim::PagePlacement const high{.runPages = 1, .high = true},
       alternating{.runPages = 1, .high = true, .alternate = true},
       across{.nextLow = sim::k4GiB - kPage};
   tDMADirection const out = kDMAHostToDevice, in = kDMADeviceToHost;
-  Case const cases[] = {
-      {"64-bit device, high pages", high, 2, true, out, 100, 10000, 0, 0},
-      {"no memory above 4 GiB", high, 1, false, out, 100, 10000, 0, 0},
-      {"high pages join", high, 1, true, out, 100, 10000, 1, 0},
-      {"alternating runs", alternating, 1, true, out, 100, 14000, 2, 0},
-      {"alternating runs, written back in part", alternating, 1, true, in, 100, 14000, 2, 9000},
-      {"a run across 4 GiB", across, 1, true, in, 0, 2 * kPage, 1, 2 * kPage},
-  };
   uint64_t bounceAt = 0x30000000;
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::setPagePlacement(c.placement);
-    sim::setAddressableMemOver4G(c.over4G);
-    configuration_.configure(c.type, &description_);
+  for (auto [name, placement, type, over4G, direction, offset, size, records, completed] :
+       {std::tuple{"64-bit device, high pages", high, 2u, true, out, 100ul, 10000ul, 0ul, 0ul},
+        {"no memory above 4 GiB", high, 1u, false, out, 100ul, 10000ul, 0ul, 0ul},
+        {"high pages join", high, 1u, true, out, 100ul, 10000ul, 1ul, 0ul},
+        {"alternating runs", alternating, 1u, true, out, 100ul, 14000ul, 2ul, 0ul},
+        {"alternating runs, written back in part", alternating, 1u, true, in, 100ul, 14000ul, 2ul,
+         9000ul},
+        {"a run across 4 GiB", across, 1u, true, in, 0ul, 2 * kPage, 1ul, 2 * kPage}}) {
+    SCOPED_TRACE(name);
+    sim::setPagePlacement(placement);
+    sim::setAddressableMemOver4G(over4G);
+    configuration_.configure(type, &description_);
     Buffer& b = buffer(4);
-    std::vector<uint8_t> const original(b.bytes + c.offset, b.bytes + c.offset + c.size);
+    std::vector<uint8_t> const original(b.bytes + offset, b.bytes + offset + size);
     // Bounce pages come low and page by page.
     sim::setPagePlacement({.runPages = 1, .nextLow = bounceAt += 0x100000});
     tDirectDMAMap map(&configuration_);
     tStatus status;
-    map.load(b.list, c.offset, c.size, c.direction, status);
+    map.load(b.list, offset, size, direction, status);
     ASSERT_EQ(status.code, 0);
-    EXPECT_EQ(map.bounceCount(), c.records);
+    EXPECT_EQ(map.bounceCount(), records);
     for (map.resetSGLIterator(); map.moreSGLSegments();) {
       tDMASegment const s = map.nextSGLSegment();
-      EXPECT_TRUE(c.type != 1 || !c.over4G || s.busAddress + s.size <= sim::k4GiB);
+      EXPECT_TRUE(type != 1 || !over4G || s.busAddress + s.size <= sim::k4GiB);
     }
-    if (c.direction == kDMAHostToDevice) {
+    if (direction == kDMAHostToDevice) {
       map.prepareForDMA();
       EXPECT_EQ(deviceView(map), original);
       continue;
     }
     std::vector<uint8_t> const written = deviceView(map, true);
-    map.completeDMA(c.completed);
-    for (uint64_t i = 0; i < c.size; ++i)
-      ASSERT_EQ(b.bytes[c.offset + i],
-                !bounced(map, i) || i < c.completed ? written[i] : original[i])
+    map.completeDMA(completed);
+    for (uint64_t i = 0; i < size; ++i)
+      ASSERT_EQ(b.bytes[offset + i], !bounced(map, i) || i < completed ? written[i] : original[i])
           << "at " << i;
   }
 }
@@ -169,57 +139,48 @@ class ShortMemorySGL : public tVexusSGL {
 
 TEST_F(DmaMapTest, EveryRefusalOfTheLayerIsReportedAndLeavesNothingBehind) {
   enum Object { kStandard, kUndescribed, kDirect, kLinks, kShortLinks, kRing };
-  struct Case {
-    char const* name;
-    Object object;
-    char const* fault;
-    uint64_t nth;
-    int64_t code;
-    char const* file;
-    uint64_t line, offset = 0;
-  };
-  Case const cases[] = {
-      {"map: no object", kStandard, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap",
-       40},
-      {"map: no device", kUndescribed, nullptr, 0, -52000, "tStandardDMAMap", 40},
-      {"map: beyond the list", kStandard, nullptr, 0, -52005, "tStandardDMAMap", 79, 3 * kPage},
-      {"direct: no segment array", kDirect, "nQVZOR100_malloc", 1, -52000, "memory", 520},
-      {"direct: no bounce records", kDirect, "nQVZOR100_malloc", 2, -52000, "memory", 520},
-      {"direct: beyond the list", kDirect, nullptr, 0, -52017, "tDirectDMAMap", 212, 2 * kPage},
-      {"direct: bounce buffer unmapped", kDirect, "nQVZOR220_tPageList_mapToKernel", 1, -52000,
-       "memory", 1079},
-      {"links: no link record", kLinks, "nQVZOR100_malloc", 2, -52000, "memory", 520},
-      {"links: memory shorter than a link", kShortLinks, nullptr, 0, -52017, "tVexusSGL", 610},
-      {"ring: no object", kRing, "nQVZOR220_tSGL_createForPCI", 1, -52000, "tStandardDMAMap", 40},
-      {"ring: fewer than no extra words", kRing, nullptr, 0, -52005, "tVexusInterruptManagerISP",
-       52},
-  };
+  char const *const kCreate = "nQVZOR220_tSGL_createForPCI", *const kMalloc = "nQVZOR100_malloc";
   sim::setPagePlacement({.runPages = 1, .high = true});
   Buffer& b = buffer(4);
   auto const base = counts();
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.name);
-    configuration_.configure(c.object == kDirect ? 1 : 2,
-                             c.object == kUndescribed ? nullptr : &description_);
+  for (auto [name, object, fault, nth, code, file, line, offset] :
+       {std::tuple{"map: no object", kStandard, kCreate, 1, -52000l, "tStandardDMAMap", 40ul, 0ul},
+        {"map: no device", kUndescribed, nullptr, 0, -52000l, "tStandardDMAMap", 40ul, 0ul},
+        {"map: beyond the list", kStandard, nullptr, 0, -52005l, "tStandardDMAMap", 79ul,
+         3 * kPage},
+        {"direct: no segment array", kDirect, kMalloc, 1, -52000l, "memory", 520ul, 0ul},
+        {"direct: no bounce records", kDirect, kMalloc, 2, -52000l, "memory", 520ul, 0ul},
+        {"direct: beyond the list", kDirect, nullptr, 0, -52017l, "tDirectDMAMap", 212ul,
+         2 * kPage},
+        {"direct: bounce buffer unmapped", kDirect, "nQVZOR220_tPageList_mapToKernel", 1, -52000l,
+         "memory", 1079ul, 0ul},
+        {"links: no link record", kLinks, kMalloc, 2, -52000l, "memory", 520ul, 0ul},
+        {"links: memory shorter than a link", kShortLinks, nullptr, 0, -52017l, "tVexusSGL", 610ul,
+         0ul},
+        {"ring: no object", kRing, kCreate, 1, -52000l, "tStandardDMAMap", 40ul, 0ul},
+        {"ring: fewer than no extra words", kRing, nullptr, 0, -52005l, "tVexusInterruptManagerISP",
+         52ul, 0ul}}) {
+    SCOPED_TRACE(name);
+    configuration_.configure(object == kDirect ? 1 : 2,
+                             object == kUndescribed ? nullptr : &description_);
     tDirectDMAMap direct(&configuration_);
     tStatus ok;
     // Arrays of a smaller load stay through a failed larger one.
     direct.load(b.list, 0, 100, kDMAHostToDevice, ok);
     direct.unload();
     sim::enableCallLog(true);
-    if (c.fault != nullptr) sim::failNthCall(c.fault, c.nth);
+    if (fault != nullptr) sim::failNthCall(fault, nth);
     tLongStatus status;
-    if (c.object == kStandard || c.object == kUndescribed) {
+    if (object == kStandard || object == kUndescribed) {
       tStandardDMAMap map(&configuration_);
-      map.load(b.list, c.offset, 2 * kPage, kDMAHostToDevice, status);
+      map.load(b.list, offset, 2 * kPage, kDMAHostToDevice, status);
       EXPECT_FALSE(map.moreSGLSegments());
-      EXPECT_EQ(sim::callCount("nQVZOR220_tSGL_map"), c.line == 40 ? 0u : 1u);
-    } else if (c.object == kDirect) {
-      direct.load(b.list, c.offset, 3 * kPage, kDMAHostToDevice, status);
+      EXPECT_EQ(sim::callCount("nQVZOR220_tSGL_map"), line == 40 ? 0u : 1u);
+    } else if (object == kDirect) {
+      direct.load(b.list, offset, 3 * kPage, kDMAHostToDevice, status);
       EXPECT_EQ(direct.numSGLSegments() + direct.bounceCount(), 0u);
-    } else if (c.object == kRing) {
-      tVexusInterruptManagerISP ring(&record_, &configuration_, c.line == 52 ? -1 : 2, 4, 0,
-                                     status);
+    } else if (object == kRing) {
+      tVexusInterruptManagerISP ring(&record_, &configuration_, line == 52 ? -1 : 2, 4, 0, status);
       ring.reactivate();
       EXPECT_FALSE(ring.ringEnabled());
       EXPECT_EQ(ring.dequeueInterrupt(), 0u);
@@ -227,11 +188,11 @@ TEST_F(DmaMapTest, EveryRefusalOfTheLayerIsReportedAndLeavesNothingBehind) {
     } else {
       ShortMemorySGL shortLinks;
       tVexusSGL links;
-      tVexusSGL& sgl = c.object == kLinks ? links : shortLinks;
+      tVexusSGL& sgl = object == kLinks ? links : shortLinks;
       sgl.initialize(&configuration_, 64, status);
       EXPECT_EQ(sgl.firstLink(), nullptr);
     }
-    expectSite(status, c.code, c.file, c.line);
+    expectSite(status, code, file, line);
     sim::reset();
     direct.release();
     EXPECT_EQ(counts(), base);

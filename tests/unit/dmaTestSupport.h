@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -35,8 +36,8 @@ class DmaTest : public ::testing::Test {
     before_ = counts();
   }
   void TearDown() override {
-    freeBuffers();
-    expectNothingLeft();
+    for (Buffer& b : buffers_) nQVZOR220_tPageList_destroy(b.list.handle);
+    EXPECT_EQ(counts(), before_);
     nQVZOR230_unmapPhysicalFromKernel(record_.mappedAddress, 0);
     sim::unplug(*function_);
     sim::enablePciAccessLog(false);
@@ -47,7 +48,6 @@ class DmaTest : public ::testing::Test {
   static std::vector<uint64_t> counts() {
     return {sim::liveAllocations(), sim::livePageLists(), sim::liveScatterGathers()};
   }
-  void expectNothingLeft() const { EXPECT_EQ(counts(), before_); }
 
   // Pages holding a byte pattern, given back with the fixture.
   struct Buffer {
@@ -55,15 +55,11 @@ class DmaTest : public ::testing::Test {
     uint8_t* bytes = nullptr;
   };
   Buffer& buffer(uint64_t pages) {
-    auto& b = *buffers_.emplace_back(std::make_unique<Buffer>());
+    Buffer& b = buffers_.emplace_back();
     b.list = {pages * sim::kLayerPageSize, 0, nQVZOR220_tPageList_createFromAllocation(pages, 0)};
     b.bytes = sim::pageList(b.list.handle)->memory;
     for (uint64_t i = 0; i < b.list.size; ++i) b.bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
     return b;
-  }
-  void freeBuffers() {
-    for (auto& b : buffers_) nQVZOR220_tPageList_destroy(b->list.handle);
-    buffers_.clear();
   }
 
   // The bytes at the map's segments as the device reaches them, one after
@@ -87,7 +83,7 @@ class DmaTest : public ::testing::Test {
   tDMAConfiguration configuration_;
   tVexusRegisterRecord record_{};  // the chip's registers: BAR 0 mapped
   std::vector<uint64_t> before_;
-  std::vector<std::unique_ptr<Buffer>> buffers_;
+  std::deque<Buffer> buffers_;  // stable: a map keeps its list's address
 };
 
 }  // namespace dmatest

@@ -20,10 +20,7 @@ using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
 using testing_support::expectSite;
 
-class TestPCIDevice : public tPCIDevice {
- public:
-  using tPCIDevice::tPCIDevice;
-};
+using TestPCIDevice = tPCIDevice;
 
 inline tPCIDescription describe(sim::PciDevice const& function) {
   tPCIDescription description;
@@ -45,17 +42,13 @@ class Bench {
   Bench& operator=(Bench const&) = delete;
 
   // Constructs the device and runs initializeDevice, as the factory does.
-  TestPCIDevice& make(tStatus& status) {
+  TestPCIDevice& make() {
+    tStatus status;
     description_ = describe(*function_);
     device_ = createObject<TestPCIDevice>(status, description_, status);
     if (device_ != nullptr) device_->initializeDevice(tEventDescriptor{nullptr}, status);
-    return *device_;
-  }
-  TestPCIDevice& make() {
-    tStatus status;
-    TestPCIDevice& device = make(status);
     EXPECT_EQ(status.code, 0);
-    return device;
+    return *device_;
   }
   void remove() {
     destroyObject(device_);

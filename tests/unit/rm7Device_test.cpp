@@ -51,10 +51,15 @@ class SwitchDeviceSlots : public ::testing::Test {
     ASSERT_TRUE(device->transitionPnPState({}, kPnPStateIOSuspended, kSuspendHold, 0, status));
     ASSERT_TRUE(device->transitionPnPState({}, kPnPStateReady, 0, 0, status));
   }
-  tLongStatus transfer(tSession* session) {
+  // A transfer or a register operation: each needs the device.
+  tLongStatus request(tSession* session, bool registers = false) {
     tLongStatus status;
     tUserBuffer buffer({session}, 0, 0);
-    EXPECT_EQ(device->transferB({session}, buffer, status), 0u);
+    u64 value = 0;
+    if (registers)
+      device->arm_get({session}, {0, 0}, 0x80000000, value, 0, status);
+    else
+      EXPECT_EQ(device->transferB({session}, buffer, status), 0u);
     return status;
   }
 
@@ -64,41 +69,30 @@ class SwitchDeviceSlots : public ::testing::Test {
   std::vector<tSession*> sessions;
 };
 
+// Transfers and register operations alike.
 TEST_F(SwitchDeviceSlots, GateAdmitsOnlyTheCurrentSetupAtItsLevel) {
   sass::KernelSession* const first = open();
-  EXPECT_EQ(transfer(first).head.code, 0);
+  EXPECT_EQ(request(first).head.code, 0);
   setUpAgain();
-  expectSite(transfer(first), kStatusStaleSession, "sass/AutoIOGate", 104);
-  EXPECT_EQ(transfer(open()).head.code, 0);
+  for (bool registers : {false, true})
+    expectSite(request(first, registers), kStatusStaleSession, "sass/AutoIOGate", 104);
+  EXPECT_EQ(request(open()).head.code, 0);
 
   // Without its registers the setup stops at None: a session still opens,
   // and what needs the device is refused and reported in three lines.
   sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
   setUpAgain();
   sass::KernelSession* const third = open();
-  sim::clearDebugOutput();
-  expectSite(transfer(third), kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
-  std::string const report = sim::debugOutput();
-  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3);
-  EXPECT_NE(report.find("AutoIOGate|0121]   setup level Complete needed, None reached\n"),
-            std::string::npos);
+  for (bool registers : {false, true}) {
+    sim::clearDebugOutput();
+    expectSite(request(third, registers), kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
+    std::string const report = sim::debugOutput();
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 3);
+    std::string const level = registers ? "TMR9ObjectsBuilt" : "Complete";
+    EXPECT_NE(report.find("AutoIOGate|0121]   setup level " + level + " needed, None reached\n"),
+              std::string::npos);
+  }
   EXPECT_EQ(device->activeIOCount(), 0u) << "every refusal left the IO gate";
-}
-
-TEST_F(SwitchDeviceSlots, RegisterOperationsPassTheGateLikeEveryRequest) {
-  auto const get = [&](tSession* session) {
-    tLongStatus status;
-    u64 value = 0;
-    device->arm_get({session}, {0, 0}, 0x80000000, value, 0, status);
-    return status;
-  };
-  sass::KernelSession* const stale = open();
-  setUpAgain();
-  expectSite(get(stale), kStatusStaleSession, "sass/AutoIOGate", 104);
-  sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1);
-  setUpAgain();
-  expectSite(get(open()), kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
-  EXPECT_EQ(device->activeIOCount(), 0u);
 }
 
 TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerHolds) {

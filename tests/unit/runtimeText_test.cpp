@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -10,22 +11,6 @@
 namespace {
 
 using namespace qvrm7_driver::nQVWEND000;
-
-// ---- Reading numbers ---------------------------------------------------------
-// No driver code reads numbers from text: the worked examples, and null.
-
-TEST(RuntimeNumbers, ReadTheWorkedExamplesAndNothingFromNull) {
-  EXPECT_EQ(parseUnsigned(" 0x1A", 16), 26u);
-  EXPECT_EQ(parseUnsigned("0x12", 10), 12u);
-  EXPECT_EQ(parseUnsigned("19", 8), 17u);
-  EXPECT_EQ(parseUnsigned("12z", 10), 12u);
-  EXPECT_EQ(parseUnsigned(nullptr, 10), 0u);
-  EXPECT_EQ(textToNumber("0x1F"), 31u);
-  EXPECT_EQ(textToNumber("16#ff"), 255u);
-  EXPECT_EQ(textToNumber("2#101"), 5u);
-  EXPECT_EQ(textToNumber("0x10#5"), 16u);
-  EXPECT_EQ(textToNumber(nullptr), 0u);
-}
 
 // ---- Writing numbers ---------------------------------------------------------
 
@@ -63,70 +48,42 @@ TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixesInBasesFromTwoAndDecimalBelow)
 }
 
 // ---- Texts ---------------------------------------------------------------------
-// Tails and tokens have no caller in the driver: the worked example, null
-// texts and the bounded split.
+// Tokens have no caller in the driver: null texts and the bounded split.
 
-TEST(RuntimeText, CopyTextTailTakesTheLastLettersAndANullSourceAsEmpty) {
-  struct {
-    char const* source;
-    uint64_t n;
-    char expected[8];
-  } const cases[] = {{"abcdef", 3, "def\0xxx"}, {nullptr, 2, "\0\0\0xxxx"}};
-  for (auto const& c : cases) {
-    char buffer[7];
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(copyTextTail(buffer, c.source, c.n), buffer + c.n);
-    EXPECT_EQ(0, std::memcmp(buffer, c.expected, sizeof buffer)) << c.n;
-  }
-  EXPECT_EQ(textLength(nullptr), 0u);
-}
-
-using Tokens = std::vector<std::string>;
-
-Tokens split(std::string text, uint64_t capacity) {
-  std::vector<char> bytes(text.begin(), text.end());
-  bytes.push_back('\0');
-  std::vector<char*> tokens(capacity + 1, nullptr);
-  splitTokens(capacity, bytes.data(), tokens.data());
-  EXPECT_EQ(tokens[capacity], nullptr) << "stored past the capacity";
-  Tokens out;
-  for (uint64_t i = 0; i < capacity && tokens[i] != nullptr; ++i) out.emplace_back(tokens[i]);
-  return out;
-}
-
-TEST(RuntimeText, SplitAndCountAgree) {
+// Splits in place; at most `capacity` tokens are stored and the last one is
+// cut off, leaving the rest of the text alone. Counting ignores the capacity.
+TEST(RuntimeText, SplitStoresNoMoreThanCapacityAndCountAgrees) {
   struct {
     char const* text;
-    Tokens expected;
+    uint64_t capacity, count;
+    std::vector<std::string> expected;
   } const cases[] = {
-      {" \t\r\n", {}},
-      {"  one\ttwo\n\vthree  ", {"one", "two", "three"}},
-      {"set \"a b  c\" done", {"set", "a b  c", "done"}},
-      {"a \"open quote", {"a", "open quote"}},
+      {" \t\r\n", 4, 0, {}},
+      {"  one\ttwo\n\vthree  ", 4, 3, {"one", "two", "three"}},
+      {"set \"a b  c\" done", 4, 3, {"set", "a b  c", "done"}},
+      {"a \"open quote", 4, 2, {"a", "open quote"}},
+      {"a b c d", 2, 4, {"a", "b"}},
+      {"a b c d", 0, 4, {}},
   };
   for (auto const& c : cases) {
-    EXPECT_EQ(split(c.text, 16), c.expected) << c.text;
-    EXPECT_EQ(countTokens(c.text), c.expected.size()) << c.text;
+    std::string bytes = c.text;
+    std::vector<char*> tokens(c.capacity + 1, nullptr);
+    splitTokens(c.capacity, bytes.data(), tokens.data());
+    EXPECT_EQ(tokens[c.capacity], nullptr) << "stored past the capacity";
+    std::vector<std::string> const stored(tokens.begin(),
+                                          std::find(tokens.begin(), tokens.end(), nullptr));
+    EXPECT_EQ(stored, c.expected) << c.text;
+    EXPECT_EQ(countTokens(c.text), c.count) << c.text;
   }
-  EXPECT_EQ(countTokens(nullptr), 0u);
-}
-
-TEST(RuntimeText, SplitStoresNoMoreThanCapacity) {
-  EXPECT_EQ(split("a b c d", 2), (Tokens{"a", "b"}));
-  EXPECT_EQ(split("a b c d", 0), Tokens{});
-
-  // The last stored token is cut off; the rest of the text is left alone.
   char text[] = "a b c";
   char* tokens[1] = {};
   splitTokens(1, text, tokens);
-  EXPECT_EQ(tokens[0], text);
-  EXPECT_EQ(0, std::memcmp(text, "a\0b c", 6));
-
-  char* none[1] = {};
-  splitTokens(1, nullptr, none);
   splitTokens(1, text, nullptr);
-  EXPECT_EQ(none[0], nullptr);
   EXPECT_EQ(0, std::memcmp(text, "a\0b c", 6));
+  tokens[0] = nullptr;
+  splitTokens(1, nullptr, tokens);
+  EXPECT_EQ(tokens[0], nullptr);
+  EXPECT_EQ(countTokens(nullptr), 0u);
 }
 
 TEST(RuntimeText, CompareTextIsSignedAndShorterIsLessAndMemoryIsUnsigned) {

@@ -1,12 +1,18 @@
-// Runtime start and stop over tables of the test's own.
+// Runtime start and stop over tables of the test's own, the at-exit list and
+// the allocation header.
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "host/layer/control.h"
 #include "platform/memory.h"
+#include "platform/statusCodes.h"
+#include "support/expectSite.h"
+#include "support/layerTest.h"
 
 using namespace qvrm7_driver::nQVWEND000;
 
@@ -28,14 +34,12 @@ void construct() {
 
 constexpr tStaticConstructor kTable[] = {construct<'a'>, construct<'b'>, construct<'c'>};
 
-class Runtime : public ::testing::Test {
- protected:
-  void SetUp() override { gEvents.clear(); }
-};
+using Runtime = testing_support::LayerTest;
 
 // Only the first of nested starts constructs and only the last stop
 // destroys; a stop without a start does not spoil the next start.
 TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
+  gEvents.clear();
   runtimeDeinit();
   EXPECT_EQ(runtimeStartCount(), 0u);
   runtimeInitFrom(std::begin(kTable), std::end(kTable));
@@ -45,11 +49,12 @@ TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
   EXPECT_EQ(gEvents, "+c+b+a");
   runtimeDeinit();
   EXPECT_EQ(gEvents, "+c+b+a-a-b-c");
-  EXPECT_EQ(sim::liveAllocations(), 0u);
 }
 
-TEST_F(Runtime, NodeIsFreedBeforeItsFunctionRunsAndLateRegistrationsRunToo) {
+// A registration without memory fails and leaves the list as it was.
+TEST_F(Runtime, NodeIsFreedBeforeItsFunctionRunsAndLateOrRefusedRegistrationsKeepTheList) {
   static uint64_t liveWhenCalled;
+  gEvents.clear();
   runtimeInitFrom(nullptr, nullptr);
   registerAtExit(
       [](void*) {
@@ -57,21 +62,58 @@ TEST_F(Runtime, NodeIsFreedBeforeItsFunctionRunsAndLateRegistrationsRunToo) {
         registerAtExit([](void*) { gEvents += "late"; }, nullptr, &gAtExitHead);
       },
       nullptr, &gAtExitHead);
+  sim::failNthCall("nQVZOR100_malloc", 1);
+  EXPECT_EQ(registerAtExit([](void*) { gEvents += "lost"; }, nullptr, &gAtExitHead), -1);
   runtimeDeinit();
-  EXPECT_EQ(liveWhenCalled, 0u);
+  EXPECT_EQ(liveWhenCalled, baseline_);
   EXPECT_EQ(gEvents, "late");
-  EXPECT_EQ(sim::liveAllocations(), 0u);
 }
 
-TEST_F(Runtime, RegistrationWithoutMemoryFailsAndLeavesTheListAlone) {
-  tAtExitNode* head = nullptr;
-  ASSERT_EQ(registerAtExit([](void*) {}, nullptr, &head), 0);
-  tAtExitNode* const first = head;
+tAllocationHeader const& headerOf(void* object) {
+  return static_cast<tAllocationHeader const*>(object)[-1];
+}
+
+using MemoryTest = testing_support::LayerTest;
+
+// A warning does not stop the allocation; the plain form flags its blocks.
+TEST_F(MemoryTest, HeaderCarriesTotalSizeAndCallersFlag) {
+  for (auto [size, flag] : {std::pair<uint64_t, uint8_t>{24, 7}, {0, 255}}) {
+    tStatus status{16, 240000};
+    void* object = operatorNewFlagged(size, status, flag);
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(object) % 16, 0u);
+    EXPECT_EQ(headerOf(object).totalSize, size + 16);
+    EXPECT_EQ(headerOf(object).flag, flag);
+    operatorDelete(object);
+  }
+  void* plain = operatorNew(0);
+  EXPECT_EQ(headerOf(plain).flag, 1u);
+  operatorDelete(plain);
+  operatorDelete(nullptr);  // the layer would refuse a block it never gave
+}
+
+// Without memory nothing is returned; a size that leaves no room for the
+// header, or an error already held, fails before the layer is asked.
+TEST_F(MemoryTest, SizeOverflowFailsBeforeTheLayerAndAnEarlierErrorIsKept) {
+  tStatus status;
   sim::failNthCall("nQVZOR100_malloc", 1);
-  EXPECT_EQ(registerAtExit([](void*) {}, nullptr, &head), -1);
-  EXPECT_EQ(head, first);
-  EXPECT_EQ(head->next, nullptr);
-  operatorDelete(head);
+  EXPECT_EQ(operatorNewFlagged(8, status, 0), nullptr);
+  EXPECT_EQ(status.code, kStatusMemoryFull);
+  sim::failNthCall("nQVZOR100_malloc", 1);
+  EXPECT_EQ(operatorNew(8), nullptr);
+  sim::enableCallLog(true);
+  for (uint64_t size : {UINT64_MAX - 15, UINT64_MAX}) {
+    nQVWENDS100::tLongStatus overflow;
+    EXPECT_EQ(operatorNewFlagged(size, overflow, 1), nullptr);
+    testing_support::expectSite(overflow, kStatusMemoryFull, "memoryAllocation", 46);
+  }
+  EXPECT_EQ(operatorNew(UINT64_MAX), nullptr);
+  for (uint64_t size : {uint64_t{8}, UINT64_MAX}) {
+    tStatus failed{16, kStatusBadArgument};
+    EXPECT_EQ(operatorNewFlagged(size, failed, 1), nullptr);
+    EXPECT_EQ(failed.code, kStatusBadArgument);
+  }
+  EXPECT_EQ(sim::callCount("nQVZOR100_malloc"), 0u);
 }
 
 }  // namespace

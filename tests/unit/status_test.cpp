@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/layer/control.h"
@@ -16,6 +17,7 @@ namespace {
 
 using namespace qvrm7_driver::nQVWEND000;
 using nQVWENDS100::tLongStatus;
+using testing_support::expectSite;
 
 std::string field(char const* bytes, size_t size) {
   return std::string(bytes, strnlen(bytes, size));
@@ -59,38 +61,25 @@ TEST(StatusLongForm, WritesComponentFileLineAndResetsFirstExtra) {
   record.extra[0] = 11;
   record.extra[1] = 22;
   ASSERT_TRUE(setStatus(record, kStatusNotSupported, {"tDeviceCore", 82}));
-  testing_support::expectSite(record, kStatusNotSupported, "tDeviceCore", 82);
-  std::string const file(record.file, sizeof record.file);
-  EXPECT_EQ(file, "tDeviceCore" + std::string(sizeof record.file - 11, '\0'));
-  EXPECT_EQ(record.extra[0], 0u);
-  EXPECT_EQ(record.extra[1], 22u);
+  expectSite(record, kStatusNotSupported, "tDeviceCore", 82);
+  EXPECT_EQ(std::pair(record.extra[0], record.extra[1]), std::pair(uint64_t{0}, uint64_t{22}));
 
   // Any size from the long one up counts as long; a null text counts as empty.
-  for (char const* text : {"ab", static_cast<char const*>(nullptr)}) {
-    tLongStatus other = dirtyRecord();
-    other.head.size = 1000;
-    EXPECT_TRUE(setStatusCode(other, -7, text, text, 9));
-    std::string const shown = text != nullptr ? text : "";
-    EXPECT_EQ(std::string(other.component, 10), shown + std::string(10 - shown.size(), '\0'));
-    EXPECT_EQ(field(other.file, sizeof other.file), shown);
-    EXPECT_EQ(other.line, 9u);
-  }
-}
-
-std::string fileFieldAfterWriting(std::string const& file) {
-  tLongStatus record;
-  setStatus(record, -1, {file.c_str(), 1});
-  return field(record.file, sizeof record.file);
+  tLongStatus other = dirtyRecord();
+  other.head.size = 1000;
+  EXPECT_TRUE(setStatusCode(other, -7, nullptr, nullptr, 9));
+  EXPECT_EQ(field(other.component, 10) + field(other.file, sizeof other.file), "");
+  EXPECT_EQ(other.line, 9u);
 }
 
 TEST(StatusLongForm, FileOfHundredIsWholeAndLongerKeepsHeadAndTail) {
-  std::string const exact(100, 'e');
-  EXPECT_EQ(fileFieldAfterWriting(exact), exact);
-  std::string longer;
-  for (int i = 0; i < 101; ++i) longer += static_cast<char>('!' + i % 90);
-  EXPECT_EQ(fileFieldAfterWriting(longer), longer.substr(0, 49) + ".." + longer.substr(101 - 49));
-  EXPECT_EQ(fileFieldAfterWriting(std::string(300, 'h') + "tail"),
-            std::string(49, 'h') + ".." + std::string(45, 'h') + "tail");
+  std::string const exact(100, 'e'), longer = std::string(300, 'h') + "tail";
+  for (auto [file, shown] :
+       {std::pair{exact, exact}, {longer, longer.substr(0, 49) + ".." + longer.substr(304 - 49)}}) {
+    tLongStatus record;
+    setStatus(record, -1, {file.c_str(), 1});
+    EXPECT_EQ(field(record.file, sizeof record.file), shown);
+  }
 }
 
 TEST(StatusLongForm, UnreplacedCodeWritesNothingBySetOrByMerge) {
@@ -103,7 +92,7 @@ TEST(StatusLongForm, UnreplacedCodeWritesNothingBySetOrByMerge) {
   source.extra[0] = 2;
   EXPECT_FALSE(mergeStatus(record, source));
   EXPECT_FALSE(mergeStatus(record, tStatus{}));
-  testing_support::expectSite(record, kStatusNotSupported, "first", 1);
+  expectSite(record, kStatusNotSupported, "first", 1);
   EXPECT_EQ(record.extra[0], 5u);
 }
 
@@ -130,7 +119,7 @@ TEST(StatusMerge, OriginComesOnlyFromALongSource) {
   setStatus(source, -52007, {"synchronization", 186});
   tLongStatus fromLong;
   EXPECT_TRUE(mergeStatus(fromLong, source));
-  testing_support::expectSite(fromLong, -52007, "synchronization", 186);
+  expectSite(fromLong, -52007, "synchronization", 186);
   tStatus warned{16, 240000};
   EXPECT_TRUE(mergeStatus(warned, source));
   EXPECT_EQ(warned.code, -52007);
@@ -168,49 +157,22 @@ TEST(StatusMerge, SourceTextsWithoutNulAreReadWithinTheirFields) {
   EXPECT_EQ(std::string(destination.file), file.substr(0, 49) + ".." + file.substr(101 - 49));
 }
 
-// ---- Heap status -------------------------------------------------------------
-
-TEST(StatusHeap, SixteenBytesWithoutHeaderOrNullWithoutMemory) {
-  sim::reset();
-  uint64_t const bytes = sim::liveAllocationBytes();
-  tStatus* status = newHeapStatus();
-  ASSERT_NE(status, nullptr);
-  EXPECT_EQ(status->size, 16u);
-  EXPECT_EQ(sim::liveAllocationBytes(), bytes + 16);
-  deleteHeapStatus(status);
-  EXPECT_EQ(sim::liveAllocationBytes(), bytes);
-  sim::enableCallLog(true);
-  deleteHeapStatus(nullptr);
-  EXPECT_EQ(sim::callCount("nQVZOR100_free"), 0u);
-  sim::failNthCall("nQVZOR100_malloc", 1);
-  EXPECT_EQ(newHeapStatus(), nullptr);
-  EXPECT_EQ(sim::liveAllocationBytes(), bytes);
-}
-
 // ---- Translation tables ------------------------------------------------------
 
 // The listed pairs are the tables' own data; what is checked is the rest:
 // the pairs that differ by direction, and anything unlisted, which must not
 // be cut to 32 bits on its way out.
 TEST(StatusTables, AsymmetricPairsAndTheFailureForEveryUnlistedResultOrCode) {
-  for (auto [result, code] : {std::pair<int32_t, int64_t>{0, 0},
-                              {-51400, -52007},
-                              {-51399, -52008},
-                              {1, -52008},
-                              {INT32_MIN, -52008},
-                              {INT32_MAX, -52008}})
-    EXPECT_EQ(fromKernelLayerStatus(result), code) << result;
-  for (auto [code, result] : {std::pair<int64_t, int32_t>{0, 0},
-                              {-52007, -51550},
-                              {-52008, -51202},
-                              {240000, -51001},
-                              {-240023, -51001},
-                              {driverCode(0xBFFA5012), -51001},
-                              {INT64_MIN, -51001},
-                              {INT64_MAX, -51001},
-                              {-51352, -51001},
-                              {int64_t{-52000} - (int64_t{1} << 32), -51001}})
-    EXPECT_EQ(toKernelLayerStatus(code), result) << code;
+  for (auto [result, code] : {std::pair<int32_t, int64_t>{0, 0}, {-51400, -52007}})
+    EXPECT_EQ(fromKernelLayerStatus(result), code);
+  for (auto [code, result] :
+       {std::pair<int64_t, int32_t>{0, 0}, {-52007, -51550}, {-52008, -51202}})
+    EXPECT_EQ(toKernelLayerStatus(code), result);
+  for (int32_t result : {-51399, 1, INT32_MIN, INT32_MAX})
+    EXPECT_EQ(fromKernelLayerStatus(result), -52008) << result;
+  for (int64_t code : {int64_t{240000}, int64_t{-240023}, driverCode(0xBFFA5012), INT64_MIN,
+                       INT64_MAX, int64_t{-51352}, int64_t{-52000} - (int64_t{1} << 32)})
+    EXPECT_EQ(toKernelLayerStatus(code), -51001) << code;
 }
 
 }  // namespace

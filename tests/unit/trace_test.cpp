@@ -6,13 +6,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/layer/control.h"
-#include "platform/kernelServices.h"
 #include "support/layerTest.h"
 
 using namespace qvrm7_driver;
@@ -58,60 +57,35 @@ std::string filled(std::string const& bracketed) {
   return bracketed + std::string(49 - bracketed.size(), '-') + "] ";
 }
 
-TEST_F(Trace, PrefixIsFilledToItsColumnAndCappedWhenFixed) {
-  line("qvrm7_driver", 123, "platform/device.cpp").write("x").endLine();
-  EXPECT_EQ(recorder.take(), filled("[qvrm7_driver--123--device.cpp") + "x\n");
+// Fields joined by "--", the file by its base name, filled with '-' to the
+// column and capped there; scopes indent the lines between their own.
+TEST_F(Trace, PrefixIsFilledToItsColumnAndScopesIndentTheirLines) {
+  for (auto [file, shown] : {std::pair{"platform/a\\dev.cpp", "dev.cpp"}, {"dir/", ""}}) {
+    line("qvrm7_driver", 123, file).endLine();
+    EXPECT_EQ(recorder.take(), filled(std::string("[qvrm7_driver--123--") + shown) + "\n");
+  }
   std::string const component(60, 'c');
   line(component.c_str(), 7, "f").endLine();
   EXPECT_EQ(recorder.take(), "[" + std::string(48, 'c') + "] \n");
-  trace.clearFixedWidth();
-  line(component.c_str(), 7, "f").endLine();
-  EXPECT_EQ(recorder.take(), "[" + component + "--7--f] \n");
 
-  trace.setColumnWidth(0);
-  line("qvrm7_driver", 5, "f").endLine();
-  EXPECT_EQ(recorder.take(), "[qvrm7_driver--5--f] \n");
-  trace.setFixedWidth();
-  line("qvrm7_driver", 5, "f", kTraceScopeEnter).endLine();
-  line("qvrm7_driver", 5, "f").write("only indented").endLine();
-  EXPECT_EQ(recorder.take(), "\n  only indented\n");
-}
-
-TEST_F(Trace, FieldsFollowInTheirOrderAndTheFileShowsItsBaseName) {
-  trace.clearShowComponent();
-  trace.clearShowLine();
-  for (auto [file, shown] : {std::pair{"a/b\\c", "c"}, {"/x", "/x"}, {"dir/", ""}}) {
-    line("qvrm7_driver", 1, file).endLine();
-    EXPECT_EQ(recorder.take(), filled(std::string("[") + shown) + "\n") << file;
+  std::string const prefix = filled("[qvrm7_driver--10--s.cpp");
+  tStatus status{tStatus::kShortSize, -5};
+  {
+    tTraceScope outer("qvrm7_driver", 0, 10, "s.cpp", 0, "outer",
+                      reinterpret_cast<void const*>(uintptr_t{0x1000}), &status, &trace);
+    tTraceScope inner("qvrm7_driver", 0, 10, "s.cpp", 0, "inner", nullptr, nullptr, &trace);
+    line("qvrm7_driver", 10, "s.cpp").write("body").endLine();
   }
-  trace.setShowFullPath();
-  trace.setShowVersion();
-  trace.setShowLevel();
-  trace.setShowThreadID();
-  // 1.2.3, phase bits 01 ("a"), build 0x567.
-  trace.traceLinePrefix("qvrm7_driver", 0x01234567u, 1, "a/b\\c", 105, 0).endLine();
-  char thread[32];
-  std::snprintf(thread, sizeof thread, "0x%X", nQVZOR100_getThreadID());
-  EXPECT_EQ(recorder.take(),
-            filled(std::string("[1.2.3a1383--a/b\\c--") + thread + "--105") + "\n");
-}
-
-TEST_F(Trace, TextIsHandedOnAt253CharactersOrWhereAWriteWithANewlineEnds) {
-  std::string const text(300, 'a');
-  trace.write(text.c_str());
-  EXPECT_EQ(recorder.chunks, std::vector<std::string>{text.substr(0, 253)});
-  trace.endLine();
-  trace.write("b\nc").write("d");
-  EXPECT_EQ(recorder.chunks,
-            (std::vector<std::string>{text.substr(0, 253), text.substr(253) + "\n", "b\nc"}));
-  recorder.chunks.clear();
-  trace.clearEnabled();
-  line("qvrm7_driver", 1, "f").write("x").endLine();
-  EXPECT_TRUE(recorder.chunks.empty());
+  EXPECT_EQ(recorder.take(), prefix + "outer; this=0x1000; tStatus code=-5 {\n" + prefix +
+                                 "  inner; {\n" + prefix + "    body\n" + prefix + "  } inner\n" +
+                                 prefix + "} tStatus code=-5; outer\n");
+  line("c", 1, "f", kTraceScopeLeave).endLine();
+  EXPECT_EQ(trace.depth(), 0);
 }
 
 // Digits in every base are covered with the runtime's writers. The most
-// negative values have no positive twin, yet keep their magnitude.
+// negative values have no positive twin, yet keep their magnitude. Text is
+// handed on at 253 characters or where a write with a newline ends.
 TEST_F(Trace, ValuesAsText) {
   u32 const wide[] = {'h', 0x141, 0};
   trace.writeBool(true).writeBool(false).writeWide(wide).writeUnsigned(u16{5}, 2).writeChar(' ');
@@ -122,38 +96,11 @@ TEST_F(Trace, ValuesAsText) {
             "true(1)false(0)L\"hA\"2#101 -9223372036854775808 -2147483648 -0x8000 -7\n");
 
   std::string const text(300, 't');
-  trace.printf("%s", text.c_str()).endLine();
-  EXPECT_EQ(recorder.take(),
-            "!!Formatted string exceeds kMaxTraceLine characters!!" + text.substr(0, 255) + "\n");
-}
-
-TEST_F(Trace, StatusTextShowsOriginAndExtraWordsUpToTheFirstZero) {
-  trace.writeStatus(tStatus{tStatus::kShortSize, -52005});
-  EXPECT_EQ(recorder.take(), "\ntStatus contents:\n\tcode = -52005\n");
-
-  nQVWENDS100::tLongStatus status;
-  status.head.code = -52000;
-  std::memcpy(status.component, "qvrm7_driver", sizeof status.component);  // no NUL
-  std::strcpy(status.file, "memory");
-  status.line = 520;
-  status.extra[0] = 0x1234;
-  status.extra[2] = 0x99;
-  char buffer[256];
-  std::string const expected =
-      "\ntStatus contents:\n\tcode = -52000\n"
-      "\tcomponent name = qvrm7_driv\n\tfile name: memory\n\tline number = 520\n"
-      "\tstack trace:\n\t\t0x0000000000001234\n\t\t0x0000000000000000\n";
-  EXPECT_EQ(formatStatus(status, buffer, sizeof buffer), static_cast<i32>(expected.size()));
-  EXPECT_EQ(std::string(buffer), expected);
-  EXPECT_EQ(formatStatus(status, buffer, 40), -1);
-  std::memset(status.file, 'f', sizeof status.file - 1);
-  for (u64& word : status.extra) word = 0xFFFF;
-  EXPECT_EQ(formatStatus(status, buffer, sizeof buffer), -1);
-  trace.writeStatus(status);  // as far as it was made
-  std::string const text = recorder.take();
-  EXPECT_EQ(text.rfind("\ntStatus contents:\n\tcode = -52000\n\tcomponent name = ", 0), 0u);
-  EXPECT_GT(text.size(), 200u);
-  EXPECT_LE(text.size(), 255u);
+  std::string const cut =
+      "!!Formatted string exceeds kMaxTraceLine characters!!" + text.substr(0, 255);
+  trace.printf("%s", text.c_str()).write("b\nc").write("d");
+  EXPECT_EQ(recorder.chunks,
+            (std::vector<std::string>{cut.substr(0, 253), cut.substr(253) + "b\nc"}));
 }
 
 std::string hex8(void const* address) {
@@ -187,25 +134,18 @@ TEST_F(Trace, HexDumpRowsAreFullLinesAndNeverReadPastTheData) {
                                  "01 02 " + fillers(14, 1) + ": ..\n");
 }
 
+// A refused or null destination keeps the current one; the console prints to
+// the kernel log and caps a huge count.
 TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOneAndTheConsoleCapsACount) {
-  Recorder refusing("refusing", false);
+  Recorder refusing("refusing", false), next("next");
   EXPECT_EQ(trace.setDestination(&refusing), &recorder);
-  EXPECT_EQ(trace.setDestination(&recorder), &recorder);
   EXPECT_EQ(trace.setDestination(nullptr), &recorder);
-  EXPECT_EQ(trace.destination(), &recorder);
-  EXPECT_EQ(recorder.take(),
-            "Switching trace destination to refusing\n"
-            "Switching trace destination to recorder\n");
-  EXPECT_EQ(recorder.activations + recorder.deactivations, 0);
-
-  Recorder next("next");
   EXPECT_EQ(trace.setDestination(&next), &recorder);
   EXPECT_EQ(trace.destination(), &next);
-  EXPECT_EQ(recorder.take(), "Switching trace destination to next\n");
-  EXPECT_EQ(recorder.deactivations, 1);
-  EXPECT_EQ(next.activations, 1);
+  EXPECT_EQ(recorder.take(),
+            "Switching trace destination to refusing\nSwitching trace destination to next\n");
+  EXPECT_EQ(std::pair(recorder.deactivations, next.activations), std::pair(1, 1));
 
-  // The console prints to the kernel log and caps a huge count.
   tConsoleTraceDestination console;
   console.print("whole ");
   console.printCount("partial", 4);
@@ -213,53 +153,39 @@ TEST_F(Trace, DestinationSwitchIsAnnouncedOnTheOldOneAndTheConsoleCapsACount) {
   EXPECT_EQ(sim::debugOutput(), "whole partall");
 }
 
-TEST_F(Trace, ScopesOpenAndCloseAroundIndentedLines) {
-  std::string const prefix = filled("[qvrm7_driver--10--s.cpp");
-  tStatus status{tStatus::kShortSize, -5};
-  {
-    tTraceScope outer("qvrm7_driver", 0, 10, "s.cpp", 0, "outer",
-                      reinterpret_cast<void const*>(uintptr_t{0x1000}), &status, &trace);
-    tTraceScope inner("qvrm7_driver", 0, 10, "s.cpp", 0, "inner", nullptr, nullptr, &trace);
-    line("qvrm7_driver", 10, "s.cpp").write("body").endLine();
-  }
-  EXPECT_EQ(recorder.take(), prefix + "outer; this=0x1000; tStatus code=-5 {\n" + prefix +
-                                 "  inner; {\n" + prefix + "    body\n" + prefix + "  } inner\n" +
-                                 prefix + "} tStatus code=-5; outer\n");
-  line("c", 1, "f", kTraceScopeLeave).endLine();
-  EXPECT_EQ(trace.depth(), 0);
-}
-
 TEST_F(Trace, OnlyTheLineThatTookTheMutexGivesItBack) {
-  auto acquires = [] { return sim::callCount("nQVZOR150_acquireMutex"); };
-  auto releases = [] { return sim::callCount("nQVZOR150_releaseMutex"); };
+  // (acquires, releases) of the trace's mutex so far.
+  auto locks = [] {
+    return std::pair(sim::callCount("nQVZOR150_acquireMutex"),
+                     sim::callCount("nQVZOR150_releaseMutex"));
+  };
+  using Locks = std::pair<uint64_t, uint64_t>;
   sim::enableCallLog(true);
   sim::failNthCall("nQVZOR150_createMutex", 1);
   trace.enableThreadSafety();  // no mutex: the trace stays unlocked
   EXPECT_FALSE(trace.threadSafe());
   line("c", 1, "f").endLine();
-  EXPECT_EQ(acquires(), 0u);
+  EXPECT_EQ(locks(), Locks(0, 0));
 
   trace.enableThreadSafety();
   line("c", 1, "f");
   line("c", 1, "f");  // the same line: the mutex does not nest
-  EXPECT_EQ(acquires(), 1u);
   trace.endLine();
-  EXPECT_EQ(releases(), 1u);
+  EXPECT_EQ(locks(), Locks(1, 1));
   trace.write("unprefixed").endLine();
-  EXPECT_EQ(releases(), 1u);
+  EXPECT_EQ(locks(), Locks(1, 1));
 
   line("c", 1, "f");
   trace.disableThreadSafety();  // the line keeps its hold until it ends
   trace.endLine();
-  EXPECT_EQ(acquires(), 2u);
-  EXPECT_EQ(releases(), 2u);
+  EXPECT_EQ(locks(), Locks(2, 2));
   // Kept for writers that saw the flag and are on their way to the mutex.
   EXPECT_EQ(sim::callCount("nQVZOR150_destroyMutex"), 0u);
 
   line("c", 1, "f");
   trace.enableThreadSafety();  // after this line's prefix; the kept mutex again
   trace.endLine();
-  EXPECT_EQ(releases(), 2u);
+  EXPECT_EQ(locks(), Locks(2, 2));
   EXPECT_EQ(sim::callCount("nQVZOR150_createMutex"), 2u);
 
   // A switch announced inside this thread's held line leaves the hold to
@@ -267,12 +193,10 @@ TEST_F(Trace, OnlyTheLineThatTookTheMutexGivesItBack) {
   Recorder next("next");
   line("c", 1, "f");
   trace.setDestination(&next);
-  EXPECT_EQ(releases(), 2u);
+  EXPECT_EQ(locks(), Locks(3, 2));
   trace.endLine();
-  EXPECT_EQ(releases(), 3u);
   trace.setDestination(&recorder);
-  EXPECT_EQ(acquires(), 4u);
-  EXPECT_EQ(releases(), 4u);
+  EXPECT_EQ(locks(), Locks(4, 4));
 }
 
 // A line that is not printed costs no layer call: no mutex, no thread ID, no
@@ -283,19 +207,16 @@ TEST_F(Trace, ALineThatIsNotPrintedTakesNoLockAndCallsNothing) {
   trace.setShowThreadID();
   trace.setShowTimer();
   tStatus failed{tStatus::kShortSize, -52005};
-  unsigned char const bytes[3] = {1, 2, 3};
   sim::enableCallLog(true);
   trace.clearEnabled();
   {
     tTraceScope scope("c", 0, 1, "f", 0, "silent", &trace, &failed, &trace);
     line("c", 1, "f").printf("%d", 5).writeStatus(failed).writeHex(0x10).writeSigned(-1, 8);
-    trace.hexDump(bytes, sizeof bytes, 1);
     EXPECT_EQ(trace.depth(), 0);
     trace.endLine();
   }
   EXPECT_EQ(sim::callLog(), std::vector<std::string>{});
   EXPECT_EQ(recorder.take(), "");
-  trace.disableThreadSafety();
 }
 
 }  // namespace

