@@ -12,22 +12,15 @@ namespace conformance {
 
 template <class FpgaMap>
 std::function<BuiltMap(u64, u32, u32, u32)> buildFpgaMap(u32 blockSize) {
+  using tAccessor = qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>;
   return [blockSize](u64 address, u32 base, u32 windowStart, u32 windowSize) -> BuiltMap {
-    struct Built {
-      qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false> accessor;
-      FpgaMap map;
-      Built(u64 mapped, u32 size, u32 b, u32 start, u32 length)
-          : accessor{mapped, size}, map(make(&accessor, b, start, length)) {}
-      static FpgaMap make(qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>* at, u32 b,
-                          u32 start, u32 length) {
-        if constexpr (std::is_constructible_v<FpgaMap, decltype(at), u32, u32, u32>)
-          return FpgaMap(at, b, start, length);
-        else
-          return FpgaMap(at);
-      }
-    };
-    auto built = std::make_shared<Built>(address, blockSize, base, windowStart, windowSize);
-    return BuiltMap(built, &built->map);
+    auto accessor = std::make_shared<tAccessor>(tAccessor{address, blockSize});
+    std::shared_ptr<FpgaMap> map;
+    if constexpr (std::is_constructible_v<FpgaMap, tAccessor*, u32, u32, u32>)
+      map = std::make_shared<FpgaMap>(accessor.get(), base, windowStart, windowSize);
+    else
+      map = std::make_shared<FpgaMap>(accessor.get());
+    return BuiltMap(map.get(), [map, accessor](Map*) {});  // keeps both alive
   };
 }
 
@@ -36,7 +29,7 @@ std::function<BuiltMap(u64, u32, u32, u32)> buildFpgaMap(u32 blockSize) {
 template <class FpgaMap>
 Sheet fpgaSheet(char const* name, u64 block, u32 size, sim::FpgaBlock& (sim::Rm7Fpga::*model)(),
                 char const* file, std::array<u32, 7> const& lines, Counts counts,
-                std::function<std::vector<Register>()> registers) {
+                std::vector<Register> registers) {
   return withSites({.name = name,
                     .block = block,
                     .span = size,
@@ -45,7 +38,7 @@ Sheet fpgaSheet(char const* name, u64 block, u32 size, sim::FpgaBlock& (sim::Rm7
                     .version = "22.8.0f141",
                     .oldest = "22.8.0f141",
                     .counts = counts,
-                    .registers = std::move(registers)},
+                    .registers = [registers] { return registers; }},
                    file, lines);
 }
 

@@ -24,8 +24,8 @@
 // - `counts`: how many distinct IDs get, set, read and write accept (a whole
 //   ID counted once, whatever its field-code bits), and how many whole IDs
 //   flush, refresh and getRegisterFormat accept as keys (aliases included).
-// - `get` ... `format`: the file and line at which each slot refuses an ID
-//   (-52005, and -52002 for getRegisterFormat).
+// - `sites`: the file and line at which each slot refuses an ID, in slot
+//   order (-52005, and -52002 for getRegisterFormat); `withSites` fills them.
 // - `window`: false for a map built without a window (no -52006 anywhere).
 // - `boolean`: says which one-bit fields take any non-zero value as 1; left
 //   empty, every one-bit field does.
@@ -35,12 +35,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,13 @@ using u32 = uint32_t;
 using u64 = uint64_t;
 using nQVWENDS100::tLongStatus;
 using Map = arm::tDynamicAccessInterface;
+using Site = qvrm7_driver::nQVWEND000::StatusSite;
 using testing_support::expectSite;
 
 enum Access : uint8_t { kRead = 1, kWritten = 2, kReadWritten = 3 };
+enum Op { kGet, kSet, kReadOp, kWrite, kFlush, kRefresh, kFormat, kOps };
+
+constexpr u64 lowBits(unsigned count) { return count >= 64 ? ~u64{0} : (u64{1} << count) - 1; }
 
 struct Register {
   u32 offset;
@@ -75,17 +80,11 @@ struct Register {
 
   bool read() const { return (access & kRead) != 0; }
   bool written() const { return (access & kWritten) != 0; }
-  u64 widthMask() const;
+  u64 widthMask() const { return lowBits(width); }
 };
 
-struct Site {
-  char const* file;
-  u32 line;
-};
-
-struct Counts {
-  u32 get, set, read, write, flush, refresh, format;
-};
+// Per slot, in slot order.
+using Counts = std::array<u32, kOps>;
 
 // One access the block saw; widths in bytes.
 struct Hit {
@@ -120,7 +119,7 @@ struct Sheet {
   std::function<Probe(sim::Rm7Module&)> probe;
   char const* version;
   char const* oldest;
-  Site get = {}, set = {}, read = {}, write = {}, flush = {}, refresh = {}, format = {};
+  std::array<Site, kOps> sites = {};
   Counts counts;
   std::function<std::vector<Register>()> registers;
   bool window = true;
@@ -156,11 +155,9 @@ inline Register readAlso(Register r, unsigned fields) {
   return r;
 }
 
-// The sheet with every slot's refusal site in one file, the lines
-// in slot order: get, set, read, write, flush, refresh, format.
-inline Sheet withSites(Sheet s, char const* file, std::array<u32, 7> const& lines) {
-  Site* const sites[] = {&s.get, &s.set, &s.read, &s.write, &s.flush, &s.refresh, &s.format};
-  for (size_t i = 0; i < lines.size(); ++i) *sites[i] = {file, lines[i]};
+// The sheet with every slot's refusal site in one file, the lines in slot order.
+inline Sheet withSites(Sheet s, char const* file, std::array<u32, kOps> const& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) s.sites[i] = {file, lines[i]};
   return s;
 }
 
@@ -189,6 +186,13 @@ constexpr u32 fieldCode(unsigned bit) {
   return code;
 }
 
+constexpr unsigned lowestBit(u64 mask) { return static_cast<unsigned>(__builtin_ctzll(mask)); }
+
+// The ID of the field of `key`'s register that `mask` covers.
+constexpr u32 fieldId(u32 key, u64 mask) {
+  return fieldCode(lowestBit(mask)) << 24 | (key & 0x40FFFFFF);
+}
+
 inline std::string hex(u64 value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
@@ -200,50 +204,38 @@ constexpr u64 patternAt(u32 offset, u32 salt = 0) {
   return (0x5A3CC3A5u ^ (offset * 0x9E3779B1u) ^ salt) | 1u;
 }
 
-constexpr u64 lowBits(unsigned count) { return count >= 64 ? ~u64{0} : (u64{1} << count) - 1; }
-inline u64 Register::widthMask() const { return lowBits(width); }
-
+// A format buffer whose untouched entries show.
 struct Format {
   static constexpr u32 kCapacity = 64;
-  u32 count = kCapacity;
+  explicit Format(u32 capacity) : count(capacity) {
+    std::fill_n(types, kCapacity, arm::FieldType(7));
+    std::fill_n(masks, kCapacity, u64{0xBAD});
+  }
+  u32 count;
   arm::FieldType types[kCapacity];
   u64 masks[kCapacity];
 };
 
-enum Op { kGet, kSet, kReadOp, kWrite, kFlush, kRefresh, kFormat, kOps };
-
-// Counts the misses of a sweep and reports the first.
-class Misses {
- public:
-  void add(std::string what) {
-    if (count_++ == 0) first_ = std::move(what);
-  }
-  ~Misses() { EXPECT_EQ(count_, 0u) << "first miss: " << first_; }
-
- private:
-  unsigned count_ = 0;
-  std::string first_;
-};
-
+// Also the fixture of a map's own tests beside its sheet: `as` gives the map
+// as its class, for what no slot reaches.
 class MapConformance : public ::testing::TestWithParam<Sheet const*> {
  protected:
   void SetUp() override {
-    module_.emplace();
-    probe_ = sheet().probe(module_->module());
+    probe_ = sheet().probe(module_.module());
     registers_ = sheet().registers();
     map_ = build(0, 0, 0xFFFFFFFF);
     probe_.clear();
   }
-  void TearDown() override {
-    EXPECT_EQ(probe_.strays(), std::vector<Hit>{});
-    map_.reset();
-    module_.reset();
-  }
+  void TearDown() override { EXPECT_EQ(probe_.strays(), std::vector<Hit>{}); }
 
   Sheet const& sheet() const { return *GetParam(); }
   Map& map() { return *map_; }
+  template <class M>
+  M& as() {
+    return static_cast<M&>(*map_);
+  }
   BuiltMap build(u32 base, u32 windowStart, u32 windowSize) {
-    return sheet().build(module_->bar0() + sheet().block, base, windowStart, windowSize);
+    return sheet().build(module_.bar0() + sheet().block, base, windowStart, windowSize);
   }
   std::vector<Hit> takeLog() {
     std::vector<Hit> log = probe_.log();
@@ -251,10 +243,10 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
     return log;
   }
 
-  u64 get(u32 id) {
+  u64 get(u32 id, u32 index = 0) {
     tLongStatus status;
     u64 value = 0;
-    map().get(id, value, status, 0);
+    map().get(id, value, status, index);
     EXPECT_EQ(status.head.code, 0) << std::hex << "get 0x" << id;
     return value;
   }
@@ -263,24 +255,24 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
     map().set(id, value, status, 0);
     EXPECT_EQ(status.head.code, 0) << std::hex << "set 0x" << id;
   }
-  Format format(u32 id, u32 capacity, tLongStatus& status) const {
-    Format f;
-    f.count = capacity;
-    for (u32 i = 0; i < Format::kCapacity; ++i) {
-      f.types[i] = arm::FieldType(7);
-      f.masks[i] = 0xBAD;
-    }
-    map_->getRegisterFormat(id, f.count, f.types, f.masks, status);
+  Format format(u32 id, u32 capacity, tLongStatus& status) {
+    Format f(capacity);
+    map().getRegisterFormat(id, f.count, f.types, f.masks, status);
     return f;
   }
   // One call on a clean status; true when accepted, else the refusal must
   // name the operation's site and clear what the slot hands back.
-  bool attempt(Op op, u32 id, Misses& misses);
+  bool attempt(Op op, u32 id);
+  void miss(std::string what) {  // a sweep counts its misses and reports the first
+    if (misses_++ == 0) firstMiss_ = std::move(what);
+  }
 
-  std::optional<testing_support::MappedModule> module_;
+  testing_support::MappedModule module_;  // outlives what the members below reach
   Probe probe_;
   std::vector<Register> registers_;
   BuiltMap map_;
+  unsigned misses_ = 0;
+  std::string firstMiss_;
 };
 
 }  // namespace conformance

@@ -25,8 +25,6 @@ class MappedModule {
     sim::unplug(*module_.device());
     sim::reset();
   }
-  MappedModule(MappedModule const&) = delete;
-  MappedModule& operator=(MappedModule const&) = delete;
 
   sim::Rm7Module& module() { return module_; }
   sim::Rm7Fpga& fpga() { return module_.fpga(); }

@@ -1,17 +1,14 @@
-// The register-map core over the small maps of testRegisterMaps.h: the
-// conformance harness for what a sheet can say, and below it the variants
-// no sheet describes.
+// The register-map core over the small maps of testRegisterMaps.h: their
+// sheets for the conformance harness, and below them the variants no sheet
+// describes.
 #include "registers/registerMap.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "host/layer/control.h"
-#include "host/layer/pci.h"
-#include "support/expectSite.h"
 #include "support/fpgaMapBuild.h"
 #include "support/mapConformance.h"
 #include "testRegisterMaps.h"
@@ -19,9 +16,13 @@
 namespace conformance {
 namespace {
 
-using armcore::BarPath;
-using testmaps::tPlainRegMap;
+using nQVWENDS100::tStatus;
+using qvrm7_driver::nQVWEND000::kStatusBadArgument;
+using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
+using testmaps::tParentRegMap;
 using testmaps::tTestRegMap;
+
+constexpr u32 kAll = 0xFFFFFFFF;
 
 // The test maps sit in a stretch of BAR 0 that no model claims: plain memory,
 // whose every access through the imports the layer's access log records.
@@ -46,13 +47,11 @@ Probe loggedBlock(sim::Rm7Module& module) {
 }
 
 std::vector<Register> testRegisters() {
-  std::vector<Register> r = {strobing(readAlso(row(0x00, kReadWritten, 4), 2), 0x80000004),
-                             row(0x04, kRead, 2),
-                             strobing(row(0x04, kWritten), 0x01000000),
-                             narrow(row(0x08, kWritten, 2), 8),
-                             resetTo(narrow(row(0x0A, kWritten, 2), 16), 1),
-                             unkept(row(0x0C, kWritten)),
-                             row(0x10, kReadWritten)};
+  std::vector<Register> r({strobing(readAlso(row(0x00, kReadWritten, 4), 2), 0x80000004),
+                           row(0x04, kRead, 2), strobing(row(0x04, kWritten), 0x01000000),
+                           narrow(row(0x08, kWritten, 2), 8),
+                           resetTo(narrow(row(0x0A, kWritten, 2), 16), 1),
+                           unkept(row(0x0C, kWritten)), row(0x10, kReadWritten)});
   for (u32 offset = 0x20; offset < 0x30; offset += 4)  // the array
     r.push_back(row(offset, kReadWritten));
   return r;
@@ -69,84 +68,28 @@ Sheet const kTestSheet = withSites({.name = "TestRegMap",
                                     .registers = testRegisters},
                                    testmaps::kTestFile, {10, 11, 12, 13, 14, 15, 16});
 
-// Without a window; its 64-bit record at 0x10 is one plain store, which the
-// log cannot see (its own test below checks it).
-Sheet const kPlainSheet = withSites(
-    {.name = "PlainRegMap",
-     .block = kPlainBlock,
-     .span = 0x20,
-     .build = buildFpgaMap<tPlainRegMap>(0x20),
-     .probe = loggedBlock,
-     .version = "22.8.0f108",
-     .oldest = "22.8.0f108",
-     .counts = {9, 9, 7, 9, 3, 2, 3},
-     .registers =
-         [] {
-           return std::vector<Register>{
-               resetTo(strobing(row(0x00, kReadWritten, 4), 0x100), 0x0F000203),
-               narrow(strobing(row(0x10, kWritten), 0xFF), 8), row(0x18, kReadWritten)};
-         },
-     .window = false,
-     .boolean = [](u32 field) { return (field >> 24 & 0x3F) == fieldCode(1); }},  // bit 1 alone
-    testmaps::kPlainFile, {30, 31, 32, 33, 34, 35, 36});
+INSTANTIATE_TEST_SUITE_P(Core, MapConformance, ::testing::Values(&kTestSheet), sheetName);
 
-INSTANTIATE_TEST_SUITE_P(Core, MapConformance, ::testing::Values(&kTestSheet, &kPlainSheet),
-                         sheetName);
-
-}  // namespace
-}  // namespace conformance
-
-namespace {
-
-using namespace testmaps;
-using nQVWENDS100::tLongStatus;
-using qvrm7_driver::nQVWEND000::kStatusBadArgument;
-using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
-using testing_support::expectSite;
-
-constexpr u32 kAll = 0xFFFFFFFF;
-
-template <class R>
-constexpr bool hasAccessibleFlag = requires(R& r) {
-  r.accessible;
-};
-
-class RegisterMapTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    sim::reset();
-    block_ = std::make_unique<RegisterBlock>();
-    ASSERT_NE(block_->accessor.mappedAddress, 0u);
-    sim::enablePciAccessLog(true);
+// The accesses as "w<offset>/<bytes>:<value>", hexadecimal.
+std::string text(std::vector<Hit> const& hits) {
+  std::string out;
+  for (Hit const& h : hits) {
+    char one[48];
+    std::snprintf(one, sizeof one, "%s%c%x/%u:%llx", out.empty() ? "" : " ", h.write ? 'w' : 'r',
+                  h.offset, h.width, static_cast<unsigned long long>(h.value));
+    out += one;
   }
-  void TearDown() override {
-    sim::enablePciAccessLog(false);
-    block_.reset();
-    sim::reset();
-  }
-  // The register accesses since the last call, as "w<offset>/<bytes>:<value>".
-  std::string take() {
-    std::string accesses;
-    for (sim::PciAccess const& a : sim::pciAccessLog()) {
-      bool const write = a.kind == sim::PciAccess::Kind::MemoryWrite;
-      if (!write && a.kind != sim::PciAccess::Kind::MemoryRead) continue;
-      char text[48];
-      std::snprintf(text, sizeof text, "%s%c%llx/%u:%x", accesses.empty() ? "" : " ",
-                    write ? 'w' : 'r', static_cast<unsigned long long>(a.offset), a.width, a.value);
-      accesses += text;
-    }
-    sim::clearPciAccessLog();
-    return accesses;
-  }
-  BarPath::tAccessor* accessor() { return &block_->accessor; }
+  return out;
+}
 
-  std::unique_ptr<RegisterBlock> block_;
-};
+// The test map over its sheet's block, for what the sheet cannot say.
+using RegisterMapTest = MapConformance;
+INSTANTIATE_TEST_SUITE_P(Core, RegisterMapTest, ::testing::Values(&kTestSheet), sheetName);
 
 // A write is the set and then the flush: what reaches the hardware is the
 // shadow the set made, once, and only when it changed; a record without
 // shadow is written every time.
-TEST_F(RegisterMapTest, WriteSetsWhatFitsAndReachesTheHardwareOnlyWhenItChanged) {
+TEST_P(RegisterMapTest, WriteSetsWhatFitsAndReachesTheHardwareOnlyWhenItChanged) {
   struct Case {
     u32 id;
     u64 before, value;
@@ -161,132 +104,73 @@ TEST_F(RegisterMapTest, WriteSetsWhatFitsAndReachesTheHardwareOnlyWhenItChanged)
       {0x0000000C, 0, 7, 2, "wc/4:7 wc/4:7", kAll},      // no shadow: always written
   };
   for (Case const& c : cases) {
-    tTestRegMap map(accessor(), 0, 0, kAll);
+    map_ = build(0, 0, kAll);
     tStatus status;
     u32 const whole = (c.id | 0x80000000u) & 0xC0FFFFFFu;
-    if (c.before != 0) map.write(whole, c.before, true, status, 0);
-    take();
-    for (int i = 0; i < c.times; ++i) map.write(c.id, c.value, false, status, 0);
-    EXPECT_EQ(take(), c.accesses) << std::hex << c.id;
+    if (c.before != 0) map().write(whole, c.before, true, status, 0);
+    takeLog();
+    for (int i = 0; i < c.times; ++i) map().write(c.id, c.value, false, status, 0);
+    EXPECT_EQ(text(takeLog()), c.accesses) << std::hex << c.id;
     u64 shadow = kAll;
-    map.get(whole, shadow, status, 0);
+    map().get(whole, shadow, status, 0);
     EXPECT_EQ(shadow, c.shadow == kAll ? 0 : c.shadow) << std::hex << c.id;
     EXPECT_EQ(status.code, c.shadow == kAll ? int64_t{kStatusBadArgument} : 0);
   }
 }
 
-TEST_F(RegisterMapTest, ReadRefreshesFromTheHardwareAndNamedRecordsShareTheSteps) {
-  tTestRegMap map(accessor(), 0, 0, kAll);
-  block_->bar().store(0x04, 4, 0x000100AB);
-  block_->bar().store(0x10, 4, 0xCAFE);
+TEST_P(RegisterMapTest, ReadRefreshesFromTheHardwareAndNamedRecordsShareTheSteps) {
+  tTestRegMap& m = as<tTestRegMap>();
+  probe_.preload(0x04, 0x000100AB);
+  probe_.preload(0x10, 0xCAFE);
   tLongStatus status;
   u64 value = 0;
-  map.set(0x80000010, 1, status, 0);
-  map.read(0x00000010, value, status, 0);  // the pending set is overwritten, the record clean
+  m.set(0x80000010, 1, status, 0);
+  m.read(0x00000010, value, status, 0);  // the pending set is overwritten, the record clean
   EXPECT_EQ(value, 0xCAFEu);
-  map.read(0x42000004, value, status, 0);
+  m.read(0x42000004, value, status, 0);
   EXPECT_EQ(value, 1u);
-  map.flushRegMap(false, status);
-  EXPECT_EQ(take(), "r10/4:cafe r4/4:100ab");
+  m.flushRegMap(false, status);
+  EXPECT_EQ(text(takeLog()), "r10/4:cafe r4/4:100ab");
 
-  tStatus clean;
-  map.control().writeMode(3, clean, false);
-  map.count(2).writeRegister(0x1234, clean, false);
-  EXPECT_EQ(map.status().readRegister(clean), 0x100ABu);
-  EXPECT_EQ(map.control().readMode(clean), 3u);
-  EXPECT_EQ(take(), "w0/4:3 w28/4:1234 r4/4:100ab r0/4:3");
+  m.count(2).writeRegister(0x1234, status, false);
+  EXPECT_EQ(m.status().readRegister(status), 0x100ABu);
+  EXPECT_EQ(text(takeLog()), "w28/4:1234 r4/4:100ab");
+  EXPECT_EQ(status.head.code, 0);
 }
 
-TEST_F(RegisterMapTest, OutsideTheWindowOnlyTheShadowWorksAndWholeMapOperationsCarryOn) {
-  // Offsets 0x04 to 0x0F are inside; records sit at base + offset - start.
-  tTestRegMap map(accessor(), 0x100, 0x04, 0x0C);
-  EXPECT_EQ(map.control().address, 0xFCu);
-  EXPECT_FALSE(map.control().accessible);
-  EXPECT_TRUE(map.fifo().accessible);
-  EXPECT_FALSE(map.record<6>().accessible);  // offset - start == size
-  tLongStatus status, whole, refreshed;
+TEST_P(RegisterMapTest, OutsideTheWindowOnlyTheShadowWorksAndWholeMapOperationsCarryOn) {
+  map_ = build(0x100, 0x04, 0x0C);  // offsets 0x04 to 0x0F are inside, at base + offset - start
+  tTestRegMap& m = as<tTestRegMap>();
+  tLongStatus status, whole;
   u64 value = 0;
-  map.set(0x80000000, 9, status, 0);
-  map.read(0x80000000, value, status, 0);
-  expectSite(status, kStatusNotAvailable, kTestFile, 100);
+  m.set(0x80000000, 9, status, 0);
+  m.read(0x80000000, value, status, 0);
+  expectSite(status, kStatusNotAvailable, testmaps::kTestFile, 100);
   EXPECT_EQ(value, 9u);
-  map.fifo().writeRegister(5, whole, false);
-  EXPECT_EQ(take(), "w108/4:5");
-
-  map.markDirtyRegMap();
-  map.flushRegMap(false, whole);
+  m.markDirtyRegMap();  // 0x10 is out: offset - start == size
+  m.flushRegMap(false, whole);
   EXPECT_EQ(whole.head.code, kStatusNotAvailable);  // merged from a short status: code alone
   EXPECT_EQ(whole.line, 0u);
-  EXPECT_EQ(take(), "w100/4:0 w104/1:0 w106/2:1");
-  map.refreshRegMap(refreshed);
-  EXPECT_EQ(refreshed.head.code, kStatusNotAvailable);
-  EXPECT_EQ(take(), "r100/4:0");
-
-  map.reinitialize();
-  tStatus after;
-  map.get(0x80000000, value, after, 0);
-  map.flushRegMap(false, after);
-  EXPECT_EQ(value, 0u);
-  EXPECT_EQ(after.code, 0);
-  EXPECT_EQ(take(), "");
+  EXPECT_EQ(text(takeLog()), "w100/4:0 w104/1:0 w106/2:1");
 }
-TEST_F(RegisterMapTest, WholeMapOperationsFollowDeclarationOrderIntoMemberMaps) {
-  tParentRegMap map(accessor(), 0, 0, kAll);
+
+TEST_P(RegisterMapTest, WholeMapOperationsFollowDeclarationOrderIntoMemberMaps) {
+  tParentRegMap::tAccessor accessor{module_.bar0() + kPlainBlock, 0x70};
+  tParentRegMap parent(&accessor, 0, 0, kAll);
   tStatus status;
-  map.flushRegMap(false, status);
-  EXPECT_EQ(take(), "");
   char const* written =
       "w0/4:0 w40/4:0 w44/4:0 w48/1:0 w4a/2:1 w50/4:0 w60/4:0 w64/4:0 w68/4:0 w6c/4:0";
-  map.markDirtyRegMap();
-  map.flushRegMap(false, status);
-  EXPECT_EQ(take(), written);
-  map.refreshRegMap(status);
-  EXPECT_EQ(take(), "r0/4:0 r40/4:0 r44/4:0 r50/4:0 r60/4:0 r64/4:0 r68/4:0 r6c/4:0");
-  map.member.set(0x80000010, 3, status, 0);
-  map.reinitialize();
-  map.flushRegMap(false, status);
-  EXPECT_EQ(take(), "");
-  map.flushRegMap(true, status);
-  EXPECT_EQ(take(), written);
+  parent.markDirtyRegMap();
+  parent.flushRegMap(false, status);
+  EXPECT_EQ(text(takeLog()), written);
+  parent.member.set(0x80000010, 3, status, 0);
+  parent.reinitialize();
+  parent.flushRegMap(false, status);
+  EXPECT_EQ(takeLog(), std::vector<Hit>{});
+  parent.flushRegMap(true, status);
+  EXPECT_EQ(text(takeLog()), written);
   EXPECT_EQ(status.code, 0);
-}
-
-TEST_F(RegisterMapTest, WithoutWindowTheSixtyFourBitRecordIsOnePlainStore) {
-  tPlainRegMap map(accessor());
-  static_assert(!hasAccessibleFlag<std::remove_reference_t<decltype(map.data64())>>);
-  tStatus status;
-  map.set(0x80000010, 0xAB, status, 0);
-  map.data64().shadow = 0x0123456789ABCDEFull;
-  map.data64().dirty = true;
-  map.flushRegMap(false, status);
-  EXPECT_EQ(status.code, 0);
-  EXPECT_EQ(take(), "w10/1:ab");  // then the store over the same offset, which no log sees
-  EXPECT_EQ(block_->bar().load64(0x10), 0x0123456789ABCDEFull);
-  EXPECT_EQ(map.data64().shadow, 0u);  // all strobe
-}
-
-TEST_F(RegisterMapTest, AnotherPathToTheHardwareKeepsTheRecordWhenItFails) {
-  FakePort port;
-  port.readValue = 0x55;
-  tPortRegMap map(&port);
-  tStatus status, failedRead, failedWrite, whole;
-  u64 value = 0;
-  map.read(0x80000018, value, status, 0);
-  port.fail = true;
-  map.read(0x80000018, value, failedRead, 0);
-  EXPECT_EQ(failedRead.code, FakePortPath::kFailure);
-  EXPECT_EQ(value, 0x55u);
-  map.write(0x04000000, 1, false, failedWrite, 0);  // strobe bit 8: kept, still dirty
-  map.get(0x80000000, value, status, 0);
-  EXPECT_EQ(value, 0x0F000303u);
-  map.flushRegMap(false, whole);
-  EXPECT_EQ(whole.code, FakePortPath::kFailure);
-  port.fail = false;
-  map.flush(0x80000000, false, status, 0);
-  map.get(0x80000000, value, status, 0);
-  EXPECT_EQ(value, 0x0F000203u);
-  EXPECT_EQ(status.code, 0);
-  EXPECT_EQ(port.log, "r18/32 r18/32 w0/32:f000303 w0/32:f000303 w0/32:f000303");
 }
 
 }  // namespace
+}  // namespace conformance

@@ -1,77 +1,41 @@
 // The slot RAM map: its sheet for the conformance harness, and what the
 // harness cannot say: the relay-state field arithmetic on a word that holds
 // other fields, by set and flush or by write, and the named operations.
-#include <optional>
-
 #include "registers/slotram/RM7SlotRamRegisterMap.h"
 #include "support/fpgaMapBuild.h"
 #include "support/mapConformance.h"
-#include "support/mappedModule.h"
 
 namespace conformance {
 namespace {
 
 using qvrm7_driver::tRM7SlotRamRegisterMap;
 
-constexpr char kFile[] = "armgen/RM7SlotRamRegisterMap";
 constexpr char kCacheFile[] = "objects/codegen/qvrm7_driver_codegen/armgen/RM7SlotRamRegisterMap";
 
 // 512 relay-state words of four 3-bit fields, then 1,024 relay-count words.
 Sheet slotRamSheet() {
   Sheet s = fpgaSheet<tRM7SlotRamRegisterMap>(
       "RM7SlotRamRegisterMap", sim::Rm7Fpga::kSlotRamBlock, sim::Rm7Fpga::kSlotRamSize,
-      &sim::Rm7Fpga::slotRam, kFile, {0, 0, 42218, 56057, 56093, 56129, 56201},
-      {4608, 4608, 4608, 4608, 1536, 1536, 1536}, [] {
+      &sim::Rm7Fpga::slotRam, "armgen/RM7SlotRamRegisterMap",
+      {0, 0, 42218, 56057, 56093, 56129, 56201}, {4608, 4608, 4608, 4608, 1536, 1536, 1536}, [] {
         std::vector<Register> r;
         for (u32 offset = 0; offset < 0x800; offset += 4) r.push_back(row(offset, kReadWritten, 4));
         for (u32 offset = 0x1000; offset < 0x2000; offset += 4)
           r.push_back(row(offset, kReadWritten));
         return r;
-      });
-  s.get = {kCacheFile, 14543};
-  s.set = {kCacheFile, 28381};
+      }());
+  s.sites[kGet] = {kCacheFile, 14543};
+  s.sites[kSet] = {kCacheFile, 28381};
   return s;
 }
 Sheet const kSlotRam = slotRamSheet();
 
 INSTANTIATE_TEST_SUITE_P(SlotRam, MapConformance, ::testing::Values(&kSlotRam), sheetName);
 
-class SlotRamTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    module_.emplace();
-    accessor_ = {module_->bar0() + sim::Rm7Fpga::kSlotRamBlock, sim::Rm7Fpga::kSlotRamSize};
-    map_.emplace(&accessor_, 0, 0, 0xFFFFFFFF);
-  }
-  void TearDown() override {
-    EXPECT_TRUE(ram().strays().empty());
-    map_.reset();
-    module_.reset();
-  }
-  sim::FpgaBlock& ram() { return module_->fpga().slotRam(); }
-  tRM7SlotRamRegisterMap& map() { return *map_; }
-  u64 get(u32 id, u32 index = 0) {
-    tLongStatus status;
-    u64 value = 0xBAD;
-    map().get(id, value, status, index);
-    EXPECT_EQ(status.head.code, 0) << std::hex << id;
-    return value;
-  }
-  // The words the block received since the last look.
-  std::vector<u64> writes() {
-    std::vector<u64> words;
-    for (auto const& a : ram().log())
-      if (a.write) words.push_back(a.value);
-    ram().clearLog();
-    return words;
-  }
+using SlotRamTest = MapConformance;
+INSTANTIATE_TEST_SUITE_P(SlotRam, SlotRamTest, ::testing::Values(&kSlotRam), sheetName);
 
-  std::optional<testing_support::MappedModule> module_;
-  tRM7SlotRamRegisterMap::tAccessor accessor_{};
-  std::optional<tRM7SlotRamRegisterMap> map_;
-};
-
-TEST_F(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
+TEST_P(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
   struct Case {
     u32 id;
     u64 value;
@@ -91,7 +55,7 @@ TEST_F(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
     for (bool throughWrite : {false, true}) {
       tLongStatus status;
       map().write(word, c.before, true, status, 0);
-      writes();
+      takeLog();
       if (throughWrite) {
         map().write(c.id, c.value, false, status, 0);
       } else {
@@ -100,11 +64,11 @@ TEST_F(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
       }
       EXPECT_EQ(status.head.code, 0);
       EXPECT_EQ(get(word), c.after);
-      EXPECT_EQ(writes(), c.after == c.before ? std::vector<u64>{} : std::vector<u64>{c.after});
+      std::vector<Hit> const written = {{true, word & 0xFFFFFF, 4, c.after}};
+      EXPECT_EQ(takeLog(), c.after == c.before ? std::vector<Hit>{} : written);
     }
   }
-  tLongStatus status;
-  map().set(0x800003FC, 0xA5C, status, 0);
+  set(0x800003FC, 0xA5C);
   for (u32 index : {0u, 5u, 0xFFFFFFu}) {
     EXPECT_EQ(get(0x000003FC, index), 4u);
     EXPECT_EQ(get(0x300003FC, index), 3u);
@@ -113,16 +77,19 @@ TEST_F(SlotRamTest, RelayStatesTakeTheirLowThreeBitsAndKeepTheirNeighbours) {
   }
 
   // The controllers' named operations: the same bits, the whole word.
-  auto& word = map().relayState(255);
+  tRM7SlotRamRegisterMap& ram = as<tRM7SlotRamRegisterMap>();
+  tLongStatus status;
+  auto& word = ram.relayState(255);
   word.writeRelay2State(13, status, false).writeRelay0State(8, status, false);
-  EXPECT_EQ(writes(), (std::vector<u64>{0xB5C, 0xB58}));
-  ram().setReadValue(0x3FC, 0xA5C);
+  EXPECT_EQ(takeLog(), (std::vector<Hit>{{true, 0x3FC, 4, 0xB5C}, {true, 0x3FC, 4, 0xB58}}));
+  probe_.preload(0x3FC, 0xA5C);
   EXPECT_EQ(word.readRelay3State(status), 5u);
   EXPECT_EQ(word.readRelay1State(status), 3u);
-  map().relayCount(1023).writeRelayCount(0x80000001, status, true);
-  EXPECT_EQ(writes(), std::vector<u64>{0x80000001});
+  takeLog();
+  ram.relayCount(1023).writeRelayCount(0x80000001, status, true);
+  EXPECT_EQ(takeLog(), (std::vector<Hit>{{true, 0x1FFC, 4, 0x80000001}}));
   u64 value = 0;
-  map().read(0x00001FFC, value, status, 0);
+  ram.read(0x00001FFC, value, status, 0);
   EXPECT_EQ(value, 0x80000001u);  // zero-extended
   EXPECT_EQ(status.head.code, 0);
 }
