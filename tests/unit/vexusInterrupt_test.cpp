@@ -5,6 +5,7 @@
 
 #include "dmaTestSupport.h"
 #include "host/layer/dma/vexusDma.h"
+#include "platform/dma/vexusDMAChannel.h"
 #include "platform/dma/vexusInterruptManager.h"
 
 namespace {
@@ -98,6 +99,30 @@ TEST_F(VexusInterruptTest, TheISPManagerReadsTheRingTheChipWrites) {
     EXPECT_TRUE(manager.ringEnabled());
   }
   EXPECT_EQ(writes(), (Writes{{0x3B4, 0}, {0x5C, 0x40000000}}));
+}
+
+// A channel finds its block through the chip's capability, changes only the
+// control bits its mode names, and runs until a stop bit ends the run.
+TEST_F(VexusInterruptTest, AChannelIsPlacedByTheCapabilityAndRunsUntilAStopBit) {
+  constexpr uint64_t kCapability = 0x400, kChannel = kCapability + 2 * 64 + 0x100;
+  bar().store(kCapability + 0x0C, 4, 6 << 16);  // blocks of 64 bytes
+  bar().store(kCapability + 0x1C, 4, 0x100);
+  tStatus failed{16, -1};
+  tVexusDMAChannel unplaced({record_.mappedAddress + kCapability}, 2, failed);
+  EXPECT_EQ(unplaced.registerAddress(), 0u);
+  EXPECT_EQ(writes(), Writes{});
+  tVexusDMAChannel channel({record_.mappedAddress + kCapability}, 2);
+  EXPECT_EQ(channel.registerAddress(), record_.mappedAddress + kChannel);
+  bar().store(kChannel + 0x54, 4, 0xFFFFFFFF);
+  channel.configure(0xC40000, 1, 0x1000, 3, 0x2000);
+  EXPECT_EQ(bar().load(kChannel + 0x54, 4), 0xFFC4F7FFu);
+  EXPECT_EQ(bar().load64(kChannel + 0x28), 0x2000u);
+  for (uint32_t status : {0x8000u, 0x4000000u, 0x8000000u, 0x1u}) {
+    channel.start({0x123456789A0ull, 0x40}, false);
+    EXPECT_EQ(bar().load64(kChannel + 0x48), 0x123456789A0ull);
+    channel.handleInterruptStatus(status);
+    EXPECT_EQ(channel.running(), status == 1) << status;
+  }
 }
 
 }  // namespace
