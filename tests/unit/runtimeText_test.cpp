@@ -27,6 +27,21 @@ std::string write(Form form, uint64_t value, uint64_t base, uint64_t width = 0) 
   return buffer;
 }
 
+// The readers' worked examples: a prefix of "0x" or "<base>#", reading up to
+// the first letter that is no digit; null reads as 0.
+TEST(RuntimeNumbers, ReadTheWorkedExamplesAndNothingFromNull) {
+  EXPECT_EQ(parseUnsigned(" 0x1A", 16), 26u);
+  EXPECT_EQ(parseUnsigned("0x12", 10), 12u);
+  EXPECT_EQ(parseUnsigned("19", 8), 17u);
+  EXPECT_EQ(parseUnsigned("12z", 10), 12u);
+  EXPECT_EQ(parseUnsigned(nullptr, 10), 0u);
+  EXPECT_EQ(textToNumber("0x1F"), 31u);
+  EXPECT_EQ(textToNumber("16#ff"), 255u);
+  EXPECT_EQ(textToNumber("2#101"), 5u);
+  EXPECT_EQ(textToNumber("0x10#5"), 16u);
+  EXPECT_EQ(textToNumber(nullptr), 0u);
+}
+
 // Bases below two write decimal.
 TEST(RuntimeNumbers, WritesDigitsWidthsAndPrefixesInBasesFromTwoAndDecimalBelow) {
   struct {
