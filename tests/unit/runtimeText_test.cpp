@@ -123,4 +123,20 @@ TEST(RuntimeText, CompareTextIsSignedAndShorterIsLessAndMemoryIsUnsigned) {
   EXPECT_EQ(compareMemory(a, b, 2), 0);
 }
 
+// The last n letters and their NUL; a null source is empty.
+TEST(RuntimeText, CopyTextTailTakesTheLastLettersAndANullSourceAsEmpty) {
+  struct {
+    char const* source;
+    uint64_t n;
+    char expected[8];
+  } const cases[] = {{"abcdef", 3, "def\0xxx"}, {nullptr, 2, "\0\0\0xxxx"}};
+  for (auto const& c : cases) {
+    char buffer[7];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(copyTextTail(buffer, c.source, c.n), buffer + c.n);
+    EXPECT_EQ(0, std::memcmp(buffer, c.expected, sizeof buffer)) << c.n;
+  }
+  EXPECT_EQ(textLength(nullptr), 0u);
+}
+
 }  // namespace

@@ -98,6 +98,15 @@ TEST_F(VirtualClock, TimeoutSpansTheDurationPlusOneUnitWhenArmedAndNeverOverflow
   EXPECT_TRUE(zero.expired());
 }
 
+// Seconds since 1904 and the microseconds as a binary fraction of 2^64.
+TEST_F(VirtualClock, TimeOfDayCountsFrom1904InBinaryFractions) {
+  sim::useVirtualClock(500000000);  // 1970-01-01 00:00:00.5 UTC
+  tTimestamp stamp{1, 1};
+  readTimeOfDay(stamp);
+  EXPECT_EQ(stamp.seconds, 2082844800u);
+  EXPECT_EQ(stamp.fraction, 500000u * 18446744073709ull);
+}
+
 // The spin waster re-reads the clock and never sleeps. Without time passing
 // on reads the sleep waster's zero-length sleeps still end the wait: each
 // lets a microsecond pass, as a real clock would.
