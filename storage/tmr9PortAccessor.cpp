@@ -3,6 +3,7 @@
 
 #include "platform/statusCodes.h"
 #include "platform/timing.h"
+#include "registers/poller.h"
 
 namespace vexustools {
 

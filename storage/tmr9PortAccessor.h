@@ -11,7 +11,6 @@
 #pragma once
 
 #include "registers/generated/vexusRegMaps.h"
-#include "registers/poller.h"
 
 namespace vexustools {
 
