@@ -99,7 +99,6 @@ class RM7Device : public nQVWEND000::tPCIDevice {
   // Moves on each time a helper is ended, under the device mutex and never
   // while a request is inside the IO gate.
   u32 resetCount() const { return __atomic_load_n(&resetCount_, __ATOMIC_ACQUIRE); }
-  nQVWEND000::tMutex& deviceMutex() { return mutex_; }
   // What the current setup built; null while the device is stopped. Stable
   // for a request inside the IO gate.
   RM7Helper* helper() const { return helper_; }

@@ -34,7 +34,6 @@ class RM7Helper {
   RM7Helper(RM7Helper const&) = delete;
   RM7Helper& operator=(RM7Helper const&) = delete;
 
-  u64 registerBAR() const { return registerBAR_; }
   // Exists from the level TMR9ObjectsBuilt on.
   armki::ARMDispatcher& registerDispatcher() const { return *dispatcher_; }
   // Exists from the level RM7ObjectsBuilt on.

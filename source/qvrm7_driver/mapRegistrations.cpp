@@ -22,12 +22,7 @@ void registerMaps(armki::ARMDispatcher& dispatcher, tMapRegistration const* maps
 
 void removeRegistrations(armki::ARMDispatcher& dispatcher, tMapRegistration const* maps,
                          u32 count) {
-  tStatus scratch;
-  for (u32 i = count; i-- > 0;) {
-    tStatus local;
-    dispatcher.remove(maps[i].name, local);
-    mergeStatus(scratch, local);
-  }
+  for (u32 i = count; i-- > 0;) dispatcher.remove(maps[i].name);
 }
 
 tMutex* registrationMutex(armki::ARMDispatcher& dispatcher, tMapRegistration const& registration,

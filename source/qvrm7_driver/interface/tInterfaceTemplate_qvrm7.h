@@ -82,7 +82,8 @@ class tInterfaceTemplate_qvrm7 : public nQVWEND000::tDeviceInterface {
   // operation(arguments, result, status) with the status the caller sent.
   template <class Arguments, class Result, tEffect effect = tEffect::changes, class Operation>
   u32 unmarshall(tRequest const& request, tStatus& status, Operation operation) {
-    Arguments arguments{};
+    // Read only once the caller's record has been copied over it whole.
+    Arguments arguments;
     Result result{};
     if (!copyArgumentsIn(request, &arguments, sizeof arguments, sizeof result, status)) return 0;
     if (effect == tEffect::changes && copyResultOut(request, &result, sizeof result, status) == 0)

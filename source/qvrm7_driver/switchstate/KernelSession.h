@@ -17,7 +17,6 @@ class KernelSession : public tSession {
   ~KernelSession() override;
 
   bool isValid(u32 deviceResetCount) const { return resetCount_ == deviceResetCount; }
-  u32 resetCount() const { return resetCount_; }
   SwitchStateBuffer& switchStateBuffer() { return switchStateBuffer_; }
 
  private:

@@ -23,7 +23,6 @@ class SwitchStateBuffer {
   SwitchStateBuffer& operator=(SwitchStateBuffer const&) = delete;
 
   bool allocated() const { return pages_.handle != 0; }
-  u32 byteSize() const { return byteSize_; }
 
   // Takes pages the caller allocated: byteSize bytes of pages.size mapped
   // bytes. The pages stay the caller's to free.
