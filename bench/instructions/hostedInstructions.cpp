@@ -73,9 +73,9 @@ struct Measured {
 
 int main() {
   bench::SlotRamMapOnModule slotRam;  // resets the layer first
-  RegisterBlock block;
-  tTestRegMap small(&block.accessor, 0, 0, 0xFFFFFFFF);
-  tLargeRegMap large(&block.accessor, 0, 0, 0xFFFFFFFF);
+  BarPath::tAccessor plain = slotRam.plainBlock();
+  tTestRegMap small(&plain, 0, 0, 0xFFFFFFFF);
+  tLargeRegMap large(&plain, 0, 0, 0xFFFFFFFF);
   tStatus built;
   GateDevice device(built);
   tSession session(nullptr, built);
