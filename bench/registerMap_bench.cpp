@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <pthread.h>
 
+#include "bench/slotRamMapOnModule.h"
 #include "tests/unit/testRegisterMaps.h"
 
 namespace {
@@ -12,9 +13,10 @@ namespace {
 using namespace testmaps;
 
 struct Maps {
-  RegisterBlock block;
-  tTestRegMap small{&block.accessor, 0, 0, 0xFFFFFFFF};
-  tLargeRegMap large{&block.accessor, 0, 0, 0xFFFFFFFF};
+  bench::SlotRamMapOnModule module;
+  BarPath::tAccessor accessor = module.plainBlock();
+  tTestRegMap small{&accessor, 0, 0, 0xFFFFFFFF};
+  tLargeRegMap large{&accessor, 0, 0, 0xFFFFFFFF};
 };
 
 void mutexLockUnlock(benchmark::State& state) {

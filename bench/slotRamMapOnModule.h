@@ -1,5 +1,6 @@
 // The slot RAM map over a simulated module on the bus, for measuring the
-// map alone.
+// map alone; maps of no model go over a stretch of its BAR 0 that no model
+// claims.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +14,13 @@ namespace bench {
 
 using qvrm7_driver::tRM7SlotRamRegisterMap;
 
-// A module on the bus with its slot RAM block mapped and a map over it.
+// A module on the bus with its BAR 0 mapped and a map over its slot RAM.
 class SlotRamMapOnModule {
  public:
+  // Plain memory, wide enough for the test maps.
+  static constexpr uint64_t kPlainBlock = 0x40000;
+  static constexpr uint32_t kPlainSize = 0x4000;
+
   SlotRamMapOnModule() {
     sim::reset();
     sim::plugIn(module_.device());
@@ -30,6 +35,7 @@ class SlotRamMapOnModule {
     sim::unplug(*module_.device());
   }
   tRM7SlotRamRegisterMap& map() { return *map_; }
+  tRM7SlotRamRegisterMap::tAccessor plainBlock() const { return {bar0_ + kPlainBlock, kPlainSize}; }
 
  private:
   sim::Rm7Module module_;

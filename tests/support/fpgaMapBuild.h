@@ -30,16 +30,9 @@ template <class FpgaMap>
 Sheet fpgaSheet(char const* name, u64 block, u32 size, sim::FpgaBlock& (sim::Rm7Fpga::*model)(),
                 char const* file, std::array<u32, 7> const& lines, Counts counts,
                 std::vector<Register> registers) {
-  return withSites({.name = name,
-                    .block = block,
-                    .span = size,
-                    .build = buildFpgaMap<FpgaMap>(size),
-                    .probe = [model](sim::Rm7Module& m) { return fpgaProbe((m.fpga().*model)()); },
-                    .version = "22.8.0f141",
-                    .oldest = "22.8.0f141",
-                    .counts = counts,
-                    .registers = [registers] { return registers; }},
-                   file, lines);
+  return sheetOf(name, block, size, "22.8.0f141", file, lines, counts, std::move(registers),
+                 buildFpgaMap<FpgaMap>(size),
+                 [model](sim::Rm7Module& m) { return blockProbe((m.fpga().*model)()); });
 }
 
 }  // namespace conformance

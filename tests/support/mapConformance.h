@@ -43,6 +43,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/layer/rm7Module.h"
@@ -165,17 +166,43 @@ inline std::string sheetName(::testing::TestParamInfo<Sheet const*> const& info)
   return info.param->name;
 }
 
-inline Probe fpgaProbe(sim::FpgaBlock& block) {
-  auto convert = [](std::vector<sim::FpgaAccessRecord> const& records) {
-    std::vector<Hit> hits;
-    for (auto const& r : records) hits.push_back({r.write, r.offset, r.width, r.value});
-    return hits;
-  };
-  return {[&block, convert] { return convert(block.log()); },
-          [&block, convert] { return convert(block.strays()); }, [&block] { block.clearLog(); },
-          [&block](u32 offset, u64 value) {
-            block.setReadValue(offset, static_cast<uint32_t>(value));
+// The accesses of a block model's log that fall in [first, end), at offsets
+// from first.
+template <class Access>
+std::vector<Hit> hitsOf(std::vector<Access> const& accesses, u32 first = 0, u32 end = 0xFFFFFFFF) {
+  std::vector<Hit> hits;
+  for (Access const& a : accesses)
+    if (a.offset >= first && a.offset < end)
+      hits.push_back({a.write, a.offset - first, a.width, a.value});
+  return hits;
+}
+
+// One map's part [first, end) of a block model (the FPGA's or a chip's).
+template <class Block>
+Probe blockProbe(Block& block, u32 first = 0, u32 end = 0xFFFFFFFF) {
+  return {[&block, first, end] { return hitsOf(block.log(), first, end); },
+          [&block, first, end] { return hitsOf(block.strays(), first, end); },
+          [&block] { block.clearLog(); },
+          [&block, first](u32 offset, u64 value) {
+            block.setReadValue(first + offset, static_cast<uint32_t>(value));
           }};
+}
+
+// A sheet whose version is also its oldest compatible one.
+inline Sheet sheetOf(char const* name, u64 block, u32 span, char const* version, char const* file,
+                     std::array<u32, kOps> const& lines, Counts counts,
+                     std::vector<Register> registers, decltype(Sheet::build) build,
+                     decltype(Sheet::probe) probe) {
+  Sheet s{};
+  s.name = name;
+  s.block = block;
+  s.span = span;
+  s.build = std::move(build);
+  s.probe = std::move(probe);
+  s.version = s.oldest = version;
+  s.counts = counts;
+  s.registers = [registers] { return registers; };
+  return withSites(s, file, lines);
 }
 
 // The field code of a field whose lowest bit is `bit`: the bit number's six

@@ -33,48 +33,12 @@ namespace {
 using nQVWENDS100::tStatus;
 using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
 
-// The accesses that fall in [first, end) of a block, at offsets from first.
-std::vector<Hit> hitsOf(std::vector<sim::ChipAccess> const& accesses, u32 first = 0,
-                        u32 end = 0xFFFFFFFF) {
-  std::vector<Hit> hits;
-  for (sim::ChipAccess const& a : accesses)
-    if (a.offset >= first && a.offset < end)
-      hits.push_back({a.write, a.offset - first, a.width, a.value});
-  return hits;
-}
-
-// One map's part of a block.
-Probe chipProbe(sim::RegisterBlock& block, u32 first = 0, u32 end = 0xFFFFFFFF) {
-  return {[&block, first, end] { return hitsOf(block.log(), first, end); },
-          [&block, first, end] { return hitsOf(block.strays(), first, end); },
-          [&block] { block.clearLog(); },
-          [&block, first](u32 offset, u64 value) {
-            block.setReadValue(first + offset, static_cast<uint32_t>(value));
-          }};
-}
-
-// A sheet whose version is also its oldest compatible one.
-Sheet sheetOf(char const* name, u64 block, u32 span, char const* version, char const* file,
-              std::array<u32, 7> const& lines, Counts counts, std::vector<Register> registers,
-              decltype(Sheet::build) build, decltype(Sheet::probe) probe) {
-  Sheet s{};
-  s.name = name;
-  s.block = block;
-  s.span = span;
-  s.build = std::move(build);
-  s.probe = std::move(probe);
-  s.version = s.oldest = version;
-  s.counts = counts;
-  s.registers = [registers] { return registers; };
-  return withSites(s, file, lines);
-}
-
 // ---- The bridge chip ----
 
 // The isolation port's accesses are those that reached it through the
 // switched bridge port, at its own addresses.
 Probe remoteProbe(sim::VexusChip& chip) {
-  Probe probe = chipProbe(chip.registers());
+  Probe probe = blockProbe(chip.registers());
   probe.log = [&chip] { return hitsOf(chip.remoteLog()); };
   probe.clear = [&chip] {
     chip.clearRemoteLog();
@@ -95,7 +59,7 @@ Probe scratchWindowProbe(sim::Rm7Module& module) {
   auto block = std::make_shared<sim::RegisterBlock>(
       module.device()->sharedBar(0), kScratchBlock,
       std::vector<sim::ChipRegister>{{0xC0, 4, 4, true}, {0xE0, 4, 4, true}});
-  Probe probe = chipProbe(*block);
+  Probe probe = blockProbe(*block);
   probe.clear = [block] { block->clearLog(); };  // keeps the block as long as the probe
   return probe;
 }
@@ -127,7 +91,7 @@ Sheet vexusSheet(char const* name, u64 block, u32 span, char const* file,
   if constexpr (!std::is_void_v<VexusMap>) build = buildFpgaMap<VexusMap>(span);
   if (!probe)
     probe = [first = static_cast<u32>(block)](sim::Rm7Module& m) {
-      return chipProbe(m.vexus().registers(), first);
+      return blockProbe(m.vexus().registers(), first);
     };
   Sheet sheet = sheetOf(name, block, span, "22.8.0f108", file, lines, counts, std::move(registers),
                         std::move(build), std::move(probe));
@@ -263,7 +227,7 @@ Sheet tmr9Sheet(char const* name, char const* file, u32 first, u32 span, u32 siz
   Sheet sheet = sheetOf(
       name, sim::Tmr9Chip::kDigitalOutputBlock + first, span, "200a13081315", file, lines, counts,
       std::move(registers), buildFpgaMap<Tmr9Map>(size),
-      [first, end](sim::Rm7Module& m) { return chipProbe(m.tmr9().registers(), first, end); });
+      [first, end](sim::Rm7Module& m) { return blockProbe(m.tmr9().registers(), first, end); });
   sheet.boolean = [starred](u32 field) { return std::ranges::count(starred, field) != 0; };
   return sheet;
 }

@@ -5,10 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
-#include "host/layer/control.h"
-#include "host/layer/pci.h"
 #include "registers/registerMap.h"
 
 namespace testmaps {
@@ -116,33 +113,6 @@ inline constexpr MapDescription kLargeMap{.file = kLargeFile,
 class tLargeRegMap final : public RegisterMap<tLargeRegMap, kLargeMap, BarPath> {
  public:
   using RegisterMap::RegisterMap;
-};
-
-// A block of simulated device memory mapped as the driver maps a BAR, with
-// an accessor over it.
-class RegisterBlock {
- public:
-  static constexpr uint64_t kSize = 0x4000;
-  RegisterBlock() {
-    sim::PciDeviceOptions options;
-    options.resources = {{kSize, kQVZORResourceMemory}};
-    device_ = std::make_shared<sim::PciDevice>(options);
-    sim::plugIn(device_);
-    accessor.mappedAddress = nQVZOR230_mapPhysicalToKernel(bar().physicalAddress(), kSize, 0);
-    accessor.size = kSize;
-  }
-  ~RegisterBlock() {
-    nQVZOR230_unmapPhysicalFromKernel(accessor.mappedAddress, 0);
-    sim::unplug(*device_);
-  }
-  RegisterBlock(RegisterBlock const&) = delete;
-  RegisterBlock& operator=(RegisterBlock const&) = delete;
-  sim::Bar& bar() { return device_->bar(0); }
-
-  BarPath::tAccessor accessor{};
-
- private:
-  std::shared_ptr<sim::PciDevice> device_;
 };
 
 }  // namespace testmaps
