@@ -39,7 +39,7 @@ u64 tDMAConfiguration::allocateDMABuffer(tPageList& list, u64 size, u32 flags, t
     setStatus(status, kStatusBadArgument, numa ? kAlignmentNUMASite : kAlignmentSite);
     return 0;
   }
-  u64 const pages = size / pageSize + (size % pageSize != 0 ? 1 : 0);
+  u64 const pages = pagesFor(size, pageSize);
   u64 const handle =
       numa ? nQVZOR1_tPageList_createFromAllocationNUMA(pages, flags, description_->numaNode)
            : nQVZOR220_tPageList_createFromAllocation(pages, flags);

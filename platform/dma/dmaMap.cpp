@@ -22,7 +22,7 @@ u64 smaller(u64 a, u64 b) { return a < b ? a : b; }
 
 u64 pageSize() { return nQVZOR100_getPageSize(); }
 
-u64 roundUpToPage(u64 bytes) { return (bytes + pageSize() - 1) / pageSize() * pageSize(); }
+u64 roundUpToPage(u64 bytes) { return pagesFor(bytes, pageSize()) * pageSize(); }
 
 // Grows an array to capacity elements, keeping the first count; false (and
 // the array as it was) when the allocation failed.
@@ -60,8 +60,7 @@ void tDMAMapCore::unload() {
 }
 
 u64 tDMAMapCore::pagesFor(u64 size) {
-  if (size <= 1) return size;
-  return size / pageSize() + (size % pageSize() != 0 ? 1 : 0) + 1;
+  return size <= 1 ? size : nQVWEND000::pagesFor(size, pageSize()) + 1;
 }
 
 // ---- tStandardDMAMap ---------------------------------------------------------------
