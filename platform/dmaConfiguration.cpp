@@ -64,4 +64,10 @@ u64 mapPageListToKernel(tPageList const& list, tStatus& status) {
   return address;
 }
 
+void freeMappedDMABuffer(tDMAConfiguration* configuration, tPageList& list, u64& kernelAddress) {
+  if (kernelAddress != 0) nQVZOR220_tPageList_unmapFromKernel(list.handle, kernelAddress);
+  kernelAddress = 0;
+  if (configuration != nullptr) configuration->freeDMABuffer(list);
+}
+
 }  // namespace qvrm7_driver::nQVWEND000

@@ -188,13 +188,7 @@ void tDirectDMAMap::release() {
   bounce_ = nullptr;
   segmentCapacity_ = bounceCapacity_ = 0;
   segmentCount_ = bounceCount_ = iterator_ = 0;
-  freeBounceBuffer();
-}
-
-void tDirectDMAMap::freeBounceBuffer() {
-  if (bounceKernel_ != 0) nQVZOR220_tPageList_unmapFromKernel(bounceList_.handle, bounceKernel_);
-  bounceKernel_ = 0;
-  if (configuration_ != nullptr) configuration_->freeDMABuffer(bounceList_);
+  freeMappedDMABuffer(configuration_, bounceList_, bounceKernel_);
 }
 
 tDMASegment tDirectDMAMap::chunkAt(tPageList const& list, u64 position, u64 limit,
@@ -255,7 +249,7 @@ void tDirectDMAMap::findBounceStretches(tStatus& status) {
 }
 
 void tDirectDMAMap::growBounceBuffer(u64 bytes, tStatus& status) {
-  freeBounceBuffer();
+  freeMappedDMABuffer(configuration_, bounceList_, bounceKernel_);
   configuration_->allocateDMABuffer(bounceList_, bytes, 0, status, pageSize());
   bounceKernel_ = mapPageListToKernel(bounceList_, status);
 }

@@ -107,8 +107,7 @@ tVexusSGL::tDMALinkMemory<tMap>::tDMALinkMemory(tDMAConfiguration* configuration
 template <class tMap>
 tVexusSGL::tDMALinkMemory<tMap>::~tDMALinkMemory() {
   map.unload();
-  if (kernelAddress != 0) nQVZOR220_tPageList_unmapFromKernel(pages.handle, kernelAddress);
-  if (map.configuration() != nullptr) map.configuration()->freeDMABuffer(pages);
+  freeMappedDMABuffer(map.configuration(), pages, kernelAddress);
 }
 
 template <class tMap>
