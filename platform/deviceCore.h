@@ -176,7 +176,6 @@ class tDeviceCore {
   i32 ioGateState() const { return __atomic_load_n(&ioGateState_, __ATOMIC_SEQ_CST); }
   u32 openSessionCount() const { return openSessions_.getValue(); }
   u32 activeIOCount() const { return activeIO_.getValue() & kIOCountMask; }
-  qvatomicop::Integer<unsigned int> const& activeIOCounter() const { return activeIO_; }
   tDMAConfiguration& dmaConfiguration() { return dmaConfiguration_; }
   tDMAConfiguration const& dmaConfiguration() const { return dmaConfiguration_; }
 

@@ -39,7 +39,7 @@ u64 tDMAConfiguration::allocateDMABuffer(tPageList& list, u64 size, u32 flags, t
     setStatus(status, kStatusBadArgument, numa ? kAlignmentNUMASite : kAlignmentSite);
     return 0;
   }
-  u64 const pages = size / pageSize + (size % pageSize != 0 ? 1 : 0);
+  u64 const pages = pagesFor(size, pageSize);
   u64 const handle =
       numa ? nQVZOR1_tPageList_createFromAllocationNUMA(pages, flags, description_->numaNode)
            : nQVZOR220_tPageList_createFromAllocation(pages, flags);
@@ -62,6 +62,12 @@ u64 mapPageListToKernel(tPageList const& list, tStatus& status) {
   u64 const address = nQVZOR220_tPageList_mapToKernel(list.handle);
   if (address == 0) setStatus(status, kStatusMemoryFull, kMapToKernelSite);
   return address;
+}
+
+void freeMappedDMABuffer(tDMAConfiguration* configuration, tPageList& list, u64& kernelAddress) {
+  if (kernelAddress != 0) nQVZOR220_tPageList_unmapFromKernel(list.handle, kernelAddress);
+  kernelAddress = 0;
+  if (configuration != nullptr) configuration->freeDMABuffer(list);
 }
 
 }  // namespace qvrm7_driver::nQVWEND000

@@ -46,5 +46,8 @@ class tDMAConfiguration {
 
 // A kernel mapping of the whole list; 0 (and -52000) when the layer refused.
 u64 mapPageListToKernel(tPageList const& list, tStatus& status);
+// Undoes both: the kernel mapping when there is one (the address is cleared),
+// then the pages, through the configuration when there is one.
+void freeMappedDMABuffer(tDMAConfiguration* configuration, tPageList& list, u64& kernelAddress);
 
 }  // namespace qvrm7_driver::nQVWEND000

@@ -12,4 +12,9 @@ struct tPageList {
 };
 static_assert(sizeof(tPageList) == 24);
 
+// Whole pages that hold the bytes, without overflowing near the top.
+inline u64 pagesFor(u64 bytes, u64 pageSize) {
+  return bytes / pageSize + (bytes % pageSize != 0 ? 1 : 0);
+}
+
 }  // namespace qvrm7_driver::nQVWEND000

@@ -145,12 +145,6 @@ i64 fromKernelLayerStatus(i32 result) {
   return kStatusLayerFailure;
 }
 
-void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status, char const* file,
-                                                    unsigned long line) {
-  if (result == 0) return;
-  setStatusCode(status, fromKernelLayerStatus(result), kComponent, file, line);
-}
-
 i32 toKernelLayerStatus(i64 code) {
   if (code == kStatusSuccess) return 0;
   for (tCodePair const& pair : kOutbound) {

@@ -74,15 +74,13 @@ bool mergeStatus(tStatus& destination, tStatus const& source);
 tStatus* newHeapStatus();
 void deleteHeapStatus(tStatus* status);
 
-// Result of the layer -> status (inbound table). 0 sets nothing.
-void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status, char const* file,
-                                                    unsigned long line);
+// Result of the layer -> status (inbound table); translated at a site, a
+// result of 0 sets nothing.
+i64 fromKernelLayerStatus(i32 result);
 inline void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status,
                                                            StatusSite site) {
-  if (result != 0)
-    translateZORStatusToWENDStatusWithErrorDetails(result, status, site.file, site.line);
+  if (result != 0) setStatus(status, fromKernelLayerStatus(result), site);
 }
-i64 fromKernelLayerStatus(i32 result);
 
 // Status code -> result for the layer (outbound table).
 i32 toKernelLayerStatus(i64 code);

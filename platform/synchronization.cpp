@@ -6,6 +6,7 @@ namespace qvrm7_driver::nQVWEND000 {
 
 namespace {
 
+constexpr StatusSite kMutexCreateSite{"synchronization", 823};
 constexpr StatusSite kRecordLockCreateSite{"synchronization", 1919};
 constexpr StatusSite kBoundedWaitTimedOutSite{"synchronization", 186};
 constexpr StatusSite kNothingSignalledSite{"synchronization", 2074};
@@ -48,18 +49,9 @@ void tKernelMutex::destroy() {
   handle = 0;
 }
 
-tMutex::tMutex(tStatus& status) : handle_(0), owner_(0), depth_(0) {
-  handle_ = nQVZOR150_createMutex();
-  if (handle_ == 0) setStatus(status, kStatusMemoryFull, kMutexCreateSite);
-  __atomic_store_n(&owner_, static_cast<u64>(0), __ATOMIC_RELAXED);
-  depth_ = 0;
-}
+tMutex::tMutex(tStatus& status) : kernel_{}, owner_(0), depth_(0) { (void)kernel_.create(status); }
 
-tMutex::~tMutex() {
-  if (handle_ == 0) return;
-  nQVZOR150_destroyMutex(handle_);
-  handle_ = 0;
-}
+tMutex::~tMutex() { kernel_.destroy(); }
 
 void tMutex::acquire() {
   // Only the owning thread can find its own handle in owner_, so reading it
@@ -67,7 +59,7 @@ void tMutex::acquire() {
   // handle does not change while it waits for the mutex: one read serves.
   u64 const self = nQVZOR100_getThreadHandle();
   if (owner() != self) {
-    nQVZOR150_acquireMutex(handle_);
+    kernel_.acquire();
     __atomic_store_n(&owner_, self, __ATOMIC_RELAXED);
   }
   ++depth_;
@@ -79,7 +71,7 @@ void tMutex::release() {
   if (owner() != nQVZOR100_getThreadHandle() || depth_ == 0) return;
   if (--depth_ != 0) return;
   __atomic_store_n(&owner_, static_cast<u64>(0), __ATOMIC_RELAXED);
-  nQVZOR150_releaseMutex(handle_);
+  kernel_.release();
 }
 
 // ---- Waitable record -----------------------------------------------------

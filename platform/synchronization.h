@@ -11,9 +11,6 @@
 
 namespace qvrm7_driver::nQVWEND000 {
 
-// A kernel mutex the layer refused, wherever it was asked for.
-inline constexpr StatusSite kMutexCreateSite{"synchronization", 823};
-
 // A wait that never times out; 0 only tests the record.
 inline constexpr u32 kWaitForever = 0xFFFFFFFFu;
 
@@ -22,7 +19,7 @@ u64 createSpinLock(tStatus& status, StatusSite site);
 
 // ---- Mutexes -------------------------------------------------------------
 
-// A kernel mutex without re-entrancy.
+// A kernel mutex without re-entrancy: the trace's, and the one inside tMutex.
 struct tKernelMutex {
   u64 handle = 0;
 
@@ -47,13 +44,13 @@ class tMutex {
   // (or at depth 0) changes nothing.
   void release();
 
-  u64 kernelHandle() const { return handle_; }
+  u64 kernelHandle() const { return kernel_.handle; }
   u64 owner() const { return __atomic_load_n(&owner_, __ATOMIC_RELAXED); }
   // Meaningful to the owner only.
   u32 depth() const { return depth_; }
 
  private:
-  u64 handle_;
+  tKernelMutex kernel_;
   u64 owner_;  // read by every thread that tries to take the mutex
   u32 depth_;  // changed only by the owner
 };

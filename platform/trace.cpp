@@ -5,8 +5,6 @@
 #include "platform/debugPrint.h"
 #include "platform/kernelServices.h"
 #include "platform/memory.h"
-#include "platform/statusCodes.h"
-#include "platform/synchronization.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
@@ -65,7 +63,7 @@ tTrace::tTrace(iTraceDestination* destination)
       lineSuppressed_(0),
       columnWidth_(50),
       depth_(0),
-      mutex_(0),
+      mutex_{},
       lineLockOwner_(0),
       line_{},
       cursor_(line_) {}
@@ -73,23 +71,15 @@ tTrace::tTrace(iTraceDestination* destination)
 tTrace::~tTrace() {
   clearEnabled();
   disableThreadSafety();
-  if (mutex_ != 0) nQVZOR150_destroyMutex(mutex_);
-  mutex_ = 0;
+  mutex_.destroy();
 }
 
 // ---- Thread safety ---------------------------------------------------------
 
 void tTrace::enableThreadSafety() {
   if (threadSafe()) return;
-  if (mutex_ == 0) {
-    u64 const mutex = nQVZOR150_createMutex();
-    if (mutex == 0) {
-      tStatus failure;
-      setStatus(failure, kStatusMemoryFull, kMutexCreateSite);
-      return;
-    }
-    mutex_ = mutex;
-  }
+  tStatus failure;
+  if (mutex_.handle == 0 && !mutex_.create(failure)) return;
   options_[kThreadSafe] = 1;
 }
 
@@ -105,7 +95,7 @@ void tTrace::takeLineLock() {
   // The kernel mutex does not nest: a second prefix of the same line keeps
   // the hold it already has.
   if (loadRelaxed(&lineLockOwner_) == self) return;
-  nQVZOR150_acquireMutex(mutex_);
+  mutex_.acquire();
   storeRelaxed(&lineLockOwner_, self);
 }
 
@@ -115,7 +105,7 @@ void tTrace::releaseLineLock() {
   u64 const owner = loadRelaxed(&lineLockOwner_);
   if (owner == 0 || owner != nQVZOR100_getThreadHandle()) return;
   storeRelaxed(&lineLockOwner_, 0);
-  nQVZOR150_releaseMutex(mutex_);
+  mutex_.release();
 }
 
 // ---- Character output ------------------------------------------------------

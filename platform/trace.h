@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/status.h"
+#include "platform/synchronization.h"
 
 namespace qvrm7_driver::nQVWEND000 {
 
@@ -186,7 +187,7 @@ class tTrace {
   u8 lineSuppressed_;
   u64 columnWidth_;
   i64 depth_;
-  u64 mutex_;
+  tKernelMutex mutex_;
   // Thread handle of the thread whose prefixed line holds the mutex, 0 when
   // none: only that line's end gives it back.
   u64 lineLockOwner_;

@@ -20,9 +20,6 @@ constexpr u64 kLargestCopy = 0xFFFFFFFFu;
 
 void* userPointer(u64 address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
 
-// Whole pages that hold the bytes, without overflowing near the top.
-u64 pagesFor(u64 bytes, u64 pageSize) { return bytes / pageSize + (bytes % pageSize != 0 ? 1 : 0); }
-
 }  // namespace
 
 bool tUserBuffer::holds(u64 offset, u64 count) const {

@@ -22,7 +22,7 @@ u64 smaller(u64 a, u64 b) { return a < b ? a : b; }
 
 u64 pageSize() { return nQVZOR100_getPageSize(); }
 
-u64 roundUpToPage(u64 bytes) { return (bytes + pageSize() - 1) / pageSize() * pageSize(); }
+u64 roundUpToPage(u64 bytes) { return pagesFor(bytes, pageSize()) * pageSize(); }
 
 // Grows an array to capacity elements, keeping the first count; false (and
 // the array as it was) when the allocation failed.
@@ -60,8 +60,7 @@ void tDMAMapCore::unload() {
 }
 
 u64 tDMAMapCore::pagesFor(u64 size) {
-  if (size <= 1) return size;
-  return size / pageSize() + (size % pageSize() != 0 ? 1 : 0) + 1;
+  return size <= 1 ? size : nQVWEND000::pagesFor(size, pageSize()) + 1;
 }
 
 // ---- tStandardDMAMap ---------------------------------------------------------------
@@ -189,13 +188,7 @@ void tDirectDMAMap::release() {
   bounce_ = nullptr;
   segmentCapacity_ = bounceCapacity_ = 0;
   segmentCount_ = bounceCount_ = iterator_ = 0;
-  freeBounceBuffer();
-}
-
-void tDirectDMAMap::freeBounceBuffer() {
-  if (bounceKernel_ != 0) nQVZOR220_tPageList_unmapFromKernel(bounceList_.handle, bounceKernel_);
-  bounceKernel_ = 0;
-  if (configuration_ != nullptr) configuration_->freeDMABuffer(bounceList_);
+  freeMappedDMABuffer(configuration_, bounceList_, bounceKernel_);
 }
 
 tDMASegment tDirectDMAMap::chunkAt(tPageList const& list, u64 position, u64 limit,
@@ -256,7 +249,7 @@ void tDirectDMAMap::findBounceStretches(tStatus& status) {
 }
 
 void tDirectDMAMap::growBounceBuffer(u64 bytes, tStatus& status) {
-  freeBounceBuffer();
+  freeMappedDMABuffer(configuration_, bounceList_, bounceKernel_);
   configuration_->allocateDMABuffer(bounceList_, bytes, 0, status, pageSize());
   bounceKernel_ = mapPageListToKernel(bounceList_, status);
 }

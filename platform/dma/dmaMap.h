@@ -129,7 +129,6 @@ class tDirectDMAMap : public tDMAMapCore {
   void findBounceStretches(tStatus& status);
   void growBounceBuffer(u64 bytes, tStatus& status);
   void buildSegments(tStatus& status);
-  void freeBounceBuffer();
   // Copies the bounced stretches within the first limit bytes of the range,
   // into the bounce buffer or out of it.
   void copyBounced(bool intoBounce, u64 limit);

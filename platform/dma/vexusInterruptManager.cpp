@@ -94,8 +94,7 @@ tVexusInterruptManagerISP::tVexusInterruptManagerISP(tVexusRegisterRecord const*
 tVexusInterruptManagerISP::~tVexusInterruptManagerISP() {
   if (ringEnabled_ != 0) turnRingOff();
   map_.unload();
-  if (ringKernel_ != 0) nQVZOR220_tPageList_unmapFromKernel(ringList_.handle, ringKernel_);
-  if (map_.configuration() != nullptr) map_.configuration()->freeDMABuffer(ringList_);
+  freeMappedDMABuffer(map_.configuration(), ringList_, ringKernel_);
 }
 
 void tVexusInterruptManagerISP::setUpRing() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/kernelServices.h"
+#include "platform/plainStore.h"
 #include "platform/types.h"
 
 namespace qvrm7_driver::nQVWEND000 {
@@ -24,8 +25,6 @@ inline u64 readVexus64(u64 block, u32 offset) {
   return *reinterpret_cast<u64 volatile*>(block + offset);
 }
 
-inline void writeVexus64(u64 block, u32 offset, u64 value) {
-  *reinterpret_cast<u64 volatile*>(block + offset) = value;
-}
+inline void writeVexus64(u64 block, u32 offset, u64 value) { storeQword(block + offset, value); }
 
 }  // namespace qvrm7_driver::nQVWEND000

@@ -107,8 +107,7 @@ tVexusSGL::tDMALinkMemory<tMap>::tDMALinkMemory(tDMAConfiguration* configuration
 template <class tMap>
 tVexusSGL::tDMALinkMemory<tMap>::~tDMALinkMemory() {
   map.unload();
-  if (kernelAddress != 0) nQVZOR220_tPageList_unmapFromKernel(pages.handle, kernelAddress);
-  if (map.configuration() != nullptr) map.configuration()->freeDMABuffer(pages);
+  freeMappedDMABuffer(map.configuration(), pages, kernelAddress);
 }
 
 template <class tMap>
@@ -135,7 +134,7 @@ tVexusSGL::tLinkMemory* tVexusSGL::allocateLinkMemory(tStatus& status) {
   auto* memory = createObject<tDMALinkMemory<tStandardDMAMap>>(status, configuration_);
   if (memory == nullptr) return nullptr;
   u64 const pageSize = nQVZOR100_getPageSize();
-  u64 const size = (u64{linkSize_} + pageSize - 1) / pageSize * pageSize;
+  u64 const size = pagesFor(linkSize_, pageSize) * pageSize;
   configuration_->allocateDMABuffer(
       memory->pages, size, kQVZORPageListContiguous | kQVZORPageListZeroed, status, kLinkAlignment);
   memory->kernelAddress = mapPageListToKernel(memory->pages, status);
