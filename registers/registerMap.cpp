@@ -167,22 +167,28 @@ void formatSlot(MapTables const& tables, u32 id, u32& count, arm::FieldType* typ
 
 namespace {
 
-// Every record of the rows that `wanted` picks, in declaration order, that
-// `due` finds something to do for; each on a status of its own whose code
-// joins the caller's; none stops the walk.
-template <class Wanted, class Due, class Step>
-void eachRecord(MapTables const& tables, u8* records, Wanted wanted, Due due, Step step,
+// Every record of the rows that `wanted` picks, in declaration order, or
+// with onlyDirty only those whose shadow the hardware has not yet seen;
+// each on a status of its own whose code joins the caller's; none stops the
+// walk. A row's layout is read once: the steps write through pointers the
+// compiler cannot tell from the tables, so a clean record costs the test of
+// its dirty flag alone.
+template <class Wanted, class Step>
+void eachRecord(MapTables const& tables, u8* records, Wanted wanted, bool onlyDirty, Step step,
                 tStatus& status) {
   for (u32 row = 0; row < tables.rowCount; ++row) {
-    CompiledRow const& r = tables.rows[row];
     CompiledClass const& type = tables.classes[row];
     if (!wanted(type)) continue;
-    u8* at = records + r.at;
-    for (u32 instance = 0; instance < r.count; ++instance, at += type.size) {
-      RecordView const record{at, type};
-      if (!due(record)) continue;
+    u32 const size = type.size;
+    u8 const dirtyAt = type.dirtyAt;
+    u8* at = records + tables.rows[row].at;
+    u8* const end = at + tables.rows[row].count * size;
+    for (;; at += size) {
+      if (onlyDirty)
+        while (at != end && !at[dirtyAt]) at += size;
+      if (at == end) break;
       tStatus local;
-      step(record, local);
+      step(RecordView{at, type}, local);
       if (local.code != 0) mergeStatus(status, local);
     }
   }
@@ -194,7 +200,7 @@ void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bo
               tStatus& status) {
   eachRecord(
       tables, records, [](CompiledClass const& type) { return type.writable && type.shadow; },
-      [force](RecordView record) { return force || record.dirty(); },
+      !force,
       [&](RecordView record, tStatus& local) {
         flushRecord(record, hardware, tables.map->file, force, local);
       },
@@ -203,8 +209,7 @@ void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bo
 
 void refreshAll(MapTables const& tables, u8* records, Hardware const& hardware, tStatus& status) {
   eachRecord(
-      tables, records, [](CompiledClass const& type) { return type.readable; },
-      [](RecordView) { return true; },
+      tables, records, [](CompiledClass const& type) { return type.readable; }, false,
       [&](RecordView record, tStatus& local) {
         refreshRecord(record, hardware, tables.map->file, local);
       },
@@ -214,9 +219,8 @@ void refreshAll(MapTables const& tables, u8* records, Hardware const& hardware, 
 void markAllDirty(MapTables const& tables, u8* records) {
   tStatus unused;
   eachRecord(
-      tables, records, [](CompiledClass const& type) { return type.shadow; },
-      [](RecordView) { return true; }, [](RecordView record, tStatus&) { record.dirty() = true; },
-      unused);
+      tables, records, [](CompiledClass const& type) { return type.shadow; }, false,
+      [](RecordView record, tStatus&) { record.dirty() = true; }, unused);
 }
 
 }  // namespace armcore
