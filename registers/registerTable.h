@@ -194,7 +194,6 @@ struct CompiledField {
 struct CompiledClass {
   u64 valueMask;
   u64 strobe;
-  u64 reset;
   u32 refreshLine;
   u32 flushLine;
   u16 firstField;
@@ -403,7 +402,6 @@ constexpr CompiledClass compileClass(MapDescription const& d, RegisterClass cons
   c.width = type.width;
   c.valueMask = lowMask(type.width);
   c.strobe = type.strobe;
-  c.reset = type.reset;
   c.refreshLine = type.refreshLine;
   c.flushLine = type.flushLine;
   c.readable = (type.access & kRead) != 0;
