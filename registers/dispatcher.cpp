@@ -40,8 +40,6 @@ constexpr char kVersionMark[] = "_Ver";
 constexpr u64 kVersionMarkLength = sizeof kVersionMark - 1;
 constexpr char kListSeparator = '\t';
 
-u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
-
 // Where the first "_Ver" starts, or where the text ends when it has none:
 // the length of the base name, found in one pass that stops there. The rest
 // of the mark is looked at only after an underscore, so nothing past the
@@ -104,7 +102,7 @@ void Registration::nameOwnRequest(char const* name, char const* versionText) {
   if (name == nullptr || versionText == nullptr) return;
   u64 const base = baseNameLength(name);
   if (name[base] != '\0') return;
-  u64 const text = lengthOf(versionText);
+  u64 const text = codes::textLength(versionText);
   if (base + kVersionMarkLength + text > kOwnRequestSize) return;
   // Made while the registry is filled, so byte by byte, without asking the
   // layer.
@@ -128,7 +126,7 @@ bool Registration::isOwnRequest(char const* name, u64 size) const {
 
 namespace detail {
 
-u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name)); }
+u64 RegistryCore::find(char const* name) const { return find(name, codes::textLength(name)); }
 
 // Names of another length are passed over without a look at their bytes.
 u64 RegistryCore::find(char const* name, u64 length) const {
@@ -145,11 +143,12 @@ void RegistryCore::append(char const* name, Registration& registration, tStatus&
     setStatus(status, codes::kStatusNullName, kNullNameSite);
     return;
   }
+  u64 const length = codes::textLength(name);
   tEntry entry;
-  entry.first.assign(name, lengthOf(name), status);
+  entry.first.assign(name, length, status);
   entry.second = &registration;
   u64 const end = entries_.size();
-  bool const repeated = find(name) != end;
+  bool const repeated = find(name, length) != end;
   entries_.insert_(end, 1, status);
   if (status.isFatal()) return;
   entries_[end].swap(entry);
