@@ -9,9 +9,6 @@ using qvrm7_driver::nQVWEND000::kStatusBufferTooSmall;
 using qvrm7_driver::nQVWEND000::kStatusNotSupported;
 using qvrm7_driver::nQVWEND000::mergeStatus;
 
-constexpr u32 kWholeIdMask = 0xC0FFFFFFu;
-constexpr u32 kKeyMask = 0x40FFFFFFu;
-
 struct LowBits {
   u8 of[64];
 };
@@ -22,14 +19,6 @@ constexpr LowBits lowBits() {
 }
 constexpr LowBits kLowBitOfCode = lowBits();
 
-bool locate(MapTables const& tables, bool readView, u32 offset, Target& target) {
-  Place const place = findPlace(tables, readView, offset);
-  if (place.row == kNone) return false;
-  CompiledRow const& row = tables.rows[place.row];
-  target = {&row, &tables.classes[place.row], place.instance, kNone, readView};
-  return true;
-}
-
 RecordView recordOf(u8* records, Target const& target) {
   return {records + target.row->at + target.instance * target.type->size, *target.type};
 }
@@ -39,31 +28,32 @@ CompiledField const& fieldAt(MapTables const& tables, Target const& target) {
 }
 
 bool isStrobeField(MapTables const& tables, Target const& target) {
-  return target.field != kNone && tables.fields[target.field].strobe;
+  return target.field != kNone && fieldAt(tables, target).strobe;
 }
 
 void refuse(tStatus& status, StatusSite site) { setStatus(status, kStatusBadArgument, site); }
 
 }  // namespace
 
-bool resolveId(MapTables const& tables, u32 id, Target& target) {
-  bool const whole = (id & arm::kWholeRegisterBit) != 0;
-  if (whole) id &= kWholeIdMask;
+// The register is found by view and offset alone, whatever else the ID holds.
+bool resolveKey(MapTables const& tables, u32 id, Target& target) {
   bool const readView = (id & arm::kReadViewBit) != 0;
-  if (!locate(tables, readView, id & arm::kOffsetMask, target)) return false;
-  if (whole) return true;
-  if (readView != target.type->fieldsInReadView) return false;
+  Place const place = findPlace(tables, readView, id & arm::kOffsetMask);
+  if (place.row == kNone) return false;
+  target = {&tables.rows[place.row], &tables.classes[place.row], place.instance, kNone, readView};
+  return true;
+}
+
+bool resolveId(MapTables const& tables, u32 id, Target& target) {
+  if (!resolveKey(tables, id, target)) return false;
+  if ((id & arm::kWholeRegisterBit) != 0) return true;
+  if (target.readView != target.type->fieldsInReadView) return false;
   u32 const lowBit = kLowBitOfCode.of[(id & arm::kFieldCodeMask) >> 24];
   if (lowBit >= 32) return false;
   u8 const field = target.type->fieldAtBit[lowBit];
   if (field == kNotGiven) return false;
   target.field = target.type->firstField + field;
   return true;
-}
-
-bool resolveKey(MapTables const& tables, u32 id, Target& target) {
-  u32 const key = (id & kKeyMask) | arm::kWholeRegisterBit;
-  return locate(tables, (key & arm::kReadViewBit) != 0, key & arm::kOffsetMask, target);
 }
 
 void getSlot(MapTables const& tables, u8* records, u32 id, u64& value, tStatus& status) {
