@@ -124,6 +124,10 @@ bool Registration::isOwnRequest(char const* name, u64 size) const {
   return ownRequestSize_ != 0 && size == ownRequestSize_ && sameBytes(ownRequest_, name, size);
 }
 
+void Registration::keepOwnRequestFor(char const* name, u64 length) {
+  if (length != ownRequestBaseSize_ || !sameBytes(ownRequest_, name, length)) ownRequestSize_ = 0;
+}
+
 namespace detail {
 
 u64 RegistryCore::find(char const* name) const { return find(name, codes::textLength(name)); }
@@ -153,6 +157,7 @@ void RegistryCore::append(char const* name, Registration& registration, tStatus&
   if (status.isFatal()) return;
   entries_[end].swap(entry);
   entries_.incrementSize(1);
+  registration.keepOwnRequestFor(name, length);
   if (repeated) namesDistinct_ = false;
 }
 
@@ -234,20 +239,17 @@ Registration* RegistryCore::lookUp(char const* name, tStatus& status) const {
 }
 
 // The first entry whose registration the name is the own request of, when
-// the general way finds that entry too: the request's base name is the
-// entry's name and no earlier entry has that name. The base name holds no
-// "_Ver" and the request nothing after it but the version text, so the
-// general way splits the request right after it, finds that entry and
+// the general way finds that entry too: no earlier entry has the entry's
+// name, which append made sure is the request's base name. The base name
+// holds no "_Ver" and the request nothing after it but the version text, so
+// the general way splits the request right after it, finds that entry and
 // parses the text the registration's version was parsed from.
 u64 RegistryCore::findOwnRequest(char const* name, u64 size) const {
   u64 const end = entries_.size();
   for (u64 i = 0; i < end; ++i) {
     Registration const& registration = *entries_[i].second;
     if (!registration.isOwnRequest(name, size)) continue;
-    u64 const base = registration.ownRequestBaseSize();
-    qvhtl::String const& entry = entries_[i].first;
-    if (entry.size() != base || !sameBytes(entry.data(), name, base)) continue;
-    return namesDistinct_ || find(name, base) == i ? i : end;
+    return namesDistinct_ || find(name, registration.ownRequestBaseSize()) == i ? i : end;
   }
   return end;
 }
