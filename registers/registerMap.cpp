@@ -158,9 +158,9 @@ void formatSlot(MapTables const& tables, u32 id, u32& count, arm::FieldType* typ
 namespace {
 
 // Every record of the rows that `wanted` picks, in declaration order, or
-// with onlyDirty only those whose shadow the hardware has not yet seen;
-// each on a status of its own whose code joins the caller's; none stops the
-// walk. A row's layout is read once: the steps write through pointers the
+// with onlyDirty (rows with a shadow) only those whose shadow the hardware
+// has not yet seen; each on a status of its own whose code joins the
+// caller's; none stops the walk. A row's layout is read once: the steps write through pointers the
 // compiler cannot tell from the tables, so a clean record costs the test of
 // its dirty flag alone.
 template <class Wanted, class Step>
