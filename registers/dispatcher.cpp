@@ -40,8 +40,6 @@ constexpr char kVersionMark[] = "_Ver";
 constexpr u64 kVersionMarkLength = sizeof kVersionMark - 1;
 constexpr char kListSeparator = '\t';
 
-u64 lengthOf(char const* text) { return qvhtl::CharTraits<char>::length(text); }
-
 // Where the first "_Ver" starts, or where the text ends when it has none:
 // the length of the base name, found in one pass that stops there. The rest
 // of the mark is looked at only after an underscore, so nothing past the
@@ -104,7 +102,7 @@ void Registration::nameOwnRequest(char const* name, char const* versionText) {
   if (name == nullptr || versionText == nullptr) return;
   u64 const base = baseNameLength(name);
   if (name[base] != '\0') return;
-  u64 const text = lengthOf(versionText);
+  u64 const text = codes::textLength(versionText);
   if (base + kVersionMarkLength + text > kOwnRequestSize) return;
   // Made while the registry is filled, so byte by byte, without asking the
   // layer.
@@ -126,9 +124,13 @@ bool Registration::isOwnRequest(char const* name, u64 size) const {
   return ownRequestSize_ != 0 && size == ownRequestSize_ && sameBytes(ownRequest_, name, size);
 }
 
+void Registration::keepOwnRequestFor(char const* name, u64 length) {
+  if (length != ownRequestBaseSize_ || !sameBytes(ownRequest_, name, length)) ownRequestSize_ = 0;
+}
+
 namespace detail {
 
-u64 RegistryCore::find(char const* name) const { return find(name, lengthOf(name)); }
+u64 RegistryCore::find(char const* name) const { return find(name, codes::textLength(name)); }
 
 // Names of another length are passed over without a look at their bytes.
 u64 RegistryCore::find(char const* name, u64 length) const {
@@ -145,15 +147,17 @@ void RegistryCore::append(char const* name, Registration& registration, tStatus&
     setStatus(status, codes::kStatusNullName, kNullNameSite);
     return;
   }
+  u64 const length = codes::textLength(name);
   tEntry entry;
-  entry.first.assign(name, lengthOf(name), status);
+  entry.first.assign(name, length, status);
   entry.second = &registration;
   u64 const end = entries_.size();
-  bool const repeated = find(name) != end;
+  bool const repeated = find(name, length) != end;
   entries_.insert_(end, 1, status);
   if (status.isFatal()) return;
   entries_[end].swap(entry);
   entries_.incrementSize(1);
+  registration.keepOwnRequestFor(name, length);
   if (repeated) namesDistinct_ = false;
 }
 
@@ -235,20 +239,17 @@ Registration* RegistryCore::lookUp(char const* name, tStatus& status) const {
 }
 
 // The first entry whose registration the name is the own request of, when
-// the general way finds that entry too: the request's base name is the
-// entry's name and no earlier entry has that name. The base name holds no
-// "_Ver" and the request nothing after it but the version text, so the
-// general way splits the request right after it, finds that entry and
+// the general way finds that entry too: no earlier entry has the entry's
+// name, which append made sure is the request's base name. The base name
+// holds no "_Ver" and the request nothing after it but the version text, so
+// the general way splits the request right after it, finds that entry and
 // parses the text the registration's version was parsed from.
 u64 RegistryCore::findOwnRequest(char const* name, u64 size) const {
   u64 const end = entries_.size();
   for (u64 i = 0; i < end; ++i) {
     Registration const& registration = *entries_[i].second;
     if (!registration.isOwnRequest(name, size)) continue;
-    u64 const base = registration.ownRequestBaseSize();
-    qvhtl::String const& entry = entries_[i].first;
-    if (entry.size() != base || !sameBytes(entry.data(), name, base)) continue;
-    return namesDistinct_ || find(name, base) == i ? i : end;
+    return namesDistinct_ || find(name, registration.ownRequestBaseSize()) == i ? i : end;
   }
   return end;
 }

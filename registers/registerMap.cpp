@@ -9,9 +9,6 @@ using qvrm7_driver::nQVWEND000::kStatusBufferTooSmall;
 using qvrm7_driver::nQVWEND000::kStatusNotSupported;
 using qvrm7_driver::nQVWEND000::mergeStatus;
 
-constexpr u32 kWholeIdMask = 0xC0FFFFFFu;
-constexpr u32 kKeyMask = 0x40FFFFFFu;
-
 struct LowBits {
   u8 of[64];
 };
@@ -22,14 +19,6 @@ constexpr LowBits lowBits() {
 }
 constexpr LowBits kLowBitOfCode = lowBits();
 
-bool locate(MapTables const& tables, bool readView, u32 offset, Target& target) {
-  Place const place = findPlace(tables, readView, offset);
-  if (place.row == kNone) return false;
-  CompiledRow const& row = tables.rows[place.row];
-  target = {&row, &tables.classes[place.row], place.instance, kNone, readView};
-  return true;
-}
-
 RecordView recordOf(u8* records, Target const& target) {
   return {records + target.row->at + target.instance * target.type->size, *target.type};
 }
@@ -39,31 +28,32 @@ CompiledField const& fieldAt(MapTables const& tables, Target const& target) {
 }
 
 bool isStrobeField(MapTables const& tables, Target const& target) {
-  return target.field != kNone && tables.fields[target.field].strobe;
+  return target.field != kNone && fieldAt(tables, target).strobe;
 }
 
 void refuse(tStatus& status, StatusSite site) { setStatus(status, kStatusBadArgument, site); }
 
 }  // namespace
 
-bool resolveId(MapTables const& tables, u32 id, Target& target) {
-  bool const whole = (id & arm::kWholeRegisterBit) != 0;
-  if (whole) id &= kWholeIdMask;
+// The register is found by view and offset alone, whatever else the ID holds.
+bool resolveKey(MapTables const& tables, u32 id, Target& target) {
   bool const readView = (id & arm::kReadViewBit) != 0;
-  if (!locate(tables, readView, id & arm::kOffsetMask, target)) return false;
-  if (whole) return true;
-  if (readView != target.type->fieldsInReadView) return false;
+  Place const place = findPlace(tables, readView, id & arm::kOffsetMask);
+  if (place.row == kNone) return false;
+  target = {&tables.rows[place.row], &tables.classes[place.row], place.instance, kNone, readView};
+  return true;
+}
+
+bool resolveId(MapTables const& tables, u32 id, Target& target) {
+  if (!resolveKey(tables, id, target)) return false;
+  if ((id & arm::kWholeRegisterBit) != 0) return true;
+  if (target.readView != target.type->fieldsInReadView) return false;
   u32 const lowBit = kLowBitOfCode.of[(id & arm::kFieldCodeMask) >> 24];
   if (lowBit >= 32) return false;
   u8 const field = target.type->fieldAtBit[lowBit];
   if (field == kNotGiven) return false;
   target.field = target.type->firstField + field;
   return true;
-}
-
-bool resolveKey(MapTables const& tables, u32 id, Target& target) {
-  u32 const key = (id & kKeyMask) | arm::kWholeRegisterBit;
-  return locate(tables, (key & arm::kReadViewBit) != 0, key & arm::kOffsetMask, target);
 }
 
 void getSlot(MapTables const& tables, u8* records, u32 id, u64& value, tStatus& status) {
@@ -167,22 +157,28 @@ void formatSlot(MapTables const& tables, u32 id, u32& count, arm::FieldType* typ
 
 namespace {
 
-// Every record of the rows that `wanted` picks, in declaration order, that
-// `due` finds something to do for; each on a status of its own whose code
-// joins the caller's; none stops the walk.
-template <class Wanted, class Due, class Step>
-void eachRecord(MapTables const& tables, u8* records, Wanted wanted, Due due, Step step,
+// Every record of the rows that `wanted` picks, in declaration order, or
+// with onlyDirty (rows with a shadow) only those whose shadow the hardware
+// has not yet seen; each on a status of its own whose code joins the
+// caller's; none stops the walk. A row's layout is read once: the steps write through pointers the
+// compiler cannot tell from the tables, so a clean record costs the test of
+// its dirty flag alone.
+template <class Wanted, class Step>
+void eachRecord(MapTables const& tables, u8* records, Wanted wanted, bool onlyDirty, Step step,
                 tStatus& status) {
   for (u32 row = 0; row < tables.rowCount; ++row) {
-    CompiledRow const& r = tables.rows[row];
     CompiledClass const& type = tables.classes[row];
     if (!wanted(type)) continue;
-    u8* at = records + r.at;
-    for (u32 instance = 0; instance < r.count; ++instance, at += type.size) {
-      RecordView const record{at, type};
-      if (!due(record)) continue;
+    u32 const size = type.size;
+    u8 const dirtyAt = type.dirtyAt;
+    u8* at = records + tables.rows[row].at;
+    u8* const end = at + tables.rows[row].count * size;
+    for (;; at += size) {
+      if (onlyDirty)
+        while (at != end && !at[dirtyAt]) at += size;
+      if (at == end) break;
       tStatus local;
-      step(record, local);
+      step(RecordView{at, type}, local);
       if (local.code != 0) mergeStatus(status, local);
     }
   }
@@ -194,7 +190,7 @@ void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bo
               tStatus& status) {
   eachRecord(
       tables, records, [](CompiledClass const& type) { return type.writable && type.shadow; },
-      [force](RecordView record) { return force || record.dirty(); },
+      !force,
       [&](RecordView record, tStatus& local) {
         flushRecord(record, hardware, tables.map->file, force, local);
       },
@@ -203,8 +199,7 @@ void flushAll(MapTables const& tables, u8* records, Hardware const& hardware, bo
 
 void refreshAll(MapTables const& tables, u8* records, Hardware const& hardware, tStatus& status) {
   eachRecord(
-      tables, records, [](CompiledClass const& type) { return type.readable; },
-      [](RecordView) { return true; },
+      tables, records, [](CompiledClass const& type) { return type.readable; }, false,
       [&](RecordView record, tStatus& local) {
         refreshRecord(record, hardware, tables.map->file, local);
       },
@@ -214,9 +209,8 @@ void refreshAll(MapTables const& tables, u8* records, Hardware const& hardware, 
 void markAllDirty(MapTables const& tables, u8* records) {
   tStatus unused;
   eachRecord(
-      tables, records, [](CompiledClass const& type) { return type.shadow; },
-      [](RecordView) { return true; }, [](RecordView record, tStatus&) { record.dirty() = true; },
-      unused);
+      tables, records, [](CompiledClass const& type) { return type.shadow; }, false,
+      [](RecordView record, tStatus&) { record.dirty() = true; }, unused);
 }
 
 }  // namespace armcore

@@ -207,7 +207,6 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   using tAccessor = typename Path::tAccessor;
   template <RegisterClass const& C>
   using tRegisterRecord = armcore::tRegisterRecord<Derived, D, C>;
-  static constexpr MapDescription const& kDescription = D;
 
   MapCore(MapCore const&) = delete;
   MapCore& operator=(MapCore const&) = delete;

@@ -194,7 +194,6 @@ struct CompiledField {
 struct CompiledClass {
   u64 valueMask;
   u64 strobe;
-  u64 reset;
   u32 refreshLine;
   u32 flushLine;
   u16 firstField;
@@ -291,6 +290,12 @@ constexpr u32 lowestSetBit(u32 value) {
 
 constexpr bool isViewRead(RegisterClass const& c) { return c.access == kRead; }
 
+// Whether IDs of the view (0: write, 1: read) name registers of the class.
+constexpr bool namedIn(RegisterClass const& c, u32 view) {
+  if (!c.hasId) return false;
+  return view == 1 ? isViewRead(c) || c.readViewAlias : !isViewRead(c);
+}
+
 constexpr u32 lastOffset(Register const& r) { return r.offset + (r.count - 1) * r.stride; }
 
 constexpr u32 countFields(MapDescription const& d) {
@@ -385,12 +390,9 @@ constexpr LookupShape lookupShape(MapDescription const& d) {
   }
   for (u32 row = 0; row < d.registers.size; ++row) {
     Register const& r = d.registers[row];
-    RegisterClass const& c = *r.type;
-    if (!c.hasId) continue;
     u32 const end = (detail::lastOffset(r) >> shape.granularity) + 1;
-    bool const views[2] = {!detail::isViewRead(c), detail::isViewRead(c) || c.readViewAlias};
     for (u32 view = 0; view < 2; ++view)
-      if (views[view] && end > shape.size[view]) shape.size[view] = end;
+      if (detail::namedIn(*r.type, view) && end > shape.size[view]) shape.size[view] = end;
   }
   return shape;
 }
@@ -403,7 +405,6 @@ constexpr CompiledClass compileClass(MapDescription const& d, RegisterClass cons
   c.width = type.width;
   c.valueMask = lowMask(type.width);
   c.strobe = type.strobe;
-  c.reset = type.reset;
   c.refreshLine = type.refreshLine;
   c.flushLine = type.flushLine;
   c.readable = (type.access & kRead) != 0;
@@ -519,11 +520,8 @@ struct Compiled {
       data.classes[row] = compileClass(D, *r.type, data.fields + nextField, nextField);
       nextField += r.type->fields.size;
       at += r.count * data.classes[row].size;
-      RegisterClass const& c = *r.type;
-      if (!c.hasId) continue;
-      bool const views[2] = {!detail::isViewRead(c), detail::isViewRead(c) || c.readViewAlias};
       for (u32 view = 0; view < 2; ++view) {
-        if (!views[view]) continue;
+        if (!detail::namedIn(*r.type, view)) continue;
         u8* table = data.lookup + (view == 1 ? kShape.size[0] : 0);
         for (u32 i = 0; i < r.count; ++i) {
           u8& entry = table[(r.offset + i * r.stride) >> kShape.granularity];

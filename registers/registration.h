@@ -39,6 +39,9 @@ class Registration {
   void nameOwnRequest(char const* name, char const* versionText);
   // Whether the size bytes at name are that request.
   bool isOwnRequest(char const* name, u64 size) const;
+  // Drops the own request unless its name is the length bytes at name: a
+  // registry answers it only at an entry of that very name.
+  void keepOwnRequestFor(char const* name, u64 length);
   // The length of the name in the own request.
   u64 ownRequestBaseSize() const { return ownRequestBaseSize_; }
   // checkVersion of the version the own request names, the registration's,

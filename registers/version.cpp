@@ -1,6 +1,7 @@
 #include "registers/version.h"
 
 #include "platform/debugPrint.h"
+#include "platform/memory.h"
 #include "platform/runtime.h"
 #include "platform/statusCodes.h"
 
@@ -103,12 +104,6 @@ bool hasDot(char const* text) {
   return false;
 }
 
-u64 lengthOf(char const* text) {
-  u64 n = 0;
-  while (text[n] != '\0') ++n;
-  return n;
-}
-
 qvrm7_driver::nQVWEND000::tStaticStorage<Version> gNoneVersion;
 
 }  // namespace
@@ -155,7 +150,7 @@ void Version::parse(char const* text, tStatus& status) {
     reader.dot();
     update = reader.number();
   } else {
-    if (lengthOf(text) < kDotlessMinimum) {
+    if (codes::textLength(text) < kDotlessMinimum) {
       setStatus(status, codes::kStatusVersionText, kTooShortSite);
       return;
     }
