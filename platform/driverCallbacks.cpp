@@ -22,8 +22,6 @@ constexpr StatusSite kInterfaceRefusedSite{"qvrm7_driver_linuxEntry", 291};
 // The offset of the bytes-returned field in the caller's header.
 constexpr u64 kBytesReturnedOffset = offsetof(tIOControlHeader, bytesReturned);
 
-void* userPointer(u64 address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
-
 tSession* asSession(void* session) { return static_cast<tSession*>(session); }
 
 u32 countInterfaces(tDeviceInterface* const* interfaces) {

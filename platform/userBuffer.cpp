@@ -18,8 +18,6 @@ constexpr StatusSite kPhysicalSite{"tUserMemoryMap", 90};
 // The layer's copies count in 32 bits.
 constexpr u64 kLargestCopy = 0xFFFFFFFFu;
 
-void* userPointer(u64 address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
-
 }  // namespace
 
 bool tUserBuffer::holds(u64 offset, u64 count) const {

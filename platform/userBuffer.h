@@ -10,6 +10,11 @@ namespace qvrm7_driver::nQVWEND000 {
 
 class tSession;
 
+// A user-space address in the form the layer's copies take.
+inline void* userPointer(u64 address) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
+}
+
 // Copies are bounded by the buffer: callers size them from fields that user
 // space controls, so a copy that would reach outside the buffer, or that is
 // too large for the layer's 32-bit count, is refused with -52005 and the

@@ -4,6 +4,7 @@
 #include "platform/deviceFactory.h"
 #include "platform/memory.h"
 #include "platform/statusCodes.h"
+#include "platform/userBuffer.h"
 #include "platform/vexusAccessor.h"
 #include "registers/armDispatcher.h"
 #include "source/qvrm7_driver/RM7Helper.h"
@@ -27,8 +28,6 @@ constexpr char kDeviceFile[] = "RM7Device";
 constexpr StatusSite kShortNamesBufferSite{kDeviceFile, 412};
 constexpr StatusSite kShortListBufferSite{kDeviceFile, 431};
 constexpr StatusSite kShortFormatBufferSite{kDeviceFile, 452};
-
-void* userPointer(u64 address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
 
 }  // namespace
 
