@@ -116,8 +116,6 @@ class tRM7SlotRamRegisterMap final
 
   ~tRM7SlotRamRegisterMap() override;
 
-  void flushRegMap(bool force, nQVWENDS100::tStatus& status) override;
-
   tRelayStateRamType& relayState(u32 word) { return record<0>(word); }
   tRelayCountRamType& relayCount(u32 word) { return record<1>(word); }
 };
