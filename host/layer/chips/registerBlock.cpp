@@ -16,7 +16,7 @@ constexpr uint32_t kFloating = 0xFFFFFFFFu;  // what a refused read returns
 RegisterFile::RegisterFile(std::vector<ChipRegister> const& registers) {
   for (ChipRegister const& shape : registers) {
     if (std::max(shape.readWidth, shape.writeWidth) == 0 ||
-        !entries_.emplace(shape.offset, Entry{shape, shape.resetValue, 0, {}}).second) {
+        !entries_.emplace(shape.offset, Entry{shape, shape.resetValue, 0}).second) {
       std::fprintf(stderr, "layer: chip register at 0x%x is unusable or given twice\n",
                    shape.offset);
       std::abort();
@@ -61,11 +61,6 @@ std::vector<std::pair<uint32_t, uint32_t>> RegisterFile::runs() const {
       result.emplace_back(it->first, end);
   }
   return result;
-}
-
-void RegisterFile::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
-  Entry& entry = at(offset);
-  entry.queued.insert(entry.queued.end(), values.begin(), values.end());
 }
 
 void RegisterFile::note(ChipAccess const& access, bool stray) {
@@ -115,12 +110,8 @@ uint32_t RegisterBlock::read(State& state, uint32_t offset, unsigned width) {
     return kFloating;
   }
   uint32_t value = entry->readValue;
-  if (!entry->queued.empty()) {
-    value = entry->queued.front();
-    entry->queued.pop_front();
-  } else if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end()) {
+  if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end())
     value = behaviour->second(state.file, offset);
-  }
   state.file.note({false, offset, width, value}, false);
   return value;
 }
@@ -165,10 +156,6 @@ uint32_t RegisterBlock::readValue(uint32_t offset) const {
 
 void RegisterBlock::setReadValue(uint32_t offset, uint32_t value) {
   locked([offset, value](RegisterFile& file) { file.setReadValue(offset, value); });
-}
-
-void RegisterBlock::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
-  locked([&](RegisterFile& file) { file.queueReads(offset, values); });
 }
 
 uint32_t RegisterBlock::lastWritten(uint32_t offset) const {

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -48,7 +47,6 @@ class RegisterFile {
     ChipRegister shape;
     uint32_t readValue = 0;
     uint32_t written = 0;
-    std::deque<uint32_t> queued;  // given one per read before the read value
   };
 
   explicit RegisterFile(std::vector<ChipRegister> const& registers);
@@ -59,7 +57,6 @@ class RegisterFile {
   uint32_t readValue(uint32_t offset) const { return at(offset).readValue; }
   void setReadValue(uint32_t offset, uint32_t value) { at(offset).readValue = value; }
   uint32_t lastWritten(uint32_t offset) const { return at(offset).written; }
-  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
 
   // The register whose bytes hold `offset`, or null. A register holds its
   // widest access's bytes, up to where the next register begins.
@@ -115,7 +112,6 @@ class RegisterBlock {
 
   uint32_t readValue(uint32_t offset) const;
   void setReadValue(uint32_t offset, uint32_t value);
-  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
   uint32_t lastWritten(uint32_t offset) const;
   std::vector<ChipAccess> log() const;
   uint64_t logDropped() const;
