@@ -63,20 +63,6 @@ std::vector<std::pair<uint32_t, uint32_t>> RegisterFile::runs() const {
   return result;
 }
 
-void RegisterFile::note(ChipAccess const& access, bool stray) {
-  if (log_.size() < kLogCapacity)
-    log_.push_back(access);
-  else
-    ++dropped_;
-  if (stray && strays_.size() < kLogCapacity) strays_.push_back(access);
-}
-
-void RegisterFile::clearLog() {
-  log_.clear();
-  dropped_ = 0;
-  strays_.clear();
-}
-
 RegisterBlock::RegisterBlock(std::shared_ptr<Bar> bar, uint64_t base,
                              std::vector<ChipRegister> registers)
     : bar_(std::move(bar)), base_(base), state_(std::make_shared<State>(RegisterFile(registers))) {
@@ -106,13 +92,13 @@ uint32_t RegisterBlock::read(State& state, uint32_t offset, unsigned width) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
   if (entry == nullptr || entry->shape.offset != offset || entry->shape.readWidth != width) {
-    state.file.note({false, offset, width, kFloating}, true);
+    state.file.accesses().note({false, offset, width, kFloating}, true);
     return kFloating;
   }
   uint32_t value = entry->readValue;
   if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end())
     value = behaviour->second(state.file, offset);
-  state.file.note({false, offset, width, value}, false);
+  state.file.accesses().note({false, offset, width, value}, false);
   return value;
 }
 
@@ -120,10 +106,10 @@ void RegisterBlock::write(State& state, uint32_t offset, unsigned width, uint32_
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
   if (entry == nullptr || entry->shape.offset != offset || entry->shape.writeWidth != width) {
-    state.file.note({true, offset, width, value}, true);
+    state.file.accesses().note({true, offset, width, value}, true);
     return;
   }
-  state.file.note({true, offset, width, value}, false);
+  state.file.accesses().note({true, offset, width, value}, false);
   entry->written = value;
   if (entry->shape.readsBack) entry->readValue = value;
   if (auto behaviour = state.writes.find(offset); behaviour != state.writes.end())
@@ -135,7 +121,7 @@ void RegisterBlock::store(State& state, uint32_t offset, uint64_t value) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
   bool const taken = entry != nullptr && entry->shape.offset == offset && entry->shape.plainStores;
-  state.file.note({true, offset, 8, value}, !taken);
+  state.file.accesses().note({true, offset, 8, value}, !taken);
 }
 
 void RegisterBlock::onRead(uint32_t offset, ReadBehaviour behaviour) {
@@ -163,25 +149,25 @@ uint32_t RegisterBlock::lastWritten(uint32_t offset) const {
 }
 
 std::vector<ChipAccess> RegisterBlock::log() const {
-  return locked([](RegisterFile& file) { return file.log(); });
+  return locked([](RegisterFile& file) { return file.accesses().log(); });
 }
 
 uint64_t RegisterBlock::logDropped() const {
-  return locked([](RegisterFile& file) { return file.logDropped(); });
+  return locked([](RegisterFile& file) { return file.accesses().dropped(); });
 }
 
 std::vector<ChipAccess> RegisterBlock::strays() const {
-  return locked([](RegisterFile& file) { return file.strays(); });
+  return locked([](RegisterFile& file) { return file.accesses().strays(); });
 }
 
 void RegisterBlock::clearLog() {
-  locked([](RegisterFile& file) { file.clearLog(); });
+  locked([](RegisterFile& file) { file.accesses().clear(); });
 }
 
 std::vector<ChipAccess> RegisterBlock::takeLog() {
   return locked([](RegisterFile& file) {
-    std::vector<ChipAccess> log = file.log();
-    file.clearLog();
+    std::vector<ChipAccess> log = file.accesses().log();
+    file.accesses().clear();
     return log;
   });
 }

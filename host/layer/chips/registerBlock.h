@@ -17,6 +17,7 @@
 #include <mutex>
 #include <vector>
 
+#include "host/layer/accessLog.h"
 #include "host/layer/pci.h"
 
 namespace sim {
@@ -28,16 +29,6 @@ struct ChipRegister {
   bool readsBack;            // a write changes what a read returns
   uint32_t resetValue = 0;   // what a read returns before anything is set
   bool plainStores = false;  // takes the driver's plain 64-bit stores as well
-};
-
-// One access as the block saw it; offsets are block offsets.
-struct ChipAccess {
-  bool write;
-  uint32_t offset;
-  unsigned width;  // bytes; 8 for a plain 64-bit store
-  uint64_t value;  // read, or written
-
-  bool operator==(ChipAccess const&) const = default;
 };
 
 // The registers' values and the log; only ever used under the block's lock.
@@ -64,14 +55,7 @@ class RegisterFile {
   // Runs of adjacent registers' bytes, as [first, end) from the block's base.
   std::vector<std::pair<uint32_t, uint32_t>> runs() const;
 
-  // The log keeps this many accesses, the oldest first; later ones are
-  // counted but not kept until the log is cleared. Strays likewise.
-  static constexpr size_t kLogCapacity = 1u << 16;
-  void note(ChipAccess const& access, bool stray);
-  std::vector<ChipAccess> const& log() const { return log_; }
-  uint64_t logDropped() const { return dropped_; }
-  std::vector<ChipAccess> const& strays() const { return strays_; }
-  void clearLog();
+  AccessLog& accesses() { return accesses_; }
 
  private:
   Entry& at(uint32_t offset);
@@ -79,9 +63,7 @@ class RegisterFile {
   uint32_t extent(std::map<uint32_t, Entry>::const_iterator it) const;
 
   std::map<uint32_t, Entry> entries_;  // by offset
-  std::vector<ChipAccess> log_;
-  uint64_t dropped_ = 0;
-  std::vector<ChipAccess> strays_;
+  AccessLog accesses_;
 };
 
 class RegisterBlock {
