@@ -136,10 +136,6 @@ void RegisterBlock::onWrite(uint32_t offset, WriteBehaviour behaviour) {
   state_->writes[offset] = std::move(behaviour);
 }
 
-uint32_t RegisterBlock::readValue(uint32_t offset) const {
-  return locked([offset](RegisterFile& file) { return file.readValue(offset); });
-}
-
 void RegisterBlock::setReadValue(uint32_t offset, uint32_t value) {
   locked([offset, value](RegisterFile& file) { file.setReadValue(offset, value); });
 }
@@ -150,10 +146,6 @@ uint32_t RegisterBlock::lastWritten(uint32_t offset) const {
 
 std::vector<ChipAccess> RegisterBlock::log() const {
   return locked([](RegisterFile& file) { return file.accesses().log(); });
-}
-
-uint64_t RegisterBlock::logDropped() const {
-  return locked([](RegisterFile& file) { return file.accesses().dropped(); });
 }
 
 std::vector<ChipAccess> RegisterBlock::strays() const {

@@ -92,11 +92,9 @@ class RegisterBlock {
     return use(state_->file);
   }
 
-  uint32_t readValue(uint32_t offset) const;
   void setReadValue(uint32_t offset, uint32_t value);
   uint32_t lastWritten(uint32_t offset) const;
   std::vector<ChipAccess> log() const;
-  uint64_t logDropped() const;
   std::vector<ChipAccess> strays() const;
   void clearLog();                    // and the strays
   std::vector<ChipAccess> takeLog();  // the log, then clearLog
