@@ -40,8 +40,7 @@ class RegisterClient {
   template <class Arguments, class Result>
   int32_t exchange(uint32_t code, Arguments const& arguments, Result& result,
                    std::string const& name = {}) {
-    std::optional<CallMemory> range;
-    if (!name.empty()) range.emplace(name.data(), name.size());
+    CallMemory const nameMemory(name.data(), name.size());  // nothing when empty
     return file_->ioctl(code, &arguments, sizeof arguments, &result, sizeof result);
   }
 
@@ -136,8 +135,7 @@ class RegisterClient {
 
   // A listing into the caller's buffer, whatever its size.
   RegisterReply listing(uint32_t code, std::string& buffer) {
-    std::optional<CallMemory> range;
-    if (!buffer.empty()) range.emplace(buffer.data(), buffer.size());
+    CallMemory const bufferMemory(buffer.data(), buffer.size());
     return plain(
         code, qvrm7_driver::tArmListingArguments{address(buffer.data()), buffer.size(), 0, 0}, {});
   }

@@ -112,8 +112,7 @@ bool insideOneRange(State const& s, uintptr_t start, uint64_t size) {
   auto after = s.ranges.upper_bound(start);
   if (after == s.ranges.begin()) return false;
   auto const& [rangeStart, rangeSize] = *std::prev(after);
-  uint64_t const offset = start - rangeStart;
-  return offset <= rangeSize && size <= rangeSize - offset;
+  return inside(start, size, rangeStart, rangeSize);
 }
 
 bool touchesAnyRange(State const& s, uintptr_t start, uint64_t size) {
@@ -122,7 +121,7 @@ bool touchesAnyRange(State const& s, uintptr_t start, uint64_t size) {
   if (after != s.ranges.end() && after->first - start < size) return true;
   if (after == s.ranges.begin()) return false;
   auto const& [rangeStart, rangeSize] = *std::prev(after);
-  return start - rangeStart < rangeSize;
+  return touches(start, size, rangeStart, rangeSize);
 }
 
 int32_t copy(UserCopy::Direction direction, void* destination, void const* source, uint32_t count,
@@ -193,12 +192,6 @@ CallMemory::CallMemory(void const* start, uint64_t size) : added_(start != nullp
 
 CallMemory::~CallMemory() {
   if (added_) --tCallRanges.count;
-}
-
-bool isUserRange(void const* start, uint64_t size) {
-  State& s = state();
-  std::lock_guard lock(s.rangeLock.stripe(threadStripe()));
-  return insideOneRange(s, reinterpret_cast<uintptr_t>(start), size);
 }
 
 // The stripes' records merged by time (a stripe's own order kept on a tie),

@@ -16,7 +16,6 @@ namespace sim {
 // not overlap.
 void addUserRange(void const* start, uint64_t size);
 void removeUserRange(void const* start);  // dies when no range starts there
-bool isUserRange(void const* start, uint64_t size);
 
 // A range for the life of a scope.
 class UserRange {

@@ -16,7 +16,7 @@ constexpr uint32_t kFloating = 0xFFFFFFFFu;  // what a refused read returns
 RegisterFile::RegisterFile(std::vector<ChipRegister> const& registers) {
   for (ChipRegister const& shape : registers) {
     if (std::max(shape.readWidth, shape.writeWidth) == 0 ||
-        !entries_.emplace(shape.offset, Entry{shape, shape.resetValue, 0, {}}).second) {
+        !entries_.emplace(shape.offset, Entry{shape, shape.resetValue, 0}).second) {
       std::fprintf(stderr, "layer: chip register at 0x%x is unusable or given twice\n",
                    shape.offset);
       std::abort();
@@ -63,25 +63,6 @@ std::vector<std::pair<uint32_t, uint32_t>> RegisterFile::runs() const {
   return result;
 }
 
-void RegisterFile::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
-  Entry& entry = at(offset);
-  entry.queued.insert(entry.queued.end(), values.begin(), values.end());
-}
-
-void RegisterFile::note(ChipAccess const& access, bool stray) {
-  if (log_.size() < kLogCapacity)
-    log_.push_back(access);
-  else
-    ++dropped_;
-  if (stray && strays_.size() < kLogCapacity) strays_.push_back(access);
-}
-
-void RegisterFile::clearLog() {
-  log_.clear();
-  dropped_ = 0;
-  strays_.clear();
-}
-
 RegisterBlock::RegisterBlock(std::shared_ptr<Bar> bar, uint64_t base,
                              std::vector<ChipRegister> registers)
     : bar_(std::move(bar)), base_(base), state_(std::make_shared<State>(RegisterFile(registers))) {
@@ -111,17 +92,13 @@ uint32_t RegisterBlock::read(State& state, uint32_t offset, unsigned width) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
   if (entry == nullptr || entry->shape.offset != offset || entry->shape.readWidth != width) {
-    state.file.note({false, offset, width, kFloating}, true);
+    state.file.accesses().note({false, offset, width, kFloating}, true);
     return kFloating;
   }
   uint32_t value = entry->readValue;
-  if (!entry->queued.empty()) {
-    value = entry->queued.front();
-    entry->queued.pop_front();
-  } else if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end()) {
+  if (auto behaviour = state.reads.find(offset); behaviour != state.reads.end())
     value = behaviour->second(state.file, offset);
-  }
-  state.file.note({false, offset, width, value}, false);
+  state.file.accesses().note({false, offset, width, value}, false);
   return value;
 }
 
@@ -129,10 +106,10 @@ void RegisterBlock::write(State& state, uint32_t offset, unsigned width, uint32_
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
   if (entry == nullptr || entry->shape.offset != offset || entry->shape.writeWidth != width) {
-    state.file.note({true, offset, width, value}, true);
+    state.file.accesses().note({true, offset, width, value}, true);
     return;
   }
-  state.file.note({true, offset, width, value}, false);
+  state.file.accesses().note({true, offset, width, value}, false);
   entry->written = value;
   if (entry->shape.readsBack) entry->readValue = value;
   if (auto behaviour = state.writes.find(offset); behaviour != state.writes.end())
@@ -144,7 +121,7 @@ void RegisterBlock::store(State& state, uint32_t offset, uint64_t value) {
   std::lock_guard lock(state.mutex);
   RegisterFile::Entry* entry = state.file.holding(offset);
   bool const taken = entry != nullptr && entry->shape.offset == offset && entry->shape.plainStores;
-  state.file.note({true, offset, 8, value}, !taken);
+  state.file.accesses().note({true, offset, 8, value}, !taken);
 }
 
 void RegisterBlock::onRead(uint32_t offset, ReadBehaviour behaviour) {
@@ -159,16 +136,8 @@ void RegisterBlock::onWrite(uint32_t offset, WriteBehaviour behaviour) {
   state_->writes[offset] = std::move(behaviour);
 }
 
-uint32_t RegisterBlock::readValue(uint32_t offset) const {
-  return locked([offset](RegisterFile& file) { return file.readValue(offset); });
-}
-
 void RegisterBlock::setReadValue(uint32_t offset, uint32_t value) {
   locked([offset, value](RegisterFile& file) { file.setReadValue(offset, value); });
-}
-
-void RegisterBlock::queueReads(uint32_t offset, std::vector<uint32_t> const& values) {
-  locked([&](RegisterFile& file) { file.queueReads(offset, values); });
 }
 
 uint32_t RegisterBlock::lastWritten(uint32_t offset) const {
@@ -176,25 +145,21 @@ uint32_t RegisterBlock::lastWritten(uint32_t offset) const {
 }
 
 std::vector<ChipAccess> RegisterBlock::log() const {
-  return locked([](RegisterFile& file) { return file.log(); });
-}
-
-uint64_t RegisterBlock::logDropped() const {
-  return locked([](RegisterFile& file) { return file.logDropped(); });
+  return locked([](RegisterFile& file) { return file.accesses().log(); });
 }
 
 std::vector<ChipAccess> RegisterBlock::strays() const {
-  return locked([](RegisterFile& file) { return file.strays(); });
+  return locked([](RegisterFile& file) { return file.accesses().strays(); });
 }
 
 void RegisterBlock::clearLog() {
-  locked([](RegisterFile& file) { file.clearLog(); });
+  locked([](RegisterFile& file) { file.accesses().clear(); });
 }
 
 std::vector<ChipAccess> RegisterBlock::takeLog() {
   return locked([](RegisterFile& file) {
-    std::vector<ChipAccess> log = file.log();
-    file.clearLog();
+    std::vector<ChipAccess> log = file.accesses().log();
+    file.accesses().clear();
     return log;
   });
 }

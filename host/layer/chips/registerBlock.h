@@ -11,13 +11,13 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "host/layer/accessLog.h"
 #include "host/layer/pci.h"
 
 namespace sim {
@@ -31,16 +31,6 @@ struct ChipRegister {
   bool plainStores = false;  // takes the driver's plain 64-bit stores as well
 };
 
-// One access as the block saw it; offsets are block offsets.
-struct ChipAccess {
-  bool write;
-  uint32_t offset;
-  unsigned width;  // bytes; 8 for a plain 64-bit store
-  uint64_t value;  // read, or written
-
-  bool operator==(ChipAccess const&) const = default;
-};
-
 // The registers' values and the log; only ever used under the block's lock.
 class RegisterFile {
  public:
@@ -48,7 +38,6 @@ class RegisterFile {
     ChipRegister shape;
     uint32_t readValue = 0;
     uint32_t written = 0;
-    std::deque<uint32_t> queued;  // given one per read before the read value
   };
 
   explicit RegisterFile(std::vector<ChipRegister> const& registers);
@@ -59,7 +48,6 @@ class RegisterFile {
   uint32_t readValue(uint32_t offset) const { return at(offset).readValue; }
   void setReadValue(uint32_t offset, uint32_t value) { at(offset).readValue = value; }
   uint32_t lastWritten(uint32_t offset) const { return at(offset).written; }
-  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
 
   // The register whose bytes hold `offset`, or null. A register holds its
   // widest access's bytes, up to where the next register begins.
@@ -67,14 +55,7 @@ class RegisterFile {
   // Runs of adjacent registers' bytes, as [first, end) from the block's base.
   std::vector<std::pair<uint32_t, uint32_t>> runs() const;
 
-  // The log keeps this many accesses, the oldest first; later ones are
-  // counted but not kept until the log is cleared. Strays likewise.
-  static constexpr size_t kLogCapacity = 1u << 16;
-  void note(ChipAccess const& access, bool stray);
-  std::vector<ChipAccess> const& log() const { return log_; }
-  uint64_t logDropped() const { return dropped_; }
-  std::vector<ChipAccess> const& strays() const { return strays_; }
-  void clearLog();
+  AccessLog& accesses() { return accesses_; }
 
  private:
   Entry& at(uint32_t offset);
@@ -82,9 +63,7 @@ class RegisterFile {
   uint32_t extent(std::map<uint32_t, Entry>::const_iterator it) const;
 
   std::map<uint32_t, Entry> entries_;  // by offset
-  std::vector<ChipAccess> log_;
-  uint64_t dropped_ = 0;
-  std::vector<ChipAccess> strays_;
+  AccessLog accesses_;
 };
 
 class RegisterBlock {
@@ -113,12 +92,9 @@ class RegisterBlock {
     return use(state_->file);
   }
 
-  uint32_t readValue(uint32_t offset) const;
   void setReadValue(uint32_t offset, uint32_t value);
-  void queueReads(uint32_t offset, std::vector<uint32_t> const& values);
   uint32_t lastWritten(uint32_t offset) const;
   std::vector<ChipAccess> log() const;
-  uint64_t logDropped() const;
   std::vector<ChipAccess> strays() const;
   void clearLog();                    // and the strays
   std::vector<ChipAccess> takeLog();  // the log, then clearLog

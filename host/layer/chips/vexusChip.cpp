@@ -69,11 +69,9 @@ struct VexusChip::Remote {
   bool readPending = false;
   uint8_t address = 0;
   unsigned readsLeft = 0;
-  std::vector<ChipAccess> log;
+  AccessLog log;
 
-  void note(bool write, uint32_t value) {
-    if (log.size() < RegisterFile::kLogCapacity) log.push_back({write, address, 4, value});
-  }
+  void note(bool write, uint32_t value) { log.note({write, address, 4, value}, false); }
 
   static void setDone(RegisterFile& file, bool done) {
     uint32_t const control = file.readValue(kConfigControl) & ~kDoneBit;
@@ -153,7 +151,7 @@ bool VexusChip::completeRead() {
 }
 
 std::vector<ChipAccess> VexusChip::remoteLog() const {
-  return block_.locked([&](RegisterFile&) { return remote_->log; });
+  return block_.locked([&](RegisterFile&) { return remote_->log.log(); });
 }
 
 void VexusChip::clearRemoteLog() {

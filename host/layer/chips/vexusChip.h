@@ -54,7 +54,7 @@ class VexusChip {
   // Completes a pending read access now; false when none is pending.
   bool completeRead();
   // The accesses that reached the isolation port, at its addresses, as a
-  // register block logs them (at most RegisterFile::kLogCapacity are kept).
+  // register block logs them (at most AccessLog::kCapacity are kept).
   std::vector<ChipAccess> remoteLog() const;
   void clearRemoteLog();
 

@@ -26,19 +26,9 @@ struct FpgaBlock::State {
 
   mutable std::mutex mutex;
   std::vector<Slot> slots;  // one per 4 bytes of the block
-  std::vector<FpgaAccessRecord> log;
-  uint64_t dropped = 0;
-  std::vector<FpgaAccessRecord> strays;
+  AccessLog accesses;
 
   Slot* slotAt(uint32_t offset) { return offset / 4 < slots.size() ? &slots[offset / 4] : nullptr; }
-
-  void note(FpgaAccessRecord const& record, bool stray) {
-    if (log.size() < kLogCapacity)
-      log.push_back(record);
-    else
-      ++dropped;
-    if (stray && strays.size() < kLogCapacity) strays.push_back(record);
-  }
 
   uint32_t read(uint32_t offset, unsigned width) {
     std::lock_guard lock(mutex);
@@ -46,10 +36,10 @@ struct FpgaBlock::State {
     bool const aligned = width == 4 && offset % 4 == 0;
     if (!aligned || slot == nullptr || slot->access == FpgaAccess::None ||
         slot->access == FpgaAccess::WriteOnly) {
-      note({false, offset, width, 0}, true);
+      accesses.note({false, offset, width, 0}, true);
       return 0;
     }
-    note({false, offset, width, slot->readLatch}, false);
+    accesses.note({false, offset, width, slot->readLatch}, false);
     return slot->readLatch;
   }
 
@@ -59,12 +49,12 @@ struct FpgaBlock::State {
     bool const aligned = width == 4 && offset % 4 == 0;
     if (!aligned || slot == nullptr || slot->access == FpgaAccess::None ||
         slot->access == FpgaAccess::ReadOnly) {
-      note({true, offset, width, value}, true);
+      accesses.note({true, offset, width, value}, true);
       return;
     }
     slot->written = value;
     if (slot->access == FpgaAccess::ReadWrite) slot->readLatch = value & ~slot->strobe;
-    note({true, offset, width, value}, false);
+    accesses.note({true, offset, width, value}, false);
   }
 };
 
@@ -113,24 +103,22 @@ uint32_t FpgaBlock::lastWritten(uint32_t offset) const {
 
 std::vector<FpgaAccessRecord> FpgaBlock::log() const {
   std::lock_guard lock(state_->mutex);
-  return state_->log;
+  return state_->accesses.log();
 }
 
 uint64_t FpgaBlock::logDropped() const {
   std::lock_guard lock(state_->mutex);
-  return state_->dropped;
+  return state_->accesses.dropped();
 }
 
 std::vector<FpgaAccessRecord> FpgaBlock::strays() const {
   std::lock_guard lock(state_->mutex);
-  return state_->strays;
+  return state_->accesses.strays();
 }
 
 void FpgaBlock::clearLog() {
   std::lock_guard lock(state_->mutex);
-  state_->log.clear();
-  state_->dropped = 0;
-  state_->strays.clear();
+  state_->accesses.clear();
 }
 
 }  // namespace sim

@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "host/layer/accessLog.h"
 #include "host/layer/pci.h"
 
 namespace sim {
@@ -35,21 +36,12 @@ struct FpgaRegister {
   uint32_t readValue = 0;  // what reads give until the test or a write says otherwise
 };
 
-// One access as the block saw it; offsets are block offsets.
-struct FpgaAccessRecord {
-  bool write;
-  uint32_t offset;
-  unsigned width;
-  uint32_t value;  // read, or written
-
-  bool operator==(FpgaAccessRecord const&) const = default;
-};
+// Its accesses are logged as the chips' blocks log theirs.
+using FpgaAccessRecord = ChipAccess;
 
 class FpgaBlock {
  public:
-  // The log keeps this many accesses, the oldest first; later ones are
-  // counted but not kept until the log is cleared.
-  static constexpr size_t kLogCapacity = 1u << 16;
+  static constexpr size_t kLogCapacity = AccessLog::kCapacity;
 
   FpgaBlock(std::shared_ptr<Bar> bar, uint64_t barOffset, uint32_t size,
             std::vector<FpgaRegister> const& registers);
