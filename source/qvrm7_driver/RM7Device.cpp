@@ -7,7 +7,7 @@
 #include "platform/userBuffer.h"
 #include "platform/vexusAccessor.h"
 #include "registers/armDispatcher.h"
-#include "source/qvrm7_driver/RM7Helper.h"
+#include "source/qvrm7_driver/startup/RM7Helper.h"
 #include "source/qvrm7_driver/switchstate/AutoIOGate.h"
 #include "source/qvrm7_driver/switchstate/KernelSession.h"
 

@@ -14,8 +14,8 @@
 
 #include "platform/pciDevice.h"
 #include "platform/synchronization.h"
-#include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
 #include "source/qvrm7_driver/interface/tInterfaceTemplate_qvrm7.h"
+#include "source/qvrm7_driver/startup/RM7DeviceSetupLevel.h"
 
 namespace armki {
 class ARMDispatcher;

@@ -10,8 +10,8 @@
 
 #include "host/registerClient.h"
 #include "source/qvrm7_driver/RM7Device.h"
-#include "source/qvrm7_driver/RM7Helper.h"
 #include "source/qvrm7_driver/controllers/CommandFIFOController.h"
+#include "source/qvrm7_driver/startup/RM7Helper.h"
 #include "support/switchDeviceScenario.h"
 
 namespace {

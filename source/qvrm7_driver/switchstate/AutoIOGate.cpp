@@ -3,8 +3,8 @@
 #include "platform/debugPrint.h"
 #include "platform/statusCodes.h"
 #include "source/qvrm7_driver/RM7Device.h"
-#include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
 #include "source/qvrm7_driver/driverCodes.h"
+#include "source/qvrm7_driver/startup/RM7DeviceSetupLevel.h"
 #include "source/qvrm7_driver/switchstate/KernelSession.h"
 
 namespace sass {

@@ -1,4 +1,4 @@
-#include "source/qvrm7_driver/RM7Helper.h"
+#include "source/qvrm7_driver/startup/RM7Helper.h"
 
 #include "platform/debugPrint.h"
 #include "platform/memory.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/status.h"
-#include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
+#include "source/qvrm7_driver/startup/RM7DeviceSetupLevel.h"
 
 namespace armki {
 class ARMDispatcher;
