@@ -42,8 +42,14 @@ class TMR9RegMaps {
   TMR9RegMaps(TMR9RegMaps const&) = delete;
   TMR9RegMaps& operator=(TMR9RegMaps const&) = delete;
 
+  // The bridge chip's signature, which the setup checks before it goes on.
+  vexustools::tVexusWithOffset<0u>::tSignature& vexusSignature() {
+    return core_.recordFor<kSignatureId>();
+  }
+
  private:
   static constexpr u32 kRegistrations = 8;
+  static constexpr u32 kSignatureId = 0xC0000000;
 
   armki::ARMDispatcher& dispatcher_;
   tAccessor switchedPortAccessor_;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "support/switchDeviceScenario.h"
 
@@ -67,14 +68,24 @@ TEST_F(SwitchDevice, EveryModelIsServedAndRemovedAndNoOtherIsTaken) {
   }
 }
 
-TEST_F(SwitchDevice, AWrongFPGASignatureStopsTheSetupAndAnUnmappedSlotIsAllOnes) {
-  sim::Rm7Module module;
-  module.fpga().base().setReadValue(0x00, 0xB6B66BB6);
-  sim::clearDebugOutput();
-  EXPECT_EQ(sim::plugIn(module.device()), -51001) << "the driver's own code has no layer code";
-  EXPECT_NE(sim::debugOutput().find("reached RM7RegMapsBuilt"), std::string::npos);
-  sim::unplug(*module.device());
-  EXPECT_EQ(layerHoldings(), loaded);
+TEST_F(SwitchDevice, AWrongSignatureStopsTheSetupAndAnUnmappedSlotIsAllOnes) {
+  // Whose signature is wrong (the bridge chip's or the FPGA's), and the
+  // level the setup reaches.
+  std::tuple<bool, char const*> const cases[] = {{true, "TMR9ObjectsBuilt"},
+                                                 {false, "RM7RegMapsBuilt"}};
+  for (auto const& [bridge, level] : cases) {
+    SCOPED_TRACE(level);
+    sim::Rm7Module module;
+    if (bridge)
+      module.vexus().registers().setReadValue(sim::VexusChip::kSignatureRegister, 0xC0107AD1);
+    else
+      module.fpga().base().setReadValue(0x00, 0xB6B66BB6);
+    sim::clearDebugOutput();
+    EXPECT_EQ(sim::plugIn(module.device()), -51001) << "the driver's own code has no layer code";
+    EXPECT_NE(sim::debugOutput().find(std::string("reached ") + level + "\n"), std::string::npos);
+    sim::unplug(*module.device());
+    EXPECT_EQ(layerHoldings(), loaded);
+  }
 
   // The slot is read through a mapping of its own, the second the device makes.
   sim::Rm7Module unmapped({.geographicAddress = 7});

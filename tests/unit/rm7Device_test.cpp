@@ -1,6 +1,6 @@
 // The switch device made by add device on the simulated bus, driven through
-// its slots: the setup-level gate across re-setups and the switch-state
-// buffer's mapping.
+// its slots: the setup-level gate across re-setups, the setups that a wrong
+// signature stops, and the switch-state buffer's mapping.
 #include "source/qvrm7_driver/RM7Device.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,9 @@
 #include "host/layer/user.h"
 #include "platform/userBuffer.h"
 #include "source/qvrm7_driver/driverCodes.h"
+#include "source/qvrm7_driver/startup/RM7Helper.h"
 #include "source/qvrm7_driver/switchstate/KernelSession.h"
+#include "storage/simpleSignatureChecker.h"
 #include "support/expectSite.h"
 
 namespace qvrm7_driver {
@@ -93,6 +95,52 @@ TEST_F(SwitchDeviceSlots, GateAdmitsOnlyTheCurrentSetupAtItsLevel) {
               std::string::npos);
   }
   EXPECT_EQ(device->activeIOCount(), 0u) << "every refusal left the IO gate";
+}
+
+// The bridge chip is checked before the FPGA's maps are built, the FPGA
+// after; either stops the setup where it is, and a module that answers again
+// is set up completely by the next re-setup.
+TEST_F(SwitchDeviceSlots, AWrongSignatureStopsTheSetupAtItsChip) {
+  struct Case {
+    bool bridge;
+    u32 answer;
+    u32 level;
+    char const* file;
+    u64 line;
+  };
+  constexpr char kChecker[] = "atut/simpleSignatureChecker/SimpleSignatureChecker";
+  Case const cases[] = {
+      {true, 0xC0107AD1, kSetupLevelTMR9ObjectsBuilt, "RM7Helper", 97},
+      {true, 0xFFFFFFFF, kSetupLevelTMR9ObjectsBuilt, "RM7Helper", 97},  // nothing answers
+      {true, 0xB6B66BB7, kSetupLevelTMR9ObjectsBuilt, "RM7Helper", 97},  // the FPGA's
+      {false, 0xC0107AD0, kSetupLevelRM7RegMapsBuilt, kChecker, 63},     // the bridge's
+  };
+  auto answer = [&](bool bridge, u32 value) {
+    if (bridge)
+      module.vexus().registers().setReadValue(sim::VexusChip::kSignatureRegister, value);
+    else
+      module.fpga().base().setReadValue(0x00, value);
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.answer);
+    answer(c.bridge, c.answer);
+    // The device keeps only the code: the site is seen on a setup of its own.
+    device->stopDevice({});
+    {
+      tLongStatus status;
+      RM7Helper helper(*device, status.head);
+      expectSite(status, atut::kStatusWrongSignature, c.file, c.line);
+      EXPECT_EQ(device->setupLevel(), c.level);
+    }
+    setUpAgain();
+    EXPECT_EQ(device->setupLevel(), c.level);
+    sass::KernelSession* const session = open();
+    expectSite(request(session), kStatusDeviceNotStarted, "sass/AutoIOGate", 86);
+    EXPECT_NE(request(session, true).head.code, kStatusDeviceNotStarted) << "the bridge's maps";
+    answer(c.bridge, c.bridge ? 0xC0107AD0 : 0xB6B66BB7);
+    setUpAgain();
+    EXPECT_EQ(device->setupLevel(), kSetupLevelComplete);
+  }
 }
 
 TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerHolds) {

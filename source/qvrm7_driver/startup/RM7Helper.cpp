@@ -34,6 +34,12 @@ static_assert(sizeof kLevelNames / sizeof kLevelNames[0] == kSetupLevelComplete 
 constexpr i32 kSetupDebugLevel = 0x4000;
 constexpr tLineContext kSetupEndLine{"RM7Helper", 140, "\n"};
 
+// What the bridge chip's core block reads at offset 0.
+constexpr u32 kVexusSignature = 0xC0107AD0;
+using tVexusSignatureChecker =
+    atut::SimpleSignatureChecker<vexustools::tVexusWithOffset<0u>::tSignature, kVexusSignature>;
+constexpr StatusSite kWrongVexusSignatureSite{"RM7Helper", 97};
+
 // What the FPGA's base block reads at offset 0 once the FPGA is configured.
 constexpr u32 kFPGASignature = 0xB6B66BB7;
 using tFPGASignatureChecker =
@@ -60,6 +66,13 @@ RM7Helper::RM7Helper(RM7Device& device, tStatus& status)
   if (status.isNotFatal())
     tmr9RegMaps_ = createObject<TMR9RegMaps>(status, registerBAR_, *dispatcher_, status);
   if (status.isNotFatal()) reach(kSetupLevelTMR9ObjectsBuilt);
+
+  // Nothing has been written to the module yet: whatever sits behind the BAR
+  // when the bridge chip does not answer with its signature is left as it is.
+  if (status.isNotFatal())
+    tVexusSignatureChecker(tmr9RegMaps_->vexusSignature(), kWrongVexusSignatureSite)
+        .checkHardwareState(status);
+  if (status.isNotFatal()) reach(kSetupLevelVexusSignatureChecked);
 
   if (status.isNotFatal())
     rm7RegMaps_ = createObject<RM7RegMaps>(status, registerBAR_, *dispatcher_, status);

@@ -26,8 +26,8 @@ class RM7Helper {
 
   // Runs the setup sequence: each step only while the status is clean, and
   // each level reached recorded in the device: the BAR, the register
-  // dispatcher, the bridge and timing chips' maps, the FPGA's maps, the
-  // FPGA's signature, the controllers.
+  // dispatcher, the bridge and timing chips' maps, the bridge chip's
+  // signature, the FPGA's maps, the FPGA's signature, the controllers.
   RM7Helper(RM7Device& device, nQVWEND000::tStatus& status);
   // Ends what the setup built, last first.
   ~RM7Helper();
