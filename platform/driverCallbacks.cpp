@@ -223,4 +223,11 @@ void driverUnmap(u64 mapObject) {
   destroyObject(map);
 }
 
+void scheduleDeferredCall(void* record) {
+  // The layer made the handle when the device set up its deferred call and
+  // keeps it in the record's second word; the rest of the record is the
+  // device's own, handed back to it when the call runs.
+  nQVZOR100_scheduleDPC(static_cast<u64 const*>(record)[1], record);
+}
+
 }  // namespace qvrm7_driver::nQVWEND000

@@ -24,4 +24,8 @@ i32 driverMmap(void* session, u64 offset, u64 userMap, u32* made, u64* mapObject
 void driverUnmap(u64 mapObject);
 void driverDestroyDevice(void* device);
 
+// For a device that defers work: queues the layer's deferred call whose
+// handle is the second word of the record. The switch device defers none.
+void scheduleDeferredCall(void* record);
+
 }  // namespace qvrm7_driver::nQVWEND000

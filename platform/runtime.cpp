@@ -27,7 +27,7 @@ i32 registerAtExit(void (*function)(void*), void* argument, tAtExitNode** head) 
 
 void runtimeInitFrom(tStaticConstructor const* first, tStaticConstructor const* end) {
   if (gStartCount++ != 0) return;
-  // Last entry first: the trace and its console destination stand at the
+  // Last entry first: the console destination and the trace stand at the
   // end of the table so that they exist before any other static object.
   for (tStaticConstructor const* entry = end; entry != first;) {
     --entry;

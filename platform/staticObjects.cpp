@@ -16,13 +16,15 @@ struct tConstructorTable {
   u64 endMarker;
 };
 
-// Run from the last entry to the first.
-__attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const gConstructorTable = {
+// Run from the last entry to the first: the console destination and the
+// trace stand last so that they exist before any other static object.
+__attribute__((section(".qvrm7_ctors"),
+               used)) constinit tConstructorTable const gConstructorTable = {
     0x5354415254435452ull,  // start marker
     {
-        constructTrace,
-        constructConsoleTraceDestination,
         qvregitools::constructNoneVersion,
+        constructConsoleTraceDestination,
+        constructTrace,
     },
     0x454e444354524c53ull,  // end marker
 };
@@ -32,7 +34,8 @@ __attribute__((section(".qvrm7_ctors"), used)) constinit tConstructorTable const
 tStaticConstructor const* constructorTableFirst() { return gConstructorTable.entries; }
 
 tStaticConstructor const* constructorTableEnd() {
-  return gConstructorTable.entries + sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
+  return gConstructorTable.entries +
+         sizeof(gConstructorTable.entries) / sizeof(gConstructorTable.entries[0]);
 }
 
 }  // namespace qvrm7_driver::nQVWEND000

@@ -79,9 +79,14 @@
 //   only flushRegMap writes);
 // - another path to the hardware: a class like BarPath over another
 //   accessor type;
-// - member maps whose whole-map operations follow the map's own: define
-//     template <class F> void forEachMember(F&& f) { f(outTimer); }
-//   in the map class;
+// - a member map held by value right after the records, built over the
+//   same accessor at its own base with a window that holds all of it, whose
+//   whole-map operations and reinitialize follow the map's own: specialise
+//     template <> struct armcore::MemberMap<kDemoMap> {
+//       using type = tTimerRegMap;
+//       static constexpr u32 kBase = 0x34;
+//     };
+//   before the map class, and reach it through member();
 // - anything else: override the slot in the map class.
 #pragma once
 
@@ -196,11 +201,26 @@ constexpr bool namesARow() {
 
 // ---- The map ----------------------------------------------------------------
 
+// What a map holds when it holds no member map: nothing, in no space.
+struct NoMemberMap {
+  template <class... Arguments>
+  constexpr explicit NoMemberMap(Arguments...) {}
+};
+
+// The member map of the map that D describes (see the top of this file).
+template <MapDescription const& D>
+struct MemberMap {
+  using type = NoMemberMap;
+  static constexpr u32 kBase = 0;
+};
+
 template <class Derived, MapDescription const& D, class Path, class... Named>
 class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   using tStorage = detail::RowStorage<Derived, D, 0, D.registers.size == 1, Named...>;
   using tCompiled = Compiled<D>;
   static constexpr MapTables const& kTables = tCompiled::kTables;
+  using tMemberMap = typename MemberMap<D>::type;
+  static constexpr bool kHasMember = !std::is_same_v<tMemberMap, NoMemberMap>;
 
  public:
   using tPath = Path;
@@ -263,6 +283,19 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
 
   tAccessor* accessor() const { return accessor_; }
 
+  tMemberMap& member() requires kHasMember { return member_; }
+
+  // Where the parts of the object lie: the records, the member map, then
+  // the accessor (a windowed map's base and window follow it). Offsets in a
+  // class with a virtual table are conditionally supported, and supported
+  // by every compiler that builds the driver.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  static constexpr u64 recordsOffset() { return offsetof(MapCore, records_); }
+  static constexpr u64 memberOffset() { return offsetof(MapCore, member_); }
+  static constexpr u64 accessorOffset() { return offsetof(MapCore, accessor_); }
+#pragma GCC diagnostic pop
+
   // The records of row `Row` of the description, by value; `instance` is
   // below the row's count (a caller checks any index that comes from outside).
   template <u32 Row>
@@ -280,7 +313,8 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   }
 
  protected:
-  explicit MapCore(tAccessor* accessor) : accessor_(accessor) {}
+  explicit MapCore(tAccessor* accessor)
+      : member_(accessor, MemberMap<D>::kBase, 0, 0xFFFFFFFFu), accessor_(accessor) {}
 
   // Every record to its first state: address and window from `place`,
   // reset shadow, clean, owned by this map.
@@ -304,8 +338,7 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
 
   template <class F>
   void forMembers(F&& f) {
-    if constexpr (requires(Derived & d) { d.forEachMember(f); })
-      static_cast<Derived*>(this)->forEachMember(f);
+    if constexpr (kHasMember) f(member_);
   }
 
  private:
@@ -327,6 +360,7 @@ class MapCore : public arm::DynamicAccessInterfaceBase<tStatus> {
   Hardware hardware() const { return hardwareOf<Path>(accessor_); }
 
   tStorage records_;
+  [[no_unique_address]] tMemberMap member_;
   tAccessor* accessor_;
 };
 
@@ -352,6 +386,11 @@ class WindowedMap : public MapCore<Derived, D, Path, Named...> {
   u32 base() const { return base_; }
   u32 windowStart() const { return windowStart_; }
   u32 windowSize() const { return windowSize_; }
+  // The window's start and size follow the base.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  static constexpr u64 baseOffset() { return offsetof(WindowedMap, base_); }
+#pragma GCC diagnostic pop
 
  private:
   void place() {

@@ -1,6 +1,7 @@
 // The containers as the driver uses them, instantiated here so that both
 // builds compile every one of them under their own flags.
 #include "platform/containers/basicString.h"
+#include "platform/containers/iterator.h"
 #include "platform/containers/tArray.h"
 #include "platform/containers/tBasicString.h"
 #include "platform/containers/vector.h"
@@ -16,6 +17,8 @@ template void Vector<qvrm7_driver::u8>::insert_(u64, qvrm7_driver::u8*, qvrm7_dr
                                                 tStatus&);
 template void Vector<qvrm7_driver::u8>::insert_(u64, qvrm7_driver::u8 const*,
                                                 qvrm7_driver::u8 const*, tStatus&);
+template void Vector<qvrm7_driver::u8>::insert_(u64, QVIteratorT<unsigned char>,
+                                                QVIteratorT<unsigned char>, tStatus&);
 template class Vector_sct<Pair_sct_pod<String, void*, tStatus>>;
 
 static_assert(sizeof(Pair_sct_pod<String, void*, tStatus>) == 32);

@@ -26,6 +26,23 @@ inline u64 grownCapacity(u64 capacity, u64 needed) {
   return grown > needed ? grown : needed;
 }
 
+// A range whose elements lie in memory as one block: a pointer, or an
+// iterator that says where it stands. Such a range is copied as one block and
+// may be the vector's own.
+template <class Iterator>
+inline constexpr bool kContiguous = std::is_pointer_v<Iterator> || requires(Iterator it) {
+  it.address();
+};
+
+template <class Iterator>
+auto addressOf(Iterator it) {
+  if constexpr (std::is_pointer_v<Iterator>) {
+    return it;
+  } else {
+    return it.address();
+  }
+}
+
 inline bool checkPosition(u64 position, u64 size, tStatus& status) {
   if (position <= size) return true;
   qvrm7_driver::nQVWEND000::setStatus(status, qvrm7_driver::nQVWEND000::kStatusBadArgument,
@@ -75,7 +92,8 @@ class Vector : public detail::VectorStorage<T> {
   ~Vector() { Alloc::deallocate(mData); }
 
   // Inserts the elements of [first, last) before position. The iterator
-  // needs only difference, dereference and increment.
+  // needs only difference, dereference and increment; one whose elements
+  // lie in one block may be a range of this vector itself.
   template <class Iterator>
   void insert_(u64 position, Iterator first, Iterator last, tStatus& status) {
     if (status.isFatal()) return;
@@ -120,11 +138,11 @@ class Vector : public detail::VectorStorage<T> {
 
   template <class Iterator>
   u64 sourceIndex(Iterator first, u64 count) const {
-    if constexpr (std::is_pointer_v<Iterator>) {
+    if constexpr (detail::kContiguous<Iterator>) {
       if (mData == nullptr || count == 0) return kNotInside;
       uintptr_t const start = reinterpret_cast<uintptr_t>(mData);
       uintptr_t const end = reinterpret_cast<uintptr_t>(mData + mSize);
-      uintptr_t const from = reinterpret_cast<uintptr_t>(first);
+      uintptr_t const from = reinterpret_cast<uintptr_t>(detail::addressOf(first));
       if (from < start || from >= end) return kNotInside;
       return static_cast<u64>((from - start) / sizeof(T));
     } else {
@@ -140,8 +158,8 @@ class Vector : public detail::VectorStorage<T> {
 
   template <class Iterator>
   static void copyRange(T* destination, Iterator first, u64 count) {
-    if constexpr (std::is_pointer_v<Iterator>) {
-      moveElements(destination, first, count);
+    if constexpr (detail::kContiguous<Iterator>) {
+      moveElements(destination, detail::addressOf(first), count);
     } else {
       for (u64 i = 0; i < count; ++i, ++first) destination[i] = *first;
     }

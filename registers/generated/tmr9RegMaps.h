@@ -1,6 +1,6 @@
 // The timing chip's digital-output block and its output timer. The DO map
-// holds the timer's map as a member placed after its own registers: whole-map
-// operations run over the DO registers first, then the timer's. Both have
+// holds the timer's map as a member placed right after its own records:
+// whole-map operations run over the DO registers first, then the timer's. Both have
 // 8- or 16-bit registers written with writes of their width, write-only data
 // and command registers without a shadow (every write goes to the hardware,
 // the other bits 0), a reset value other than 0, and one-bit fields that take
@@ -239,16 +239,24 @@ class tOutTimer final : public armcore::RegisterMap<tOutTimer, outTimer::kMap, a
   using tReset_Register = tRegisterRecord<outTimer::kReset_Register>;
 };
 
+}  // namespace tmr9_regmaps
+
+// The DO map holds the timer's map right after its own records, built over
+// the same accessor at the timer's base with a window that holds all of it.
+template <>
+struct armcore::MemberMap<tmr9_regmaps::digitalOutput::kMap> {
+  using type = tmr9_regmaps::tOutTimer;
+  static constexpr qvrm7_driver::u32 kBase = 0x34;
+};
+
+namespace tmr9_regmaps {
+
 class tDO final : public armcore::RegisterMap<tDO, digitalOutput::kMap, armcore::BarPath> {
  public:
   // Where the timer's registers begin in the block.
-  static constexpr u32 kOutTimerBase = 0x34;
+  static constexpr u32 kOutTimerBase = armcore::MemberMap<digitalOutput::kMap>::kBase;
 
-  // The timer's map is built over the same accessor, at its own base, with
-  // a window that holds all of it.
-  tDO(tAccessor* accessor, u32 base, u32 windowStart, u32 windowSize)
-      : RegisterMap(accessor, base, windowStart, windowSize),
-        outTimer_(accessor, kOutTimerBase, 0, 0xFFFFFFFFu) {}
+  using RegisterMap::RegisterMap;
 
   using tDO_Status_Register = tRegisterRecord<digitalOutput::kDO_Status_Register>;
   using tZELK_DIO_Enable_Register = tRegisterRecord<digitalOutput::kZELK_DIO_Enable_Register>;
@@ -267,15 +275,13 @@ class tDO final : public armcore::RegisterMap<tDO, digitalOutput::kMap, armcore:
   using tDO_WDT_ModeSelect2_Register = tRegisterRecord<digitalOutput::kDO_WDT_ModeSelect2_Register>;
   using tDO_ProgFIFO_Flag_Register = tRegisterRecord<digitalOutput::kDO_ProgFIFO_Flag_Register>;
 
-  tOutTimer& outTimer() { return outTimer_; }
-
-  template <class F>
-  void forEachMember(F&& f) {
-    f(outTimer_);
-  }
-
- private:
-  tOutTimer outTimer_;
+  tOutTimer& outTimer() { return member(); }
 };
+
+// The records, the timer's map, then the accessor, base and window.
+static_assert(tDO::recordsOffset() == 8);
+static_assert(tDO::memberOffset() == 320 && sizeof(tOutTimer) == 440);
+static_assert(tDO::accessorOffset() == 760 && tDO::baseOffset() == 768);
+static_assert(sizeof(tDO) == 784);
 
 }  // namespace tmr9_regmaps

@@ -10,6 +10,7 @@
 
 #include "host/layer/control.h"
 #include "platform/containers/basicString.h"
+#include "platform/containers/iterator.h"
 #include "platform/containers/tBasicString.h"
 #include "platform/containers/vector.h"
 #include "support/expectSite.h"
@@ -19,6 +20,7 @@ using nQVWENDS100::tLongStatus;
 using nQVWENDS100::tStatus;
 using qvrm7_driver::u32;
 using qvrm7_driver::u64;
+using qvrm7_driver::u8;
 using qvrm7_driver::nQVWEND000::tBasicString;
 using testing_support::expectSite;
 
@@ -130,6 +132,7 @@ TEST_F(Containers, VectorGrowsToEightThenByHalfAndInsertsARangeOfItsOwn) {
   EXPECT_EQ(v.capacity(), 29u);
 
   // Before, across and after the position, in place; the last reallocates.
+  // Words come by pointer, bytes by the library's iterator.
   struct Case {
     u64 position, from, count;
   };
@@ -141,6 +144,14 @@ TEST_F(Containers, VectorGrowsToEightThenByHalfAndInsertsARangeOfItsOwn) {
     want.insert(want.begin() + c.position, range.begin(), range.end());
     own.insert_(c.position, own.data() + c.from, own.data() + c.from + c.count, status);
     EXPECT_EQ(contents(own), want) << "position " << c.position << " from " << c.from;
+
+    using Bytes = qvhtl::QVIteratorT<unsigned char>;
+    qvhtl::Vector<u8> bytes;
+    u8 initial[] = {1, 2, 3, 4, 5};
+    bytes.insert_(0, Bytes(initial), Bytes(initial + 5), status);
+    bytes.insert_(c.position, Bytes(bytes.data() + c.from), Bytes(bytes.data() + c.from + c.count),
+                  status);
+    EXPECT_EQ(std::vector<u32>(bytes.begin(), bytes.end()), want) << "bytes from " << c.from;
   }
   EXPECT_EQ(status.code, 0);
 }
@@ -162,6 +173,21 @@ TEST_F(Containers, VectorFailuresLeaveItAsItWas) {
   expectSite(position, -52005, "Vector", 0);
   EXPECT_EQ(v.data(), before);
   EXPECT_EQ(contents(v), (std::vector<u32>{1, 2, 3, 4, 5, 6, 7, 8}));
+
+  // Bytes have no bound beyond the size sum: the same count goes to the
+  // layer, which is made to refuse it here rather than try.
+  struct CountingBytes {
+    u64 value;
+    u8 operator*() const { return static_cast<u8>(value); }
+    CountingBytes& operator++() { return ++value, *this; }
+    int64_t operator-(CountingBytes const& other) const { return int64_t(value - other.value); }
+  };
+  qvhtl::Vector<u8> bytes;
+  tLongStatus layer;
+  sim::failNthCall(kMalloc, 1);
+  bytes.insert_(0, CountingBytes{0}, CountingBytes{words}, layer);
+  expectSite(layer, -52000, "memory", 520);
+  EXPECT_EQ(bytes.size(), 0u);
 }
 
 // The registry's entries: a name whose copy can fail, and a registration.

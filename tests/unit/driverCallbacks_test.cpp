@@ -16,6 +16,7 @@
 #include "host/layer/registration.h"
 #include "host/layer/rm7Module.h"
 #include "host/layer/user.h"
+#include "platform/driverEntry.h"
 #include "platform/ioctlHeader.h"
 #include "support/testDevice.h"
 
@@ -88,6 +89,21 @@ TEST_F(Callbacks, UnlistedIdentityGetsNoDeviceAndAnEmptyContext) {
   }
   EXPECT_EQ(deviceClass.journal().devicesCreated, 0u);
   expectNothingLeft();
+}
+
+// The layer gets the handle from the record's second word and the record
+// itself, whatever the device keeps in the other words.
+TEST_F(Callbacks, DeferredCallHandsTheLayerTheRecordsSecondWordAndTheRecord) {
+  uint64_t first[] = {0, 0x5A5A0001};
+  uint64_t second[] = {~uint64_t{0}, 0xFFFFFFFF00000002, 0x1234};
+  scheduleDeferredCall(first);
+  scheduleDeferredCall(second);
+  std::vector<sim::DeferredCall> const calls = sim::scheduledDeferredCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(std::tuple(calls[0].handle, calls[0].record),
+            std::tuple(first[1], static_cast<void*>(first)));
+  EXPECT_EQ(std::tuple(calls[1].handle, calls[1].record),
+            std::tuple(second[1], static_cast<void*>(second)));
 }
 
 // Interfaces, then properties by scope; remove withdraws the properties in

@@ -163,7 +163,7 @@ TEST_P(RegisterMapTest, WholeMapOperationsFollowDeclarationOrderIntoMemberMaps) 
   parent.markDirtyRegMap();
   parent.flushRegMap(false, status);
   EXPECT_EQ(text(takeLog()), written);
-  parent.member.set(0x80000010, 3, status, 0);
+  parent.member().set(0x80000010, 3, status, 0);
   parent.reinitialize();
   parent.flushRegMap(false, status);
   EXPECT_EQ(takeLog(), std::vector<Hit>{});

@@ -11,6 +11,8 @@
 #include "host/layer/control.h"
 #include "platform/memory.h"
 #include "platform/statusCodes.h"
+#include "platform/trace.h"
+#include "registers/version.h"
 #include "support/expectSite.h"
 #include "support/layerTest.h"
 
@@ -49,6 +51,27 @@ TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
   EXPECT_EQ(gEvents, "+c+b+a");
   runtimeDeinit();
   EXPECT_EQ(gEvents, "+c+b+a-a-b-c");
+}
+
+// The driver's own table builds the trace first, then its console
+// destination, then every other static object: the at-exit list, newest
+// first, shows the order in which the entries ran.
+TEST_F(Runtime, DriverTableBuildsTheTraceAndItsDestinationBeforeAnyOtherObject) {
+  ASSERT_EQ(runtimeStartCount(), 0u);
+  runtimeInit();
+  tTrace* trace = getTraceInstance();
+  ASSERT_NE(trace, nullptr);
+  void const* const newestFirst[] = {&qvregitools::noneVersion(), trace->destination(), trace};
+  tAtExitNode const* node = gAtExitHead;
+  for (void const* object : newestFirst) {
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->argument, object);
+    node = node->next;
+  }
+  EXPECT_EQ(node, nullptr);
+  EXPECT_EQ(trace->destination()->getName(), std::string("qvsdbg_printf"));
+  runtimeDeinit();
+  EXPECT_EQ(getTraceInstance(), nullptr);
 }
 
 // A registration without memory fails and leaves the list as it was.

@@ -82,14 +82,19 @@ inline constexpr MapDescription kParentMap{
     .sites = sitesIn(kParentFile, 20, 21, 22, 23, 24, 25, 26),
     .registers = kParentRegisters};
 
+}  // namespace testmaps
+
+template <>
+struct armcore::MemberMap<testmaps::kParentMap> {
+  using type = testmaps::tTestRegMap;
+  static constexpr qvrm7_driver::u32 kBase = 0x40;
+};
+
+namespace testmaps {
+
 class tParentRegMap final : public RegisterMap<tParentRegMap, kParentMap, BarPath> {
  public:
-  static constexpr u32 kMemberBase = 0x40;
-  tParentRegMap(tAccessor* accessor, u32 base, u32 windowStart, u32 windowSize)
-      : RegisterMap(accessor, base, windowStart, windowSize),
-        member(accessor, kMemberBase, windowStart, windowSize) {}
-  void forEachMember(auto&& f) { f(member); }
-  tTestRegMap member;
+  using RegisterMap::RegisterMap;
 };
 
 // 512 words of four 3-bit fields, then 1024 counters: 1536 registers.
