@@ -12,10 +12,12 @@
 //   offset for the read view; 0 for a record that no ID names); `alias` a
 //   second whole ID of the same record in the other view, with its own
 //   field count. `access` says whether the record is read (refreshed, read)
-//   and written (flushed, written). A record's own refusals (outside the
-//   window, a format buffer too small) are checked by their codes: the
-//   slot's code and nothing reached shows the path. `fields` is
-//   the number of fields the format of `key` reports. `strobe` holds the bits
+//   and written (flushed, written). `lines` are the record's own refusal
+//   lines: the -52006 of its refresh and of its flush (0 where it has none),
+//   the -52019 of its format and of its alias's. `fields` are the bits of
+//   each field the format of `key` reports, lowest first, as the map's
+//   documentation writes them ({b} for the one bit b); the alias reports
+//   those that hold no strobe bit. `strobe` holds the bits
 //   the map clears in its shadow after each write; `width` the bits of the
 //   register as the map writes and reads it (8, 16, 32 or 64);
 //   `shadow` false for a record the map keeps no value of (the shadow
@@ -40,6 +42,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -67,11 +70,27 @@ enum Op { kGet, kSet, kReadOp, kWrite, kFlush, kRefresh, kFormat, kOps };
 
 constexpr u64 lowBits(unsigned count) { return count >= 64 ? ~u64{0} : (u64{1} << count) - 1; }
 
+// One field's bits, lowest first; {b} is the one bit b.
+struct Bits {
+  unsigned low;
+  unsigned high = low;
+  u64 mask() const { return lowBits(high + 1 - low) << low; }
+};
+
+// A record's own refusal lines; 0 where it has none.
+struct Lines {
+  u32 refresh = 0;  // -52006
+  u32 flush = 0;    // -52006
+  u32 format = 0;   // -52019
+  u32 aliasFormat = 0;
+};
+
 struct Register {
   u32 offset;
   Access access;
   u32 key;
-  unsigned fields = 1;
+  Lines lines = {};
+  std::vector<Bits> fields = {};
   u32 alias = 0;
   unsigned aliasFields = 0;
   u64 strobe = 0;
@@ -82,6 +101,13 @@ struct Register {
   bool read() const { return (access & kRead) != 0; }
   bool written() const { return (access & kWritten) != 0; }
   u64 widthMask() const { return lowBits(width); }
+  // The masks the format of `id` (the key or the alias) must report.
+  std::vector<u64> masks(u32 id) const {
+    std::vector<u64> out;
+    for (Bits const& b : fields)
+      if (id == key || (b.mask() & strobe) == 0) out.push_back(b.mask());
+    return out;
+  }
 };
 
 // Per slot, in slot order.
@@ -128,9 +154,23 @@ struct Sheet {
 };
 
 // Short forms of a row: a register of one view, whose whole ID follows from
-// its offset and view, and what sets it apart.
-inline Register row(u32 offset, Access access, unsigned fields = 1) {
-  return {offset, access, (access == kRead ? 0xC0000000u : 0x80000000u) | offset, fields};
+// its offset and view, its lines and fields, and what sets it apart.
+inline Register row(u32 offset, Access access, Lines lines, std::vector<Bits> fields) {
+  return {offset, access, (access == kRead ? 0xC0000000u : 0x80000000u) | offset, lines,
+          std::move(fields)};
+}
+// `count` fields of `width` bits side by side from bit `low` up, for the
+// tables that describe a regular run of fields in words.
+inline std::vector<Bits> run(unsigned low, unsigned count, unsigned width = 1) {
+  std::vector<Bits> fields;
+  for (unsigned i = 0; i < count; ++i)
+    fields.push_back({low + i * width, low + i * width + width - 1});
+  return fields;
+}
+inline std::vector<Bits> join(std::initializer_list<std::vector<Bits>> parts) {
+  std::vector<Bits> fields;
+  for (auto const& part : parts) fields.insert(fields.end(), part.begin(), part.end());
+  return fields;
 }
 inline Register narrow(Register r, unsigned width) {
   r.width = width;
@@ -149,7 +189,8 @@ inline Register strobing(Register r, u64 bits) {
   return r;
 }
 
-// The record is also named by its read view's whole ID.
+// The record is also named by its read view's whole ID, whose format
+// reports `fields` fields (checked against the key's fields without strobes).
 inline Register readAlso(Register r, unsigned fields) {
   r.alias = 0xC0000000u | r.offset;
   r.aliasFields = fields;
@@ -256,6 +297,7 @@ class MapConformance : public ::testing::TestWithParam<Sheet const*> {
   void TearDown() override { EXPECT_EQ(probe_.strays(), std::vector<Hit>{}); }
 
   Sheet const& sheet() const { return *GetParam(); }
+  char const* file() const { return sheet().sites[kFormat].file; }  // of the records' own lines
   Map& map() { return *map_; }
   template <class M>
   M& as() {

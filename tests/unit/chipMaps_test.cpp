@@ -33,6 +33,21 @@ namespace {
 using nQVWENDS100::tStatus;
 using qvrm7_driver::nQVWEND000::kStatusNotAvailable;
 
+constexpr Access R = kRead;
+constexpr Access W = kWritten;
+constexpr Access RW = kReadWritten;
+
+// Field lists that several rows share or that are too long for a row.
+std::vector<Bits> const kWord = {{0, 31}};
+std::vector<Bits> const kSpiMode = {{0, 4}, {5},      {6},  {7},  {8, 13},  {14},
+                                    {15},   {16, 21}, {22}, {23}, {24, 30}, {31}};
+std::vector<Bits> const kCommand1 = {{0},  {4},  {5},  {6},  {7},  {8},  {9},  {12}, {14},
+                                     {15}, {16}, {21}, {22}, {23}, {24}, {25}, {26}, {29}};
+std::vector<Bits> const kMode1 = {{0},  {1},  {2},      {3},  {4, 6}, {7},  {10},     {11},
+                                  {12}, {13}, {14, 15}, {16}, {17},   {19}, {22, 26}, {27, 28}};
+std::vector<Bits> const kInterrupt = {{0},  {1},  {2},  {5},  {6},  {8},  {9}, {16},
+                                      {19}, {20}, {23}, {24}, {25}, {26}, {29}};
+
 // ---- The bridge chip ----
 
 // The isolation port's accesses are those that reached it through the
@@ -102,40 +117,64 @@ Sheet vexusSheet(char const* name, u64 block, u32 span, char const* file,
 Sheet const kVexus = vexusSheet<vexustools::tVexusWithOffset<0u>>(
     "Vexus", 0x000, 0x518, "armgen/Vexus", {4056, 4235, 4440, 4620, 4664, 4712, 4939},
     {71, 55, 64, 55, 10, 12, 14},
-    {row(0x000, kRead), row(0x00C, kRead, 8), row(0x01C, kRead), row(0x058, kReadWritten, 2),
-     row(0x05C, kReadWritten, 13), row(0x0A4, kReadWritten, 10), row(0x440, kWritten, 4),
-     row(0x444, kReadWritten, 2), row(0x448, kRead, 2), row(0x450, kReadWritten),
-     row(0x458, kReadWritten), strobing(narrow(row(0x460, kWritten), 8), 0xFF),
-     strobing(narrow(Register{0x460, kWritten, 0}, 64), ~u64{0}), row(0x510, kReadWritten, 3),
-     row(0x514, kReadWritten, 8)});
+    {row(0x000, R, {0, 0, 4727}, kWord),
+     row(0x00C, R, {0, 0, 4736}, {{4}, {5}, {6}, {7}, {12, 15}, {16, 19}, {20, 23}, {24, 31}}),
+     row(0x01C, R, {0, 0, 4759}, kWord), row(0x058, RW, {0, 0, 4768}, {{0, 1}, {16, 19}}),
+     row(0x05C, RW, {0, 0, 4779},
+         {{0}, {8}, {9}, {10}, {11}, {24}, {25}, {26}, {27}, {28}, {29}, {30}, {31}}),
+     row(0x0A4, RW, {0, 0, 4812},
+         {{0, 11}, {13}, {14}, {15}, {16, 19}, {20, 23}, {24, 27}, {28}, {29, 30}, {31}}),
+     row(0x440, W, {0, 0, 4839}, run(0, 4)), row(0x444, RW, {0, 0, 4854}, {{0}, {1}}),
+     row(0x448, R, {0, 0, 4865}, {{0, 7}, {8}}), row(0x450, RW, {0, 0, 4876}, kWord),
+     row(0x458, RW, {0, 0, 4885}, kWord),
+     strobing(narrow(row(0x460, W, {0, 0, 4894}, {{0, 7}}), 8), 0xFF),
+     strobing(narrow(Register{0x460, W, 0}, 64), ~u64{0}),
+     row(0x510, RW, {0, 0, 4904}, {{0, 2}, {8, 10}, {16, 18}}),
+     row(0x514, RW, {0, 0, 4917}, run(0, 8, 4))});
 Sheet const kVexusI2C = vexusSheet<vexustools::tVexusI2CWithOffset<0u>>(
     "VexusI2C", 0x000, 0x538, "armgen/VexusI2C", {619, 650, 675, 707, 723, 738, 782},
-    {10, 6, 4, 6, 1, 1, 2}, {row(0x530, kWritten, 5), row(0x534, kRead, 3)});
+    {10, 6, 4, 6, 1, 1, 2},
+    {row(0x530, W, {0, 0, 753}, {{0, 7}, {8}, {9}, {10}, {11}}),
+     row(0x534, R, {0, 0, 770}, {{0, 7}, {8}, {16}})});
 Sheet const kVexusConfigPortI2C = vexusSheet<vexustools::tVexusConfigPortI2CWithOffset<0u>>(
     "VexusConfigPortI2C", 0x5A0, 0x4, "armgen/VexusConfigPortI2C",
-    {474, 502, 530, 559, 575, 590, 619}, {5, 5, 5, 5, 1, 1, 1}, {row(0x000, kReadWritten, 4)});
+    {474, 502, 530, 559, 575, 590, 619}, {5, 5, 5, 5, 1, 1, 1},
+    {row(0x000, RW, {0, 0, 605}, run(0, 4, 8))});
 Sheet const kVexusConfigPortSPI = vexusSheet<vexustools::tVexusConfigPortSPIWithOffset<0u>>(
     "VexusConfigPortSPI", 0x580, 0x10, "armgen/VexusConfigPortSPI",
     {2106, 2236, 2366, 2497, 2522, 2546, 2658}, {39, 39, 39, 39, 4, 4, 4},
-    {row(0x000, kReadWritten, 9), row(0x004, kReadWritten, 12), row(0x008, kReadWritten, 12),
-     row(0x00C, kReadWritten, 2)});
+    {row(0x000, RW, {0, 0, 2561},
+         {{0, 7}, {8, 13}, {14}, {15}, {16, 21}, {22}, {23}, {24, 29}, {31}}),
+     row(0x004, RW, {0, 0, 2586}, kSpiMode), row(0x008, RW, {0, 0, 2617}, kSpiMode),
+     row(0x00C, RW, {0, 0, 2648}, {{0, 7}, {16, 23}})});
 Sheet const kVexusConfigPortWindow = vexusSheet<vexustools::tVexusConfigPortWindowWithOffset<0u>>(
     "VexusConfigPortWindow", kScratchBlock, 0xE4, "armgen/VexusConfigPortWindow",
     {611, 642, 673, 705, 724, 742, 778}, {6, 6, 6, 6, 2, 2, 2},
-    {row(0x0C0, kReadWritten, 3), row(0x0E0, kReadWritten)}, scratchWindowProbe);
+    {row(0x0C0, RW, {0, 0, 757}, {{0, 4}, {7}, {8, 31}}), row(0x0E0, RW, {0, 0, 770}, kWord)},
+    scratchWindowProbe);
 Sheet const kIsolationPortRegMap = vexusSheet<void>(
     "IsolationPortRegMap", 0, 0x1C, "armgen/IsolationPortRegMap",
     {1471, 1550, 1635, 1715, 1737, 1761, 1843}, {24, 22, 24, 22, 3, 4, 4},
-    {row(0x000, kReadWritten), resetTo(row(0x004, kReadWritten, 11), 0x0F000203), row(0x014, kRead),
-     strobing(row(0x018, kReadWritten, 7), 0x3)},
+    {row(0x000, RW, {0, 0, 1776}, kWord),
+     resetTo(row(0x004, RW, {0, 0, 1785},
+                 {{0}, {1}, {4, 5}, {7}, {8}, {9}, {10}, {12, 15}, {16, 19}, {22, 23}, {24, 27}}),
+             0x0F000203),
+     row(0x014, R, {0, 0, 1814}, kWord),
+     strobing(row(0x018, RW, {0, 0, 1823}, {{0}, {1}, {2}, {3}, {4, 12}, {16, 23}, {24, 31}}),
+              0x3)},
     [](sim::Rm7Module& m) { return remoteProbe(m.vexus()); }, buildIsolationPort);
 Sheet const kSwitchedVexusBimRegMap = vexusSheet<vexustools::tSwitchedVexusBimRegMapWithOffset<0u>>(
     "SwitchedVexusBimRegMap", 0x000, 0x704, "armgen/SwitchedVexusBimRegMap",
     {2350, 2450, 2556, 2657, 2691, 2730, 2868}, {37, 29, 31, 29, 7, 9, 10},
-    {row(0x644, kReadWritten, 2), row(0x680, kWritten, 5),
-     strobing(row(0x688, kReadWritten, 9), 0x3), row(0x68C, kReadWritten), row(0x694, kRead),
-     row(0x698, kReadWritten), row(0x6A4, kReadWritten), row(0x600, kRead, 3),
-     row(0x604, kReadWritten, 3), row(0x700, kRead)});
+    {row(0x644, RW, {0, 0, 2745}, {{0, 11}, {16}}),
+     row(0x680, W, {0, 0, 2756}, {{8, 10}, {11, 13}, {14, 16}, {17, 19}, {20, 23}}),
+     strobing(row(0x688, RW, {0, 0, 2773},
+                  {{0}, {1}, {2}, {8, 10}, {11, 13}, {14, 16}, {17, 19}, {20, 23}, {24, 31}}),
+              0x3),
+     row(0x68C, RW, {0, 0, 2798}, kWord), row(0x694, R, {0, 0, 2807}, kWord),
+     row(0x698, RW, {0, 0, 2816}, kWord), row(0x6A4, RW, {0, 0, 2825}, kWord),
+     row(0x600, R, {0, 0, 2834}, run(0, 3, 8)),
+     row(0x604, RW, {0, 0, 2847}, {{1}, {4, 7}, {8, 12}}), row(0x700, R, {0, 0, 2860}, {{0, 2}})});
 
 using sim::ChipAccess;
 using sim::VexusChip;
@@ -237,23 +276,39 @@ Sheet tmr9Sheet(char const* name, char const* file, u32 first, u32 span, u32 siz
 Sheet const kDigitalOutput = tmr9Sheet<tmr9_regmaps::tDO>(
     "DO", "tmr9_regMaps/DO", 0, kTimerBase, 0x32, {4799, 5092, 5111, 5429, 5484, 5499, 5794},
     {95, 93, 2, 101, 14, 1, 15},
-    {row(0x00, kRead), narrow(row(0x00, kWritten, 3), 8), narrow(row(0x02, kWritten), 8),
-     row(0x04, kWritten), row(0x08, kWritten, 32), unkept(row(0x0C, kWritten)), row(0x10, kWritten),
-     resetTo(row(0x14, kWritten, 4), 0x80), row(0x18, kWritten, 8), unkept(row(0x1C, kWritten)),
-     unkept(row(0x20, kWritten)), row(0x24, kWritten), row(0x28, kWritten, 16),
-     row(0x2C, kWritten, 16), unkept(narrow(row(0x30, kWritten), 16))},
+    {row(0x00, R, {1246, 0, 5514}, {{0, 15}}),
+     narrow(row(0x00, W, {0, 1355, 5523}, {{0}, {1}, {2}}), 8),
+     narrow(row(0x02, W, {0, 1521, 5536}, {{4, 7}}), 8), row(0x04, W, {0, 1639, 5545}, kWord),
+     row(0x08, W, {0, 1757, 5554}, run(0, 32)), unkept(row(0x0C, W, {0, 2593, 5625}, kWord)),
+     row(0x10, W, {0, 2680, 5634}, kWord),
+     resetTo(row(0x14, W, {0, 2798, 5643}, {{0}, {1}, {12, 13}, {14, 15}}), 0x80),
+     row(0x18, W, {0, 2988, 5658}, {{8}, {9}, {10, 15}, {16}, {17}, {18, 23}, {25}, {26, 31}}),
+     unkept(row(0x1C, W, {0, 3248, 5681}, kWord)), unkept(row(0x20, W, {0, 3309, 5690}, kWord)),
+     row(0x24, W, {0, 3396, 5699}, kWord), row(0x28, W, {0, 3514, 5708}, run(0, 16, 2)),
+     row(0x2C, W, {0, 3992, 5747}, run(0, 16, 2)),
+     unkept(narrow(row(0x30, W, {0, 4444, 5786}, {{0, 11}}), 16))},
     {0x00000000, 0x20000000, 0x10000000, 0x00000014, 0x20000014, 0x04000018, 0x24000018,
      0x02000018});
 Sheet const kOutTimer = tmr9Sheet<tmr9_regmaps::tOutTimer>(
     "OutTimer", "tmr9_regMaps/OutTimer", kTimerBase, 0x36, 0x36,
     {5422, 5613, 5728, 6088, 6146, 6170, 6577}, {93, 59, 34, 115, 15, 4, 19},
-    {unkept(row(0x00, kWritten, 18)), row(0x00, kRead, 27), row(0x04, kWritten), row(0x04, kRead),
-     row(0x08, kWritten), row(0x0C, kWritten), row(0x0C, kRead), row(0x10, kWritten),
-     row(0x14, kWritten), row(0x14, kRead), row(0x18, kWritten), row(0x1C, kWritten, 16),
-     strobing(row(0x20, kWritten, 13), 0x40000), narrow(row(0x24, kWritten, 4), 16),
-     resetTo(narrow(row(0x26, kWritten, 2), 16), 0x1), unkept(row(0x28, kWritten, 15)),
-     unkept(row(0x2C, kWritten, 15)), row(0x30, kWritten, 7),
-     unkept(narrow(row(0x34, kWritten, 4), 16))},
+    {unkept(row(0x00, W, {0, 1373, 6185}, kCommand1)),
+     row(0x00, R, {1634, 0, 6228}, join({run(0, 16), {{17}}, run(21, 10)})),
+     row(0x04, W, {0, 2159, 6289}, kWord), row(0x04, R, {2264, 0, 6298}, kWord),
+     row(0x08, W, {0, 2373, 6307}, kWord), row(0x0C, W, {0, 2491, 6316}, kWord),
+     row(0x0C, R, {2596, 0, 6325}, kWord), row(0x10, W, {0, 2705, 6334}, kWord),
+     row(0x14, W, {0, 2823, 6343}, kWord), row(0x14, R, {2928, 0, 6352}, kWord),
+     row(0x18, W, {0, 3037, 6361}, kWord), row(0x1C, W, {0, 3155, 6370}, kMode1),
+     strobing(row(0x20, W, {0, 3633, 6409},
+                  {{2}, {3}, {7, 8}, {17}, {18}, {19}, {20}, {21}, {22}, {26}, {27}, {29}, {30}}),
+              0x40000),
+     narrow(row(0x24, W, {0, 4039, 6442}, {{5}, {10}, {12, 13}, {15}}), 16),
+     resetTo(narrow(row(0x26, W, {0, 4229, 6457}, {{0}, {8, 15}}), 16), 0x1),
+     unkept(row(0x28, W, {0, 4345, 6468}, kInterrupt)),
+     unkept(row(0x2C, W, {0, 4560, 6505}, kInterrupt)),
+     row(0x30, W, {0, 4801, 6542},
+         {{0, 1}, {2, 3}, {4, 5}, {10, 11}, {12, 13}, {16, 17}, {18, 19}}),
+     unkept(narrow(row(0x34, W, {0, 5037, 6563}, run(0, 4)), 16))},
     {0x0200001C, 0x12000020, 0x16000020, 0x14000024, 0x3C000024});
 
 // What a whole-map flush of the DO map after construction writes (or a
@@ -349,8 +404,9 @@ BuiltMap buildSensorMap(u64, u32 base, u32 windowStart, u32 windowSize) {
 Sheet const kTMP101 = sheetOf(
     "TMP101", 0, 2, "22.8.0f108", "./dep_mirror/deps/atut_mock/includes/atut/armgen/TMP101RegMap",
     {743, 784, 803, 845, 861, 876, 922}, {11, 9, 2, 9, 1, 1, 2},
-    {narrow(row(0, kRead), 16), narrow(row(1, kWritten, 8), 8)}, buildSensorMap,
-    [](sim::Rm7Module&) {
+    {narrow(row(0, R, {346, 0, 891}, {{0, 15}}), 16),
+     narrow(row(1, W, {0, 455, 900}, run(0, 8)), 8)},
+    buildSensorMap, [](sim::Rm7Module&) {
       return Probe{[] { return gSensor.log; }, [] { return std::vector<Hit>{}; },
                    [] { gSensor.log.clear(); },
                    [](u32 pointer, u64 value) { gSensor.registers[pointer & 0xFF] = value; }};

@@ -47,13 +47,18 @@ Probe loggedBlock(sim::Rm7Module& module) {
 }
 
 std::vector<Register> testRegisters() {
-  std::vector<Register> r({strobing(readAlso(row(0x00, kReadWritten, 4), 2), 0x80000004),
-                           row(0x04, kRead, 2), strobing(row(0x04, kWritten), 0x01000000),
-                           narrow(row(0x08, kWritten, 2), 8),
-                           resetTo(narrow(row(0x0A, kWritten, 2), 16), 1),
-                           unkept(row(0x0C, kWritten)), row(0x10, kReadWritten)});
+  std::vector<Register> r(
+      {strobing(
+           readAlso(row(0x00, kReadWritten, {100, 101, 200, 201}, {{0, 1}, {2}, {8, 15}, {31}}), 2),
+           0x80000004),
+       row(0x04, kRead, {102, 0, 202}, {{0, 7}, {16}}),
+       strobing(row(0x04, kWritten, {0, 103, 203}, {{24}}), 0x01000000),
+       narrow(row(0x08, kWritten, {0, 104, 204}, {{0}, {4, 7}}), 8),
+       resetTo(narrow(row(0x0A, kWritten, {0, 105, 205}, {{0}, {8, 15}}), 16), 1),
+       unkept(row(0x0C, kWritten, {0, 106, 206}, {{0, 31}})),
+       row(0x10, kReadWritten, {107, 108, 207}, {{0, 31}})});
   for (u32 offset = 0x20; offset < 0x30; offset += 4)  // the array
-    r.push_back(row(offset, kReadWritten));
+    r.push_back(row(offset, kReadWritten, {109, 110, 208}, {{0, 15}}));
   return r;
 }
 

@@ -19,9 +19,11 @@ Sheet slotRamSheet() {
       &sim::Rm7Fpga::slotRam, "armgen/RM7SlotRamRegisterMap",
       {0, 0, 42218, 56057, 56093, 56129, 56201}, {4608, 4608, 4608, 4608, 1536, 1536, 1536}, [] {
         std::vector<Register> r;
-        for (u32 offset = 0; offset < 0x800; offset += 4) r.push_back(row(offset, kReadWritten, 4));
+        for (u32 offset = 0; offset < 0x800; offset += 4)
+          r.push_back(
+              row(offset, kReadWritten, {379, 355, 56165}, {{0, 2}, {3, 5}, {6, 8}, {9, 11}}));
         for (u32 offset = 0x1000; offset < 0x2000; offset += 4)
-          r.push_back(row(offset, kReadWritten));
+          r.push_back(row(offset, kReadWritten, {620, 596, 56183}, {{0, 31}}));
         return r;
       }());
   s.sites[kGet] = {kCacheFile, 14543};
