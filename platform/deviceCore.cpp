@@ -344,12 +344,34 @@ void tDeviceCore::setIOGateState(i32 state, bool wake) {
   if (wake) signalEvent(ioGateEvent_);
 }
 
+#ifdef QVRM7_TEST_SEAMS
+namespace {
+tGateSeam* gGateSeam = nullptr;
+}  // namespace
+
+void setGateSeam(tGateSeam* seam) { __atomic_store_n(&gGateSeam, seam, __ATOMIC_SEQ_CST); }
+
+#define QVRM7_GATE_SEAM(point)                                             \
+  do {                                                                     \
+    tGateSeam* const seam = __atomic_load_n(&gGateSeam, __ATOMIC_SEQ_CST); \
+    if (seam != nullptr) seam->at(*this, tGateSeamPoint::point);           \
+  } while (false)
+#else
+#define QVRM7_GATE_SEAM(point) \
+  do {                         \
+  } while (false)
+#endif
+
 inline tDeviceCore::tPass tDeviceCore::pass(tSession* session) {
   if (ioGateState() != kIOGatePass) return tPass::notPassing;
+  QVRM7_GATE_SEAM(seen);
   // Counted before the second look: a closing side sets the state first and
   // drains afterwards, so either it sees this request or the request sees
-  // the new state.
+  // the new state. Without the second look a request that saw the gate pass
+  // just before a drain found nothing to wait for would go on to a device
+  // that its suspend has since taken apart.
   activeIO_.increment();
+  QVRM7_GATE_SEAM(counted);
   if (ioGateState() != kIOGatePass) return tPass::counted;
   if (session != nullptr) session->inFlight().increment();
   return tPass::admitted;

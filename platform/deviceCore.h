@@ -96,6 +96,26 @@ class tPendingRequest : public tPendingRequestLinks {
 
 // ---- The device core -------------------------------------------------------
 
+#ifdef QVRM7_TEST_SEAMS
+// Test builds only (the kernel object and the benchmarks have none of it):
+// what runs on a request's thread between the IO gate's looks, so that a
+// test can put a suspend and its drain exactly there. No layer call happens
+// in that window, so nothing else can reach it.
+enum class tGateSeamPoint : u32 {
+  seen,     // the gate passed; the request is not counted yet
+  counted,  // counted; the gate not looked at again yet
+};
+class tGateSeam {
+ public:
+  virtual void at(tDeviceCore& device, tGateSeamPoint point) = 0;
+
+ protected:
+  ~tGateSeam() = default;
+};
+// Null removes it. Every request of every device runs it.
+void setGateSeam(tGateSeam* seam);
+#endif
+
 class tDeviceCore {
  public:
   // Locks are made only while the status is clean; a refusal sets -52000

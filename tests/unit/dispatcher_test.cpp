@@ -46,12 +46,24 @@ TEST(Version, ParsesBothFormsReportsTheFirstFaultWithItsLineAndOrders) {
   } const cases[] = {
       {"22.8.0f141", 0, 0, 0x1680C08D, 0, "22.8.0f141"},
       {"200a13081315", 0, 0, 0x02004000, 13081315, "2.0.0a13081315"},
+      // The largest build the packed word holds, and the first it does not.
+      {"1.0.0f16383", 0, 0, 0x0100FFFF, 0, "1.0.0f16383"},
+      {"100f16383", 0, 0, 0x0100FFFF, 0, "1.0.0f16383"},
       {"1.0.0f16384", 0, 0, 0x0100C000, 16384, "1.0.0f16384"},
+      {"100f16384", 0, 0, 0x0100C000, 16384, "1.0.0f16384"},
+      {"1.0.0f4294967295", 0, 0, 0x0100C000, 4294967295, "1.0.0f4294967295"},
       {"", 0, 0, 0, 0, "0.0.0d0"},
       {"256.0.0f1", kStatusVersionRange, 174},
-      // Numbers too large for 32 bits are out of range, not their low bits.
+      // Numbers too large for 32 bits are out of range, not their low bits,
+      // also those whose low 64 bits would read as a fine version.
       {"4294967318.8.0f141", kStatusVersionRange, 174},
+      {"1.0.0f4294967296", kStatusVersionRange, 174},
       {"100a99999999999999999999", kStatusVersionRange, 174},
+      {"18446744073709551617.0.0f1", kStatusVersionRange, 174},
+      {"1.18446744073709551616.0f1", kStatusVersionRange, 174},
+      {"1.0.36893488147419103233f1", kStatusVersionRange, 174},
+      {"1.0.0f18446744073709551617", kStatusVersionRange, 174},
+      {"100d18446744073709551616", kStatusVersionRange, 174},
       {"1.0.0", kStatusVersionText, 201},
       {"1.0.0f", kStatusVersionText, 247},
       {"1234", kStatusVersionText, 75},
@@ -70,6 +82,21 @@ TEST(Version, ParsesBothFormsReportsTheFirstFaultWithItsLineAndOrders) {
     char text[Version::kTextSize] = {};
     version.toString(text, status);
     EXPECT_STREQ(text, c.shown != nullptr ? c.shown : "");
+    // The packed word alone stands for the version only while the build
+    // fits in it.
+    tLongStatus word;
+    EXPECT_EQ(version.toUInt32(word), c.extended == 0 ? c.packed : 0u);
+    if (c.extended != 0) {
+      expectSite(word, kStatusBuildTooLarge, kVersion, 119);
+    } else {
+      EXPECT_EQ(word.head.code, 0);
+    }
+  }
+  for (u32 build : {16383u, 16384u}) {
+    tStatus ok;
+    std::string const text = "1.0.0f" + std::to_string(build);
+    EXPECT_EQ(Version(1, 0, 0, Version::kPhaseFinal, build, ok), Version(text.c_str(), ok));
+    EXPECT_EQ(ok.code, 0);
   }
 
   tLongStatus status;
@@ -167,12 +194,19 @@ class Registry : public ::testing::Test {
 // name has gone.
 TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
   FakeMap first{"1.0.0f1", "1.0.0f1"}, second{"2.0.0f1", "2.0.0f1"}, marked{"1.0.0f1", "1.0.0f1"},
-      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"};
+      zero{"0.0.0d0", "0.0.0d0"}, inverted{"1.0.0f1", "2.0.0f1"}, dotless{"100d1", "100d1"},
+      almost{"", ""};
   std::string const longName(60, 'L');
+  // Copied from user space to a block of its own, of the name's size and a
+  // terminator: a look past the terminator is a look past the block.
+  std::string const onHeap(70, 'H');
   tStatus added;
   std::pair<char const*, FakeMap*> const maps[] = {
-      {"Twice", &first},       {"Twice", &second},    {"A_VerB", &marked},       {"Zero", &zero},
-      {"Inverted", &inverted}, {"Dotless", &dotless}, {longName.c_str(), &first}};
+      {"Twice", &first},          {"Twice", &second},
+      {"A_VerB", &marked},        {"Zero", &zero},
+      {"Inverted", &inverted},    {"Dotless", &dotless},
+      {longName.c_str(), &first}, {"Odd_Ve", &almost},
+      {"Odd_VeR", &first}};
   for (auto [name, map] : maps) dispatcher.add(name, *map, added);
   ASSERT_EQ(added.code, 0);
   constexpr u64 kLargest = qvregitools::kLargestUserNameSize;
@@ -225,6 +259,17 @@ TEST_F(Registry, UserNamesFindTheirObjectsOnlyWithAVersionTheyAnswerTo) {
       {"Dotless_Ver100d1", &dotless},
       {"Dotless_Ver1.0.0d1", &dotless},
       {longName + "_Ver1.0.0f1", &first},
+      // Only the four characters "_Ver" split a name.
+      {"Odd_Ve", &almost},
+      {"Odd_Ve_Ver", &almost},
+      {"Odd_Ve_Ver1.0.0f1", nullptr, kStatusNotVersioned, kRegistration, 96},
+      {"Odd_VeR", nullptr, kStatusVersionRequired, kRegistration, 82},
+      {"Odd_VeR_Ver1.0.0f1", &first},
+      {"Odd_Vex1.0.0f1", nullptr, kStatusRegistrationNotFound, kBase, 151},
+      {onHeap + "_Ve", nullptr, kStatusRegistrationNotFound, kBase, 151},
+      {onHeap + "_V", nullptr, kStatusRegistrationNotFound, kBase, 151},
+      {onHeap + "_", nullptr, kStatusRegistrationNotFound, kBase, 151},
+      {"Ranged_Ver18446744073709551618.0.0d1", nullptr, kStatusVersionRange, kVersion, 174},
       {std::string("Ranged_Ver2.0.0f5\0x", 19), &ranged},
       {"Plain", nullptr, kStatusRegistrationNotFound, kBase, 151, kLargest},  // "PlainZ"
       {"Plain", nullptr, kStatusBadArgument, kDispatcher, 58, kLargest + 1},
@@ -248,6 +293,36 @@ TEST_F(Registry, ListingsAndFormatsGoToUserSpaceOnlyWhereTheyFit) {
   empty.getRegistrationNames(context, user.data(), status);
   expectSite(status, kStatusNullName, kBase, 179);
   EXPECT_TRUE(sim::userCopies().empty());
+
+  // A name gets at most its 64-byte slot: one of 63 characters ends in the
+  // slot's last byte, a longer one fills the slot without a terminator.
+  // Nothing past the slots is written, nor a slot's bytes after its
+  // terminator (user space gets them zeroed).
+  constexpr u64 kSlot = qvregitools::kNameSlotSize;
+  for (u64 length : {62, 63, 64, 65}) {
+    SCOPED_TRACE(length);
+    std::string const name(length, 'n');
+    ARMDispatcher two;
+    tStatus added;
+    for (char const* each : {"a", name.c_str()}) two.add(each, plain, added);
+    ASSERT_EQ(added.code, 0);
+    std::string const kept = name.substr(0, kSlot);
+    for (bool toUser : {false, true}) {
+      char const gap = toUser ? '\0' : '#';
+      std::string expected = "a" + std::string(1, '\0') + std::string(kSlot - 2, gap) + kept;
+      if (kept.size() < kSlot) expected += '\0' + std::string(kSlot - kept.size() - 1, gap);
+      expected += std::string(kSlot, '#');
+      std::memset(user.data(), '#', 3 * kSlot);
+      tLongStatus listed;
+      if (toUser) {
+        two.getRegistrationNames(context, user.data(), listed);
+      } else {
+        two.getRegistrationNames(user.data(), listed);
+      }
+      EXPECT_EQ(listed.head.code, 0);
+      EXPECT_EQ(std::string(user.data(), 3 * kSlot), expected) << "to user space: " << toUser;
+    }
+  }
 
   // Formats go out under the map's mutex, which is always given back.
   tMutex* mutex = nullptr;
