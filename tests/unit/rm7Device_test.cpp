@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
@@ -123,6 +125,42 @@ TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerH
                 std::tuple(0x5A000u, 0u, lineOrPages));
     }
     sim::destroyUserMap(map.kernelMap());
+  }
+}
+
+// A wider element index is refused where it is cut, and the slot it was
+// meant for then returns at once: the word's cache keeps what it held.
+TEST_F(SwitchDeviceSlots, ARegisterOperationRefusesAWideElementIndexAtItsSite) {
+  std::string const map = "RM7SlotRamRegisterMap_Ver22.8.0f141";
+  sim::CallMemory const mapRange(map.data(), map.size());
+  tArmMapName const name{reinterpret_cast<uintptr_t>(map.data()), map.size()};
+  tEventDescriptor const context{open()};
+  constexpr u32 kWord = 0x80000000;
+  u64 value = 0;
+  std::function<void(u32, tStatus&)> const operations[] = {
+      [&](u32 index, tStatus& s) { device->arm_get(context, name, kWord, value, index, s); },
+      [&](u32 index, tStatus& s) { device->arm_set(context, name, kWord, 5, index, s); },
+      [&](u32 index, tStatus& s) { device->arm_read(context, name, kWord, value, index, s); },
+      [&](u32 index, tStatus& s) { device->arm_write(context, name, kWord, 5, true, index, s); },
+      [&](u32 index, tStatus& s) {
+        device->arm_flushRegister(context, name, kWord, true, index, s);
+      },
+      [&](u32 index, tStatus& s) { device->arm_refreshRegister(context, name, kWord, index, s); },
+  };
+  for (auto const& operation : operations) {
+    tStatus setUp;
+    device->arm_set(context, name, kWord, 9, 0, setUp);
+    tLongStatus fits, wide;
+    operation(0xFFFFFF, fits);
+    EXPECT_EQ(fits.head.code, 0);
+    device->arm_set(context, name, kWord, 9, 0, setUp);
+    value = 7;
+    operation(0x1000000, wide);
+    expectSite(wide, kStatusNoMatch, "safeCast", 25);
+    EXPECT_EQ(value, 7u) << "the slot wrote no value";
+    tStatus after;
+    device->arm_get(context, name, kWord, value, 0, after);
+    EXPECT_EQ(std::pair(value, after.code), std::pair(u64{9}, i64{0}));
   }
 }
 
