@@ -58,7 +58,9 @@ class RegisterClient {
     if (index)
       return plain(qvrm7_driver::kIoctlArmSetEx,
                    qvrm7_driver::tArmSetExArguments{name(map), v, id, *index, 0, 0}, map);
-    return plain(qvrm7_driver::kIoctlArmSet, qvrm7_driver::tArmSetArguments{name(map), v, id, 0},
+    // The plain form's record holds the value's low 32 bits.
+    return plain(qvrm7_driver::kIoctlArmSet,
+                 qvrm7_driver::tArmSetArguments{name(map), static_cast<uint32_t>(v), id, 0, 0},
                  map);
   }
   RegisterReply write(std::string const& map, uint32_t id, uint64_t v, bool force,

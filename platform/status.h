@@ -74,12 +74,17 @@ bool mergeStatus(tStatus& destination, tStatus const& source);
 tStatus* newHeapStatus();
 void deleteHeapStatus(tStatus* status);
 
-// Result of the layer -> status (inbound table); translated at a site, a
-// result of 0 sets nothing.
+// Result of the layer -> status (inbound table), set with the driver's
+// component and the given file and line; a result of 0 sets nothing.
 i64 fromKernelLayerStatus(i32 result);
 inline void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status,
+                                                           char const* file, unsigned long line) {
+  if (result != 0) setStatusCode(status, fromKernelLayerStatus(result), kComponent, file, line);
+}
+// The same at one of the driver's sites.
+inline void translateZORStatusToWENDStatusWithErrorDetails(int result, tStatus& status,
                                                            StatusSite site) {
-  if (result != 0) setStatus(status, fromKernelLayerStatus(result), site);
+  translateZORStatusToWENDStatusWithErrorDetails(result, status, site.file, site.line);
 }
 
 // Status code -> result for the layer (outbound table).

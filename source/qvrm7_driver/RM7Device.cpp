@@ -3,6 +3,7 @@
 #include "platform/debugPrint.h"
 #include "platform/deviceFactory.h"
 #include "platform/memory.h"
+#include "platform/safeCast.h"
 #include "platform/statusCodes.h"
 #include "platform/userBuffer.h"
 #include "platform/vexusAccessor.h"
@@ -28,6 +29,13 @@ constexpr char kDeviceFile[] = "RM7Device";
 constexpr StatusSite kShortNamesBufferSite{kDeviceFile, 412};
 constexpr StatusSite kShortListBufferSite{kDeviceFile, 431};
 constexpr StatusSite kShortFormatBufferSite{kDeviceFile, 452};
+
+// The element index as a map slot takes it. Cut as it is passed, so that an
+// index too wide is refused once the map is found, and the slot, seeing the
+// error, returns at once.
+u32 elementIndex(u32 index, tStatus& status) {
+  return safeCast<kArmElementIndexBits>(index, status);
+}
 
 }  // namespace
 
@@ -113,33 +121,39 @@ void RM7Device::onRegisterMap(tContext context, tArmMapName const& name, tStatus
 
 void RM7Device::arm_get(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
                         tStatus& status) {
-  onRegisterMap(context, name, status, [&](auto& map) { map.get(id, value, status, index); });
+  onRegisterMap(context, name, status,
+                [&](auto& map) { map.get(id, value, status, elementIndex(index, status)); });
 }
 
 void RM7Device::arm_set(tContext context, tArmMapName const& name, u32 id, u64 value, u32 index,
                         tStatus& status) {
-  onRegisterMap(context, name, status, [&](auto& map) { map.set(id, value, status, index); });
+  onRegisterMap(context, name, status,
+                [&](auto& map) { map.set(id, value, status, elementIndex(index, status)); });
 }
 
 void RM7Device::arm_read(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
                          tStatus& status) {
-  onRegisterMap(context, name, status, [&](auto& map) { map.read(id, value, status, index); });
+  onRegisterMap(context, name, status,
+                [&](auto& map) { map.read(id, value, status, elementIndex(index, status)); });
 }
 
 void RM7Device::arm_write(tContext context, tArmMapName const& name, u32 id, u64 value, bool force,
                           u32 index, tStatus& status) {
-  onRegisterMap(context, name, status,
-                [&](auto& map) { map.write(id, value, force, status, index); });
+  onRegisterMap(context, name, status, [&](auto& map) {
+    map.write(id, value, force, status, elementIndex(index, status));
+  });
 }
 
 void RM7Device::arm_flushRegister(tContext context, tArmMapName const& name, u32 id, bool force,
                                   u32 index, tStatus& status) {
-  onRegisterMap(context, name, status, [&](auto& map) { map.flush(id, force, status, index); });
+  onRegisterMap(context, name, status,
+                [&](auto& map) { map.flush(id, force, status, elementIndex(index, status)); });
 }
 
 void RM7Device::arm_refreshRegister(tContext context, tArmMapName const& name, u32 id, u32 index,
                                     tStatus& status) {
-  onRegisterMap(context, name, status, [&](auto& map) { map.refresh(id, status, index); });
+  onRegisterMap(context, name, status,
+                [&](auto& map) { map.refresh(id, status, elementIndex(index, status)); });
 }
 
 void RM7Device::arm_flushRegMap(tContext context, tArmMapName const& name, bool force,

@@ -73,8 +73,10 @@ class RM7Device : public nQVWEND000::tPCIDevice {
 
   // Register operations behind the register ioctls. Each passes the gate,
   // finds the named map and calls its slot under the registration's mutex;
-  // index is 0 but for the Ex variants. The listings go straight to the
-  // user addresses given, once their sizes are seen to hold them.
+  // index is 0 but for the Ex variants, and one of 0x1000000 or more is
+  // refused (-52003) as it is passed, so the slot does nothing. The listings
+  // go straight to the user addresses given, once their sizes are seen to
+  // hold them.
   void arm_get(tContext context, tArmMapName const& name, u32 id, u64& value, u32 index,
                tStatus& status);
   void arm_set(tContext context, tArmMapName const& name, u32 id, u64 value, u32 index,

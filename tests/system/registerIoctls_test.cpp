@@ -214,4 +214,51 @@ TEST_F(RegisterIoctls, EveryRegisteredMapAnswersByItsVersionedName) {
   }
 }
 
+// An element index has 24 bits: the Ex forms take every index that fits and
+// refuse a wider one before the map does anything, in its cache or on the
+// block. The word's cache holds 0x11 over a block word of 0x33 each time.
+TEST_F(RegisterIoctls, ExFormsTakeA24BitElementIndexAndDoNothingWithAWiderOne) {
+  std::string const map = "RM7SlotRamRegisterMap_Ver22.8.0f141";
+  constexpr uint32_t kWord = 0x80000000;
+  sim::FpgaBlock& block = module.fpga().slotRam();
+  struct {
+    uint32_t code;
+    uint64_t value;  // what an accepted get or read answers
+    bool onTheBlock;
+    uint32_t cached;  // after an accepted call that hands in 0x22
+  } const rows[] = {
+      {kIoctlArmGetEx, 0x11, false, 0x11},       {kIoctlArmSetEx, 0, false, 0x22},
+      {kIoctlArmReadEx, 0x33, true, 0x33},       {kIoctlArmWriteEx, 0, true, 0x22},
+      {kIoctlArmFlushRegisterEx, 0, true, 0x11}, {kIoctlArmRefreshRegisterEx, 0, true, 0x33},
+  };
+  for (auto const& row : rows) {
+    for (uint32_t index : {0u, 0xFFFFFFu, 0x1000000u, 0xFFFFFFFFu}) {
+      SCOPED_TRACE(testing::Message() << row.code << " index " << index);
+      ASSERT_EQ(client.write(map, kWord, 0x33, true), kDone);
+      ASSERT_EQ(client.set(map, kWord, 0x11), kDone);
+      block.clearLog();
+      RegisterReply const reply =
+          testing_support::registerCall(client, row.code, map, kWord, 0x22, index);
+      bool const fits = index < 0x1000000;
+      RegisterReply const expected =
+          fits ? RegisterReply{0, 0, row.value} : RegisterReply{0, -52003, 0};
+      EXPECT_EQ(reply, expected);
+      EXPECT_EQ(block.log().empty(), !(fits && row.onTheBlock));
+      EXPECT_EQ(client.get(map, kWord), (RegisterReply{0, 0, fits ? row.cached : 0x11}));
+    }
+  }
+}
+
+// The plain set carries 32 bits, widened with zeros on their way to the map;
+// the record's padding is no part of the value.
+TEST_F(RegisterIoctls, PlainSetCarriesAThirtyTwoBitValue) {
+  std::string const map = "RM7SlotRamRegisterMap_Ver22.8.0f141";
+  sim::CallMemory const mapRange(map.data(), map.size());
+  tArmSetArguments const set{sim::RegisterClient::name(map), 0x80000001, 0x80000000, 0xFFFFFFFF, 0};
+  tArmStatusResult result{};
+  EXPECT_EQ(client.exchange(kIoctlArmSet, set, result, map), 0);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(client.get(map, 0x80000000), (RegisterReply{0, 0, 0x80000001}));
+}
+
 }  // namespace

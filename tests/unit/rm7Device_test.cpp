@@ -7,6 +7,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "host/layer/control.h"
 #include "host/layer/driverHost.h"
@@ -171,6 +172,24 @@ TEST_F(SwitchDeviceSlots, SwitchStateMapChecksInOrderAndMapsNoMoreThanTheCallerH
                 std::tuple(0x5A000u, 0u, lineOrPages));
     }
     sim::destroyUserMap(map.kernelMap());
+  }
+}
+
+// A wider element index is refused where it is cut, and the slot it was
+// meant for then returns at once: get leaves its value as it was.
+TEST_F(SwitchDeviceSlots, ARegisterOperationRefusesAWideElementIndexAtItsSite) {
+  std::string const map = "RM7SlotRamRegisterMap_Ver22.8.0f141";
+  sim::CallMemory const mapRange(map.data(), map.size());
+  tArmMapName const name{reinterpret_cast<uintptr_t>(map.data()), map.size()};
+  tEventDescriptor const context{open()};
+  for (auto [index, code] :
+       {std::pair(0xFFFFFFu, i64{0}), std::pair(0x1000000u, i64{kStatusNoMatch})}) {
+    u64 value = 7;
+    tLongStatus status;
+    device->arm_get(context, name, 0x80000000, value, index, status);
+    EXPECT_EQ(value, code == 0 ? 0u : 7u);
+    if (code != 0) expectSite(status, code, "safeCast", 25);
+    EXPECT_EQ(status.head.code, code);
   }
 }
 

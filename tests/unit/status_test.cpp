@@ -175,4 +175,17 @@ TEST(StatusTables, AsymmetricPairsAndTheFailureForEveryUnlistedResultOrCode) {
     EXPECT_EQ(toKernelLayerStatus(code), -51001) << code;
 }
 
+// A caller names the file and line itself or hands in a site; either way the
+// record says who set the code and where. A result of 0 writes nothing.
+TEST(StatusTables, InboundTranslationRecordsTheDriverAndTheCallersFileAndLine) {
+  tLongStatus byLine = dirtyRecord(), bySite = dirtyRecord(), success = dirtyRecord();
+  translateZORStatusToWENDStatusWithErrorDetails(-51150, byLine, "safeCast", 25ul);
+  expectSite(byLine, -52003, "safeCast", 25);
+  translateZORStatusToWENDStatusWithErrorDetails(-51150, bySite, StatusSite{"safeCast", 25});
+  expectSite(bySite, -52003, "safeCast", 25);
+  translateZORStatusToWENDStatusWithErrorDetails(0, success, "safeCast", 25ul);
+  EXPECT_EQ(std::pair(success.head.code, success.line), std::pair(int64_t{0}, uint64_t{0}));
+  EXPECT_EQ(success.component[0], 'Z');
+}
+
 }  // namespace

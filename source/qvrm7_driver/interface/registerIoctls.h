@@ -23,7 +23,8 @@
 namespace qvrm7_driver {
 
 // The register group; the Ex variants take an element index, the others
-// pass index 0.
+// pass index 0. An element index has 24 bits: one of 0x1000000 or more
+// comes back as -52003 and the operation does nothing.
 enum tRegisterIoctlCode : uint32_t {
   kIoctlArmGet = 0x0301,
   kIoctlArmSet = 0x0302,
@@ -49,6 +50,7 @@ enum tRegisterIoctlCode : uint32_t {
 // and 64 masks of 8 bytes.
 inline constexpr uint64_t kArmNameSlotSize = 64;
 inline constexpr uint64_t kArmFormatFields = 64;
+inline constexpr unsigned kArmElementIndexBits = 24;
 
 struct tArmMapName {
   uint64_t address;  // user address of the name's first byte
@@ -71,10 +73,13 @@ struct tArmRegisterExArguments {
   uint32_t reserved;
   int32_t status;
 };
+// arm_set takes a 32-bit value, which reaches the map widened with zeros;
+// arm_setEx takes all 64 bits.
 struct tArmSetArguments {
   tArmMapName map;
-  uint64_t value;
+  uint32_t value;
   uint32_t id;
+  uint32_t reserved;
   int32_t status;
 };
 struct tArmSetExArguments {
@@ -174,6 +179,8 @@ static_assert(sizeof(tArmMapName) == 16);
 static_assert(sizeof(tArmRegisterArguments) == 24);
 static_assert(sizeof(tArmRegisterExArguments) == 32);
 static_assert(sizeof(tArmSetArguments) == 32);
+static_assert(offsetof(tArmSetArguments, value) == 16 && offsetof(tArmSetArguments, id) == 20);
+static_assert(offsetof(tArmSetArguments, status) == 28);
 static_assert(sizeof(tArmSetExArguments) == 40);
 static_assert(sizeof(tArmWriteArguments) == 40);
 static_assert(sizeof(tArmWriteExArguments) == 40);
