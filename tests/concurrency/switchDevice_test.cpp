@@ -8,8 +8,8 @@
 
 #include "platform/deviceCore.h"
 #include "source/qvrm7_driver/RM7Device.h"
-#include "source/qvrm7_driver/RM7DeviceSetupLevel.h"
 #include "source/qvrm7_driver/driverCodes.h"
+#include "source/qvrm7_driver/startup/RM7DeviceSetupLevel.h"
 #include "support/expectSite.h"
 #include "support/switchDeviceScenario.h"
 
