@@ -28,6 +28,8 @@ void failNthCall(std::string const& import, uint64_t n);  // n = 1: the next cal
 void failEveryCall(std::string const& import);
 void setFailureCode(std::string const& import, int32_t code);
 void clearFaults();
+// Single failures asked for with failNthCall whose call has not come yet.
+uint64_t unfiredFailures();
 
 // Runs at the start of every import call, on the calling thread, before the
 // import does anything; a test may use it to hold one thread at one import.

@@ -1,5 +1,6 @@
 // The stand-in's memory, output, halt and driver-registration services,
 // and the test controls that every other service relies on.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdarg>
@@ -177,6 +178,14 @@ void clearFaults() {
   std::lock_guard lock(s.mutex);
   s.faults.clear();
   updateWatching(s);
+}
+
+uint64_t unfiredFailures() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return static_cast<uint64_t>(
+      std::count_if(s.faults.begin(), s.faults.end(),
+                    [](auto const& rule) { return rule.second.callsUntilFailure != 0; }));
 }
 
 uint64_t liveAllocations() {

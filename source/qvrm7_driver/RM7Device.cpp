@@ -37,6 +37,21 @@ u32 elementIndex(u32 index, tStatus& status) {
   return safeCast<kArmElementIndexBits>(index, status);
 }
 
+// "RM7-" and the subsystem ID in four upper-case hex digits, made here
+// rather than by the layer's formatter, whose failure would publish an
+// empty model name on a device reported ready.
+constexpr char kModelPrefix[] = "RM7-";
+constexpr u64 kModelDigits = 4;
+
+void makeModelName(char* name, u32 subsystemID) {
+  constexpr char kHexDigits[] = "0123456789ABCDEF";
+  u64 at = 0;
+  for (char const* c = kModelPrefix; *c != '\0'; ++c) name[at++] = *c;
+  for (u64 digit = kModelDigits; digit-- > 0;)
+    name[at++] = kHexDigits[subsystemID >> 4 * digit & 0xF];
+  name[at] = '\0';
+}
+
 }  // namespace
 
 RM7Device::RM7Device(tPCIDescription const& description, tStatus& status)
@@ -274,7 +289,8 @@ u32 RM7Device::readGeographicAddress() {
 }
 
 void RM7Device::fillAttributes() {
-  (void)formatText(modelName_, sizeof modelName_, "RM7-%04X", description().subsystemID);
+  static_assert(sizeof kModelPrefix + kModelDigits <= kModelNameSize);
+  makeModelName(modelName_, description().subsystemID);
   attributes_[kGeographicAddress].setValue32(readGeographicAddress());
   attributes_[kSerialNumber].setText(kUnknownText);
   attributes_[kManufacturerName].setText(kUnknownText);

@@ -29,11 +29,14 @@ tMutex* registrationMutex(armki::ARMDispatcher& dispatcher, tMapRegistration con
                           tStatus& status) {
   if (status.isFatal()) return nullptr;
   char name[kVersionedNameSize];
-  (void)formatText(name, sizeof name, "%s_Ver%s", registration.name,
-                   registration.map->getVersion());
+  i32 const length =
+      formatText(name, sizeof name, "%s_Ver%s", registration.name, registration.map->getVersion());
+  // A name the layer could not format is no name, not a buffer to read
+  // until some NUL: the lookup refuses it as it refuses a null name.
+  bool const named = length >= 0 && static_cast<u64>(length) < sizeof name;
   arm::tDynamicAccessInterface* map = nullptr;
   tMutex* mutex = nullptr;
-  dispatcher.getRegistration(name, &map, status, &mutex);
+  dispatcher.getRegistration(named ? name : nullptr, &map, status, &mutex);
   return map != nullptr ? mutex : nullptr;
 }
 

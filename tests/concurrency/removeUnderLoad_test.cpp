@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -30,6 +32,24 @@ constexpr int32_t kGateRefused = -52022;
 constexpr auto kStaleSession = static_cast<int32_t>(qvrm7_driver::kStatusStaleSession);
 // Requests each caller sends once it has seen its module go.
 constexpr unsigned kRequestsAfterRemoval = 8;
+
+// What the going module's callers did inside the driver while the removal
+// ran: registration mutexes taken and register reads and writes. Counted
+// only while the removal runs, since a hook makes every import take the
+// layer's lock.
+thread_local bool tGoingCaller = false;
+struct DuringRemoval {
+  std::atomic<uint64_t> mutexes{0}, registers{0};
+};
+DuringRemoval gDuringRemoval;
+
+void countDuringRemoval(char const* import) {
+  if (!tGoingCaller) return;
+  std::string_view const name(import);
+  if (name == "nQVZOR150_acquireMutex") gDuringRemoval.mutexes.fetch_add(1);
+  if (name.starts_with("nQVZOR100_memoryRead") || name.starts_with("nQVZOR100_memoryWrite"))
+    gDuringRemoval.registers.fetch_add(1);
+}
 
 bool refused(RegisterReply const& reply) {
   return reply.ioctl == 0 && (reply.status == kGateRefused || reply.status == kStaleSession);
@@ -58,6 +78,9 @@ Load loadFor(sim::PciDevice const& module) {
     RegisterReply const reply = call.run(client);
     load.undisturbed.push_back({reply.ioctl, reply.status, 0});
   }
+  // Undisturbed, every listed map answers: else the load would not reach
+  // the maps the removal must be safe against.
+  EXPECT_EQ(testing_support::reachShortfall(load.calls, load.undisturbed), "");
   return load;
 }
 
@@ -66,12 +89,13 @@ Load loadFor(sim::PciDevice const& module) {
 // once it saw its module go.
 using Callers = std::vector<std::unique_ptr<Caller>>;
 Callers startCallers(sim::PciDevice const& module, size_t count, Load const& load,
-                     std::atomic<bool> const& removed) {
+                     std::atomic<bool> const& removed, bool going) {
   Callers callers;
   for (size_t first = 0; first < 3 * count; first += 3) {
     Caller& caller = *callers.emplace_back(std::make_unique<Caller>());
     EXPECT_EQ(caller.file.open(kInterface, module.kernelParent()), 0);
-    caller.thread = std::thread([&caller, &load, first, &removed] {
+    caller.thread = std::thread([&caller, &load, first, &removed, going] {
+      tGoingCaller = going;
       sim::RegisterClient client{caller.file};
       for (size_t i = first, after = 0; after < kRequestsAfterRemoval; ++i) {
         bool const gone = removed.load();
@@ -125,10 +149,12 @@ TEST(RemoveUnderLoad, RequestsEndOrAreRefusedNothingIsLeftAndTheOtherModuleCarri
     ASSERT_EQ(sim::plugIn(staying.device()), 0);
     Load const goingLoad = loadFor(*going.device()), stayingLoad = loadFor(*staying.device());
     std::atomic<bool> removed{false}, never{false};
-    Callers goingCallers = startCallers(*going.device(), 4, goingLoad, removed);
-    Callers stayingCallers = startCallers(*staying.device(), 2, stayingLoad, never);
+    Callers goingCallers = startCallers(*going.device(), 4, goingLoad, removed, true);
+    Callers stayingCallers = startCallers(*staying.device(), 2, stayingLoad, never, false);
     waitForRequests(goingCallers, 1 + round % 4);
+    sim::setImportHook(countDuringRemoval);
     sim::UnplugReport const report = sim::unplug(*going.device());
+    sim::setImportHook({});
     removed.store(true);
     joinAll(goingCallers);
     EXPECT_EQ(report.filesOpen, goingCallers.size());
@@ -147,6 +173,11 @@ TEST(RemoveUnderLoad, RequestsEndOrAreRefusedNothingIsLeftAndTheOtherModuleCarri
     sim::unplug(*staying.device());
     EXPECT_EQ(layerHoldings(), loaded);
   }
+  std::printf(
+      "remove under load: during the removals the requests took %llu registration "
+      "mutexes and touched registers %llu times\n",
+      static_cast<unsigned long long>(gDuringRemoval.mutexes.load()),
+      static_cast<unsigned long long>(gDuringRemoval.registers.load()));
 }
 
 }  // namespace

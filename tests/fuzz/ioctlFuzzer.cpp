@@ -9,20 +9,24 @@
 //             the record's 64-bit fields at names, into the caller's user
 //             memory, across its end, at kernel memory, at 0 or anywhere,
 //             and where the result goes
-//           3 register ioctl: code, map name, ID, index and value, in
-//             the record that code takes
+//           3 register ioctl: code, map name (a byte that picks a known
+//             one, or 0xFF, a length byte and the name's bytes), ID, index
+//             and value, in the record that code takes
 //           4 map: offset word, size, access
 //           5 transfer: which, offset and size in user memory
 //           6 poke: offset, length and bytes into the user memory
 //           7 remove the module (once)
 //
-// The seeds hold one such register ioctl of each code. After each input
-// every file is closed and the module is removed: the layer must then hold
-// what it held after the load (a halt aborts on its own), and its record
-// lists must be within their bounds.
+// The seeds hold one such register ioctl of each code, and one on each map
+// by its versioned name; maps.dict carries the names for mutations. After
+// each input every file is closed and the module is removed: the layer must
+// then hold what it held after the load (a halt aborts on its own), and its
+// record lists must be within their bounds. At exit the fuzzer prints, per
+// map, how many inputs had a register ioctl on it answered with success.
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -42,7 +46,10 @@ constexpr size_t kSlots = 4;
 // The caller's user memory for the whole input: free bytes, then one slot
 // per known name.
 constexpr size_t kUserSize = 4096;
-constexpr size_t kNamesAt = 3072, kNameSlot = 64;
+constexpr size_t kNamesAt = 2048, kNameSlot = 64;
+// A map name byte that says the name's own bytes follow.
+constexpr uint8_t kNameFollows = 0xFF;
+constexpr size_t kLongestName = 96;
 constexpr uint32_t kRecordSize = 128;
 
 using testing_support::kRegisterCodes;
@@ -64,7 +71,12 @@ struct Reader {
 struct World {
   std::unique_ptr<sim::LoadedDriver> driver;
   decltype(layerHoldings()) loaded;
-  std::vector<std::string> names;  // the device's maps, an old version, unknown, empty
+  // The device's maps by their versioned names, then one bare, an old
+  // version, an unknown one and an empty one.
+  std::vector<std::string> names;
+  size_t versioned = 0;             // names that must reach a map
+  std::vector<uint64_t> reachedBy;  // inputs, per versioned name
+  std::vector<uint8_t> reachedNow;  // by the current input
   alignas(16) std::array<uint8_t, kUserSize> user{};
   alignas(16) std::array<uint8_t, 256> kernel{};  // never user memory
 };
@@ -138,12 +150,34 @@ void rawIoctl(World& w, sim::UserFile& file, Reader& in) {
 void registerIoctl(World& w, sim::UserFile& file, Reader& in) {
   sim::RegisterClient client{file};
   uint32_t const code = kRegisterCodes[in.byte() % kCodeCount].code;
-  std::string const& map = w.names[in.byte() % w.names.size()];
+  std::string map;
+  if (uint8_t const pick = in.byte(); pick != kNameFollows) {
+    map = w.names[pick % w.names.size()];
+  } else {
+    for (size_t length = in.byte() % (kLongestName + 1); length != 0; --length)
+      map += static_cast<char>(in.byte());
+  }
   auto const id = in.number<uint32_t>();
   auto const index = in.number<uint32_t>();
   auto value = in.number<uint64_t>();
   if (code == qvrm7_driver::kIoctlArmGetRegistrationNames) value %= 32;
-  (void)testing_support::registerCall(client, code, map, id, value, index, (value & 1) == 0);
+  sim::RegisterReply const reply =
+      testing_support::registerCall(client, code, map, id, value, index, (value & 1) == 0);
+  if (!testing_support::answered(reply)) return;
+  for (size_t i = 0; i < w.versioned; ++i)
+    if (map == w.names[i]) w.reachedNow[i] = 1;
+}
+
+void printReach() {
+  World const& w = *gWorld;
+  std::string unreached;
+  std::fprintf(stderr, "map reach (inputs with a register ioctl answered):\n");
+  for (size_t i = 0; i < w.versioned; ++i) {
+    std::fprintf(stderr, "  %-48s %llu\n", w.names[i].c_str(),
+                 static_cast<unsigned long long>(w.reachedBy[i]));
+    if (w.reachedBy[i] == 0) unreached += ' ' + w.names[i];
+  }
+  std::fprintf(stderr, "maps not reached:%s\n", unreached.empty() ? " none" : unreached.c_str());
 }
 
 void map(sim::UserFile& file, Reader& in) {
@@ -214,13 +248,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   w.driver = std::make_unique<sim::LoadedDriver>(nQVWEND200_driverEntry);
   if (w.driver->load() != 0) finding("the driver did not load");
   w.loaded = layerHoldings();
-  w.names = testing_support::mapsOfAModule();
-  if (w.names.empty()) finding("the module was not served");
-  w.names.push_back("RM7BaseRegMap_Ver22.8.0f141");
+  std::vector<std::string> const listed = testing_support::mapsOfAModule();
+  if (listed.empty()) finding("the module was not served");
+  for (std::string const& map : listed) w.names.push_back(testing_support::versionedName(map));
+  w.versioned = w.names.size();
+  w.names.push_back(listed.front());
+  w.names.push_back("RM7BaseRegMap_Ver22.8.0f108");
   w.names.push_back(testing_support::kUnknownMap);
   w.names.push_back("");
-  if (w.names.size() * kNameSlot > kUserSize - kNamesAt)
-    w.names.resize((kUserSize - kNamesAt) / kNameSlot);
+  if (w.names.size() * kNameSlot > kUserSize - kRecordSize - kNamesAt)
+    finding("the names do not fit their slots");
+  w.reachedBy.assign(w.versioned, 0);
+  w.reachedNow.assign(w.versioned, 0);
+  std::atexit(printReach);
   return 0;
 }
 
@@ -244,6 +284,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     }
   }
   if (!removed) sim::unplug(*module.device());
+  for (size_t i = 0; i < w.versioned; ++i)
+    w.reachedBy[i] += std::exchange(w.reachedNow[i], uint8_t{0});
   if (layerHoldings() != w.loaded) finding("the layer holds more than after the load");
   checkRecordsBounded();
   return 0;

@@ -1,7 +1,9 @@
 // Every register ioctl as a client calls it: the listings, then each map
-// operation, plain and Ex, on every map the device lists and on a name it
-// does not know. The maps come from the device itself, so whatever maps a
-// module registers are covered as they arrive.
+// operation, plain and Ex, on every map the device lists, named with its
+// version as a client must, and on two names the driver refuses: a listed
+// map without its version and a name it does not know. The maps come from
+// the device itself; their versions are the ones a client is built against,
+// so a map that arrives without one here shows as unreached.
 #pragma once
 
 #include <algorithm>
@@ -51,6 +53,10 @@ using records::kRegisterCodes;
 // The whole register at offset 0, which every map has first.
 inline constexpr uint32_t kFirstRegister = 0x80000000;
 inline constexpr char kUnknownMap[] = "RM7NoSuchRegMap";
+// What the driver answers a bare name of a versioned registration, and a
+// name it does not know.
+inline constexpr int32_t kVersionRequired = -240023;
+inline constexpr int32_t kRegistrationNotFound = -240024;
 // An Ex code is its plain code with this bit.
 inline constexpr uint32_t kExBit = 0x10;
 
@@ -99,20 +105,57 @@ inline sim::RegisterReply registerCall(sim::RegisterClient& c, uint32_t code,
   }
 }
 
+// The version each register map is registered with.
+struct MapVersion {
+  char const* map;
+  char const* version;
+};
+inline constexpr MapVersion kMapVersions[] = {
+    {"RM7BaseRegMap", "22.8.0f141"},
+    {"RM7ThreadRegisterMap", "22.8.0f141"},
+    {"RM7SlotRegisterMap", "22.8.0f141"},
+    {"RM7SlotRamRegisterMap", "22.8.0f141"},
+    {"HalcyonTmr9SourceStreams", "22.8.0f141"},
+    {"SwitchedVexusBimRegMap", "22.8.0f108"},
+    {"Vexus", "22.8.0f108"},
+    {"VexusI2C", "22.8.0f108"},
+    {"IsolationPortRegMap", "22.8.0f108"},
+    {"VexusConfigPortWindow", "22.8.0f108"},
+    {"VexusConfigPortSPI", "22.8.0f108"},
+    {"VexusConfigPortI2C", "22.8.0f108"},
+    {"DO", "200a13081315"},
+};
+
+// "<map>_Ver<version>", the name a versioned registration answers to; the
+// bare name for a map of no known version.
+inline std::string versionedName(std::string const& map) {
+  for (MapVersion const& known : kMapVersions)
+    if (map == known.map) return map + "_Ver" + known.version;
+  return map;
+}
+
 struct RegisterCall {
   std::string name;
   std::function<sim::RegisterReply(sim::RegisterClient&)> run;
+  // The versioned map the call must reach; empty for the listings and the
+  // names the driver refuses.
+  std::string reaches = {};
+  int32_t refusal = 0;  // for a name the driver refuses, the status it must give
 };
 
-// The listings once, then every map operation on each map and an unknown one.
-inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> maps) {
+// The listings once, then every map operation on each listed map by its
+// versioned name, on the first one's bare name and on an unknown one.
+inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> const& listed) {
   char const* const what[] = {"get",         "set",    "read",  "write", "flush",       "refresh",
                               "flushRegMap", "format", "names", "list",  "size of list"};
   std::vector<RegisterCall> calls;
-  uint64_t const count = maps.size();
-  maps.insert(maps.begin(), "");
+  uint64_t const count = listed.size();
+  std::vector<std::string> maps{""};
+  for (std::string const& map : listed) maps.push_back(versionedName(map));
+  if (!listed.empty()) maps.push_back(listed.front());
   maps.push_back(kUnknownMap);
-  for (std::string const& map : maps) {
+  for (size_t m = 0; m < maps.size(); ++m) {
+    std::string const& map = maps[m];
     for (RegisterCode const& c : kRegisterCodes) {
       uint32_t const code = c.code, plain = code & ~kExBit;
       if (map.empty() != (plain >= qvrm7_driver::kIoctlArmGetRegistrationNames)) continue;
@@ -120,10 +163,40 @@ inline std::vector<RegisterCall> everyRegisterCall(std::vector<std::string> maps
                            std::string(code & kExBit ? "Ex" : "") + (map.empty() ? "" : " ") + map,
                        [code, map, value = map.empty() ? count : 0](sim::RegisterClient& client) {
                          return registerCall(client, code, map, kFirstRegister, value);
-                       }});
+                       },
+                       m >= 1 && m <= count ? map : std::string(),
+                       m <= count           ? 0
+                       : map == kUnknownMap ? kRegistrationNotFound
+                                            : kVersionRequired});
     }
   }
   return calls;
+}
+
+inline bool answered(sim::RegisterReply const& reply) {
+  return reply.ioctl == 0 && reply.status >= 0;
+}
+
+// What keeps the calls, answered with the replies, short of their reach:
+// a listed map that answered none of its calls, or a refusal case that was
+// not refused as it must be. Empty when nothing.
+inline std::string reachShortfall(std::vector<RegisterCall> const& calls,
+                                  std::vector<sim::RegisterReply> const& replies) {
+  std::vector<std::string> unreached;
+  std::string shortfall;
+  for (size_t i = 0; i < calls.size() && i < replies.size(); ++i) {
+    RegisterCall const& call = calls[i];
+    if (call.refusal != 0 && (replies[i].ioctl != 0 || replies[i].status != call.refusal))
+      shortfall += "  " + call.name + " was not refused\n";
+    if (!call.reaches.empty() &&
+        std::find(unreached.begin(), unreached.end(), call.reaches) == unreached.end())
+      unreached.push_back(call.reaches);
+  }
+  for (size_t i = 0; i < calls.size() && i < replies.size(); ++i)
+    if (answered(replies[i])) std::erase(unreached, calls[i].reaches);
+  for (std::string const& map : unreached) shortfall += "  " + map + " answered no call\n";
+  if (calls.size() != replies.size()) shortfall += "  a reply is missing for some calls\n";
+  return shortfall;
 }
 
 // The names in the device's tab-joined list; none when it cannot be read.

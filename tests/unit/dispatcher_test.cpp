@@ -16,6 +16,7 @@
 #include "platform/statusCodes.h"
 #include "registers/armDispatcher.h"
 #include "registers/version.h"
+#include "source/qvrm7_driver/mapRegistrations.h"
 #include "storage/deviceWindowDispatcher.h"
 #include "storage/storageMapDispatcher.h"
 #include "support/expectSite.h"
@@ -394,6 +395,33 @@ TEST_F(Registry, FailedAddsAndTheEndOfARegistryLeaveNothingBehind) {
   tStatus status;
   for (char const* name : {"with\ttab", "", ""}) dispatcher.add(name, plain, status);
   EXPECT_EQ(sim::liveMutexes(), left.mutexes + 5);
+}
+
+// A map's own registration is found by its name and version; a name that
+// cannot be formatted, failed by the layer or too long for its buffer, is
+// refused as no name, never looked up from what the buffer holds.
+TEST_F(Registry, AMapsRegistrationMutexIsFoundOnlyByANameThatWasFormatted) {
+  std::string const longName(90, 'L');
+  tStatus added;
+  dispatcher.add(longName.c_str(), slot, added);
+  ASSERT_EQ(added.code, 0);
+  struct Case {
+    char const* name;
+    bool failFormat;
+    i64 code;
+  } const cases[] = {{"RM7SlotRegisterMap", false, 0},
+                     {"RM7SlotRegisterMap", true, kStatusNullName},
+                     {longName.c_str(), false, kStatusNullName}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name << (c.failFormat ? ", failed format" : ""));
+    tLongStatus status;
+    if (c.failFormat) sim::failNthCall("nQVZOR100_vsnPrintf", 1);
+    tMutex* const mutex = registrationMutex(dispatcher, {c.name, &slot}, status);
+    sim::clearFaults();
+    EXPECT_EQ(mutex == nullptr, c.code != 0);
+    if (c.code != 0) expectSite(status, c.code, kBase, 264);
+    EXPECT_EQ(status.head.code, c.code);
+  }
 }
 
 // A storage map registers with its version texts, a window with none, so

@@ -213,6 +213,36 @@ TEST_F(PciTest, SlotPathsThroughBridgesHierarchiesAndDomainsAndNeverTooDeep) {
   EXPECT_STREQ(device.getBusProperties()[11]->text(), "");
 }
 
+// A piece the layer fails to format leaves the path empty, never a short or
+// unreadable text, with the status of a string that cannot grow: the first
+// piece at the assign, a later one at an append.
+TEST_F(PciTest, AFailedFormatLeavesTheSlotPathEmptyWithAStatus) {
+  sim::addPciBridge({.bus = 0, .device = 0x1C, .secondaryBus = 2, .subordinateBus = 2});
+  Bench bench(makeFunction());
+  tPCIDescription const description = describe(bench.function());
+  struct Case {
+    uint64_t failing;  // format call, 0 for none
+    char const* path;
+    int64_t code;
+    uint64_t line;
+  } const cases[] = {{0, "0000:00:E0:00", 0, 0},
+                     {1, "", kStatusMemoryFull, 1641},
+                     {2, "", kStatusMemoryFull, 1634},
+                     {3, "", kStatusMemoryFull, 1634}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE("format " + std::to_string(c.failing));
+    tPCIDevice::tSlotPathString path;
+    path.assign("stale", 5);
+    tLongStatus status;
+    if (c.failing != 0) sim::failNthCall("nQVZOR100_vsnPrintf", c.failing);
+    tPCIDevice::buildPCISlotPath(path, description, status);
+    sim::clearFaults();
+    EXPECT_STREQ(path.c_str(), c.path);
+    if (c.code != 0) expectSite(status, c.code, "tBasicString", c.line);
+    EXPECT_EQ(status.head.code, c.code);
+  }
+}
+
 TEST_F(PciTest, DmaMaskFallsBackTo32BitsAndRecordsWhatIsInForce) {
   using sim::DmaMaskPolicy;
   // Last: no restriction asked for, but only 32 bits set; 32 bits recorded.
