@@ -78,6 +78,22 @@ constexpr std::pair<std::string_view, std::string_view> kUnreachable[] = {
      "refuses); a drain and a close with a request inside wait with waitForSingleUseEvent"},
 };
 
+// The layer imports of the object under test, as its symbol table names
+// them; none when the table cannot be read.
+std::set<std::string> importsOfTheObject() {
+  std::set<std::string> imports;
+  FILE* const nm = popen("nm -u '" QVRM7_DRIVER_OBJECT_PATH "'", "r");
+  if (nm == nullptr) return imports;
+  char line[256];
+  while (std::fgets(line, sizeof line, nm) != nullptr) {
+    std::istringstream words(line);
+    std::string kind, name;
+    if (words >> kind >> name && name.rfind("nQVZOR", 0) == 0) imports.insert(name);
+  }
+  pclose(nm);
+  return imports;
+}
+
 bool listed(std::string_view list, std::string const& import) {
   return list.find(' ' + import.substr(import.find('_') + 1) + ' ') != std::string_view::npos;
 }
@@ -368,6 +384,23 @@ TEST(FaultSweep, EveryFailedImportIsReportedAndLeavesNothingBehind) {
     for (std::string const& import : std::set<std::string>(log.begin(), log.end()))
       EXPECT_FALSE(listed(unreachable, import)) << import << " was called, though " << why;
   }
+  // Every failable import of the object is swept or named with its reason,
+  // so that one the driver comes to call is not left out unseen.
+  std::set<std::string> const objectImports = importsOfTheObject();
+  size_t failableImports = 0;
+  for (std::string const& import : objectImports) {
+    if (listed(kUnfailable, import)) continue;
+    ++failableImports;
+    bool const unreachable = std::any_of(std::begin(kUnreachable), std::end(kUnreachable),
+                                         [&](auto const& u) { return listed(u.first, import); });
+    EXPECT_TRUE(unreachable || std::find(log.begin(), log.end(), import) != log.end())
+        << import << " can fail, yet the scenario never calls it and no reason is named";
+  }
+  std::set<std::string> called;
+  for (std::string const& import : log)
+    if (!listed(kUnfailable, import)) called.insert(import);
+  EXPECT_EQ(failableImports, called.size() + named)
+      << "a name listed as unreachable is no import of the object";
 
   // Shares of the runs go to worker processes side by side; each run is a
   // child of its worker.
@@ -404,10 +437,10 @@ TEST(FaultSweep, EveryFailedImportIsReportedAndLeavesNothingBehind) {
   std::printf(
       "fault sweep: %zu call sites failed, of %zu failable calls (%zu calls in all) at %zu "
       "imports over %zu steps and %zu listed maps%s\nimports swept:%s\n"
-      "failable imports no path of the switch device reaches: %zu\n",
+      "failable imports of the object no path of the switch device reaches: %zu (of %zu)\n",
       runs.size(), static_cast<size_t>(failable), log.size(), imports.size(), baseline.size(),
       maps.size(), runs.size() < failable ? "; QVRM7_SWEEP=full fails them all" : "", swept.c_str(),
-      named);
+      named, failableImports);
 }
 
 }  // namespace
