@@ -16,15 +16,17 @@ struct tConstructorTable {
   u64 endMarker;
 };
 
-// Run from the last entry to the first: the console destination and the
-// trace stand last so that they exist before any other static object.
+// Run from the last entry to the first: the console destination stands last,
+// so it exists before the trace that prints through it, and both exist before
+// any other static object. The at-exit list then tears the trace down before
+// its destination.
 __attribute__((section(".qvrm7_ctors"),
                used)) constinit tConstructorTable const gConstructorTable = {
     0x5354415254435452ull,  // start marker
     {
         qvregitools::constructNoneVersion,
-        constructConsoleTraceDestination,
         constructTrace,
+        constructConsoleTraceDestination,
     },
     0x454e444354524c53ull,  // end marker
 };

@@ -227,9 +227,9 @@ i32 formatStatus(tStatus const& status, char* buffer, u64 size);
 tTrace* getTraceInstance();
 
 // Entries of the constructor table: each builds its object in static
-// storage and registers its destructor. The table holds the destination
-// before the trace; the trace only keeps the destination's address, so the
-// trace may be built first.
+// storage and registers its destructor. The destination is built first and
+// destroyed last, so the trace never holds the address of an object that
+// is not there.
 void constructConsoleTraceDestination();
 void constructTrace();
 

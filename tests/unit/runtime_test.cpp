@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/layer/control.h"
 #include "platform/memory.h"
@@ -53,24 +54,39 @@ TEST_F(Runtime, ConstructsLastEntryFirstOnceAndDestroysInReverseAtTheLastStop) {
   EXPECT_EQ(gEvents, "+c+b+a-a-b-c");
 }
 
-// The driver's own table builds the trace first, then its console
-// destination, then every other static object: the at-exit list, newest
-// first, shows the order in which the entries ran.
-TEST_F(Runtime, DriverTableBuildsTheTraceAndItsDestinationBeforeAnyOtherObject) {
+// The driver's own table builds the console destination first, then the
+// trace on it, then every other static object; at stop the trace goes before
+// its destination. The at-exit list, newest first, shows the order in which
+// the entries ran; each node's function is then wrapped to note the order
+// in which the list destroys them.
+std::vector<std::pair<void (*)(void*), void*>> gOriginals;
+std::vector<void const*> gDestroyed;
+
+void noteThenDestroy(void* object) {
+  gDestroyed.push_back(object);
+  for (auto const& [function, argument] : gOriginals)
+    if (argument == object) function(object);
+}
+
+TEST_F(Runtime, DriverTableBuildsTheDestinationThenTheTraceAndDestroysThemInReverse) {
   ASSERT_EQ(runtimeStartCount(), 0u);
   runtimeInit();
   tTrace* trace = getTraceInstance();
   ASSERT_NE(trace, nullptr);
-  void const* const newestFirst[] = {&qvregitools::noneVersion(), trace->destination(), trace};
-  tAtExitNode const* node = gAtExitHead;
-  for (void const* object : newestFirst) {
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->argument, object);
-    node = node->next;
+  std::vector<void const*> const newestFirst = {&qvregitools::noneVersion(), trace,
+                                          trace->destination()};
+  std::vector<void const*> listed;
+  gOriginals.clear();
+  gDestroyed.clear();
+  for (tAtExitNode* node = gAtExitHead; node != nullptr; node = node->next) {
+    listed.push_back(node->argument);
+    gOriginals.emplace_back(node->function, node->argument);
+    node->function = noteThenDestroy;
   }
-  EXPECT_EQ(node, nullptr);
+  EXPECT_EQ(listed, newestFirst);
   EXPECT_EQ(trace->destination()->getName(), std::string("qvsdbg_printf"));
   runtimeDeinit();
+  EXPECT_EQ(gDestroyed, newestFirst);
   EXPECT_EQ(getTraceInstance(), nullptr);
 }
 
