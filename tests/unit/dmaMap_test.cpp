@@ -3,6 +3,7 @@
 // bits, and every refusal of the layer by the objects that allocate from it.
 #include "platform/dma/dmaMap.h"
 
+#include <string>
 #include <tuple>
 
 #include "dmaTestSupport.h"
@@ -75,6 +76,37 @@ TEST_F(DmaMapTest, StandardMapSegmentsAreThePagesRunsAsTheDeviceReachesThem) {
   }
 }
 
+// A range that does not start on a page touches one page more than its size
+// fills; what was reserved for the size must hold every page of it.
+TEST_F(DmaMapTest, AMapReservedForASizeTakesThatSizeAtAnyStart) {
+  sim::setPagePlacement({.runPages = 1});  // each page a segment of its own
+  sim::enableCallLog(true);
+  auto const reservations = [] {
+    return sim::callCount("nQVZOR220_tSGL_createForPCI") + sim::callCount("nQVZOR100_malloc");
+  };
+  for (auto [name, offset, size, pages] :
+       {std::tuple{"a byte at a page's end", kPage - 1, 1ul, 1ul},
+        {"two bytes across a page boundary", kPage - 1, 2ul, 2ul},
+        {"a page from its second byte", 1ul, kPage, 2ul},
+        {"three pages from the second byte", 1ul, 3 * kPage, 4ul},
+        {"10000 bytes from 4000", 4000ul, 10000ul, 4ul}}) {
+    for (bool direct : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (direct ? ", direct" : ", standard"));
+      Buffer& b = buffer(5);
+      tStandardDMAMap standard(&configuration_);
+      tDirectDMAMap directMap(&configuration_);
+      tDMAMapCore& map = direct ? static_cast<tDMAMapCore&>(directMap) : standard;
+      tStatus status;
+      map.reserve(size, status);
+      uint64_t const reserved = reservations();
+      map.load(b.list, offset, size, kDMAHostToDevice, status);
+      EXPECT_EQ(std::tuple(status.code, map.numSGLSegments(), reservations()),
+                std::tuple(0, pages, reserved));
+      EXPECT_EQ(deviceView(map), std::vector<uint8_t>(b.bytes + offset, b.bytes + offset + size));
+    }
+  }
+}
+
 bool bounced(tDirectDMAMap const& map, uint64_t position) {
   for (uint64_t i = 0; i < map.bounceCount(); ++i) {
     auto const& r = map.bounceRecords()[i];
@@ -96,8 +128,15 @@ TEST_F(DmaMapTest, DirectMapBouncesWhatADeviceOf32BitsCannotReach) {
         {"alternating runs", alternating, 1u, true, out, 100ul, 14000ul, 2ul, 0ul},
         {"alternating runs, written back in part", alternating, 1u, true, in, 100ul, 14000ul, 2ul,
          9000ul},
-        {"a run across 4 GiB", across, 1u, true, in, 0ul, 2 * kPage, 1ul, 2 * kPage}}) {
+        {"a run across 4 GiB", across, 1u, true, in, 0ul, 2 * kPage, 1ul, 2 * kPage},
+        // A chunk is clipped to the range: one that ends at 4 GiB is still
+        // reachable, one a byte longer is not.
+        {"a range ending at 4 GiB", across, 1u, true, out, 100ul, kPage - 100, 0ul, 0ul},
+        {"a range ending a byte past 4 GiB", across, 1u, true, out, 100ul, kPage - 99, 1ul, 0ul},
+        {"a range ending a byte past 4 GiB, written back", across, 1u, true, in, 100ul, kPage - 99,
+         1ul, kPage - 99}}) {
     SCOPED_TRACE(name);
+    dropBuffers();  // the rows across 4 GiB take the same pages
     sim::setPagePlacement(placement);
     sim::setAddressableMemOver4G(over4G);
     configuration_.configure(type, &description_);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 #include "host/layer/control.h"
 #include "host/layer/pci.h"
@@ -38,6 +39,19 @@ class VexusTest : public ::testing::Test {
     sim::enablePciAccessLog(false);
     sim::clearPciAccessLog();
     sim::reset();
+  }
+  // A module as it comes out of reset, with the switch device built on it.
+  void freshModule() {
+    bench_.reset();
+    module_.emplace();
+    bench_ = std::make_unique<Bench>(module_->device());
+    device_ = &bench_->make();
+  }
+  // The switch device's reading: build, get the capability, unmap.
+  void readAddress(tGA& found, tLongStatus& status) {
+    tAccessor accessor(device_, status);
+    accessor.getCapability(found, status);
+    device_->unmapBAR(0, accessor.mappedAddress(), 0);
   }
   void write(uint32_t address, uint32_t value) { module_->bridge().chipWrite(address, 4, value); }
   // The geographic-address structure's words.
@@ -148,20 +162,14 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.what);
-    bench_.reset();
-    module_.emplace();  // as it comes out of reset
-    bench_ = std::make_unique<Bench>(module_->device());
-    device_ = &bench_->make();
+    freshModule();
     c.set();
     sim::clearPciAccessLog();
     sim::enablePciAccessLog(true);
-    // The switch device's reading: build, get the capability, unmap.
     tLongStatus status;
     tGA found;
     found.offset = c.after;
-    tAccessor accessor(device_, status);
-    accessor.getCapability(found, status);
-    device_->unmapBAR(0, accessor.mappedAddress(), 0);
+    readAddress(found, status);
     sim::enablePciAccessLog(false);
     sim::clearFaults();
     EXPECT_EQ(found.geographicAddress, c.expected);
@@ -171,6 +179,73 @@ TEST_F(VexusTest, EachChipStateGivesItsAddressOrItsRefusal) {
     if (c.check) c.check();
     EXPECT_EQ(module_->bridge().context(), Rm7Module::kResetContext);
     EXPECT_EQ(module_->bridge().window(), 0u);
+    EXPECT_EQ(sim::liveMappings(bench_->function()), 0u);
+  }
+}
+
+// A register access the layer loses: a read answers all ones, as a device
+// that has gone would, and a write does not arrive. Whatever a lost read
+// leads the reading to conclude, the context and window registers go back
+// as they were found, for the register maps reach the chip through the same
+// window. A lost write of that putting back leaves its one register as the
+// reading had it, and the reading's result stands.
+TEST_F(VexusTest, ALostAccessLeavesTheWindowAsFoundOrOnlyItsOwnRegisterOff) {
+  constexpr uint32_t kFoundWindow = 0x7000;  // one that every reading moves
+  char const *const kRead = "nQVZOR100_memoryRead32", *const kWrite = "nQVZOR100_memoryWrite32";
+  char const *const kAccessor = "tQVCapabilityVexusAccessor", *const kWalk =
+                                                                  "tQVCapabilityPCIAccessor";
+  uint32_t const found = Rm7Module::kResetContext, open = found | tVexus::kContextOpen;
+  uint32_t const unknown = tGA::kUnknown;
+  struct Case {
+    char const* what;
+    char const* import;
+    uint64_t nth;  // of that import's calls in the reading
+    i64 code;
+    char const* file;
+    u64 line;
+    uint32_t expected, context, window;
+  } const cases[] = {
+      // Reads 1, 2, 7 and 8 are the saving reads of the two registers.
+      {"the window's place, building", kRead, 3, kStatusNotAvailable, "tVexus", 88, unknown, found,
+       kFoundWindow},
+      {"the directory pointer", kRead, 4, kStatusNotSupported, kAccessor, 51, unknown, found,
+       kFoundWindow},
+      {"the directory", kRead, 5, 0, nullptr, 0, 2, found, kFoundWindow},
+      {"the first offset", kRead, 6, kStatusNotSupported, kAccessor, 60, unknown, found,
+       kFoundWindow},
+      {"the window's place, reading", kRead, 9, kStatusNotAvailable, kWalk, 152, unknown, found,
+       kFoundWindow},
+      {"the first header", kRead, 10, kStatusUnsupportedAccess, kWalk, 94, unknown, found,
+       kFoundWindow},
+      {"a pointer's high half", kRead, 12, kStatusNotAvailable, kWalk, 152, unknown, found,
+       kFoundWindow},
+      // All ones: mode 15, refused, yet the value is read; shifted by 31.
+      {"the descriptor", kRead, 15, kStatusBadArgument, "tVexus", 75, 0, found, kFoundWindow},
+      {"the value", kRead, 17, 0, nullptr, 0, 31, found, kFoundWindow},
+      {"the window's place, closing", kRead, 18, 0, nullptr, 0, 2, found, kFoundWindow},
+      // Writes 3 and 4 put the registers back after building, 14 and 15 at
+      // the end. After a lost one in building, getCapability saves the
+      // registers as building left them, and puts those back.
+      {"the context put back, building", kWrite, 3, 0, nullptr, 0, 2, open, kFoundWindow},
+      {"the window put back, building", kWrite, 4, 0, nullptr, 0, 2, found, 0},
+      {"the context put back, closing", kWrite, 14, 0, nullptr, 0, 2, open, kFoundWindow},
+      {"the window put back, closing", kWrite, 15, 0, nullptr, 0, 2, found, 0x30000},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    freshModule();
+    module_->bar0().registerWrite(tVexus::kWindowRegister, 4, kFoundWindow);
+    sim::failNthCall(c.import, c.nth);
+    tLongStatus status;
+    tGA address;
+    readAddress(address, status);
+    EXPECT_EQ(sim::unfiredFailures(), 0u);
+    sim::clearFaults();
+    if (c.file != nullptr) expectSite(status, c.code, c.file, c.line);
+    EXPECT_EQ(std::tuple(status.head.code, address.geographicAddress),
+              std::tuple(c.code, c.expected));
+    EXPECT_EQ(std::tuple(module_->bridge().context(), module_->bridge().window()),
+              std::tuple(c.context, c.window));
     EXPECT_EQ(sim::liveMappings(bench_->function()), 0u);
   }
 }
