@@ -106,6 +106,9 @@ void tStandardDMAMap::load(tPageList& list, u64 offset, u64 size, tDMADirection 
     unload();
     return;
   }
+  // An empty range needs no pages, so a map that never held more has no
+  // object to map into, and handing the layer handle 0 would fault in it.
+  if (sgl_ == 0) return;
   i32 const result = nQVZOR220_tSGL_map(sgl_, list.handle, offset + list.firstPageOffset, size,
                                         direction != kDMAHostToDevice);
   iterator_ = 0;
