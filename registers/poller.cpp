@@ -2,6 +2,7 @@
 
 #include "platform/atomicInteger.h"
 #include "platform/statusCodes.h"
+#include "registers/pollTargets.h"
 
 namespace atut::detail {
 
@@ -57,4 +58,18 @@ template void Poller<qvrm7_driver::nQVWEND000::tTimeout<
         tActiveCountAdapter&, unsigned int (tActiveCountAdapter::*)(tStatus&), unsigned int,
         unsigned int, unsigned long, bool, PollCondition, tStatus&) const;
 
+// Every register's poll, each with its own waiter and time base.
+QVRM7_POLLED_REGISTERS(QVRM7_REGISTER_POLL)
+
 }  // namespace atut
+
+namespace qvrm7_driver {
+
+// The controllers' poller configurations: spinning ones, and sleeping ones
+// that no controller holds yet.
+template class RegisterPoller<
+    nQVWEND000::tTimeout<nQVWEND000::tTimeWasterSpin, nQVWEND000::tTimebasePrecise>>;
+template class RegisterPoller<
+    nQVWEND000::tTimeout<nQVWEND000::tTimeWasterSleep, nQVWEND000::tTimebasePrecise>>;
+
+}  // namespace qvrm7_driver

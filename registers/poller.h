@@ -119,4 +119,10 @@ class RegisterPoller {
   atut::Poller<Timeout> poller_;
 };
 
+// Both built once, in poller.cpp.
+extern template class RegisterPoller<
+    nQVWEND000::tTimeout<nQVWEND000::tTimeWasterSpin, nQVWEND000::tTimebasePrecise>>;
+extern template class RegisterPoller<
+    nQVWEND000::tTimeout<nQVWEND000::tTimeWasterSleep, nQVWEND000::tTimebasePrecise>>;
+
 }  // namespace qvrm7_driver

@@ -2,8 +2,7 @@
 #include "storage/tmr9PortAccessor.h"
 
 #include "platform/statusCodes.h"
-#include "platform/timing.h"
-#include "registers/poller.h"
+#include "registers/pollTargets.h"
 
 namespace vexustools {
 
@@ -18,9 +17,7 @@ constexpr u32 kDataId = 0x8000068C;
 constexpr u32 kDoneBit = 1u << 2;
 constexpr unsigned long kReadTimeoutMicroseconds = 100000;
 
-using tPortPoller =
-    atut::Poller<qvrm7_driver::nQVWEND000::tTimeout<qvrm7_driver::nQVWEND000::tTimeWasterSleep,
-                                                    qvrm7_driver::nQVWEND000::tTimebaseEfficient>>;
+using tPortPoller = atut::tRegisterPoller<tControl>;
 constexpr tPortPoller kReadPoller{10, 100, static_cast<i32>(driverCode(0xBFFA807D)), nullptr};
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "registers/generated/tmr9RegMaps.h"
 #include "storage/writeProtectController.h"
 #include "support/fpgaMapBuild.h"
+#include "support/isolationPort.h"
 #include "support/mappedModule.h"
 
 namespace conformance {
@@ -81,14 +82,7 @@ Probe scratchWindowProbe(sim::Rm7Module& module) {
 
 using tAccessor = qvrm7_driver::nQVWEND000::tPCIMemorySpaceAccessorDebug<false>;
 
-// The isolation port's map, reached through the switched bridge port.
-struct IsolationPort {
-  explicit IsolationPort(u64 bar0) : accessor{bar0, 0x704} {}
-  tAccessor accessor;
-  vexustools::tSwitchedVexusBimRegMapWithOffset<0u> switchedPort{&accessor};
-  vexustools::TMR9PortAccessor port{switchedPort, 0, 3};
-  vexustools::tIsolationPortRegMapWithOffset<0u> map{&port};
-};
+using testing_support::IsolationPort;
 
 BuiltMap buildIsolationPort(u64 address, u32, u32, u32) {
   auto built = std::make_shared<IsolationPort>(address);

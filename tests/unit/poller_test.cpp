@@ -1,18 +1,25 @@
 // Polls of a scripted target on the layer's virtual clock: nothing moves the
-// clock but the poll itself, through its spins. Then the command FIFO
-// controller over a simulated module's source-stream block: every word
-// reaches the FIFO, and the control step writes its bit and spins until the
-// FIFO status shows both done bits, or gives up after 20 s of the clock.
+// clock but the poll itself, through its spins. Then every register that a
+// wait polls, on its map over a simulated module, with the time policy that
+// register's waits use. Then the command FIFO controller over a simulated
+// module's source-stream block: every word reaches the FIFO, and the control
+// step writes its bit and spins until the FIFO status shows both done bits,
+// or gives up after 20 s of the clock.
 #include "registers/poller.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "host/layer/syncControl.h"
 #include "platform/statusCodes.h"
+#include "registers/pollTargets.h"
 #include "source/qvrm7_driver/controllers/CommandFIFOController.h"
 #include "support/expectSite.h"
+#include "support/isolationPort.h"
 #include "support/layerTest.h"
 #include "support/mappedModule.h"
 
@@ -122,6 +129,194 @@ TEST_F(Polls, DoublingSaturatesAtTheMaximumInsteadOfWrapping) {
     EXPECT_EQ(status.code, timesOut ? kTimeoutCode : 0);
     EXPECT_EQ(RecordingTimeout::pauses, c.pauses);
     EXPECT_EQ(target.times.size(), timesOut ? c.pauses.size() : c.script.size());
+  }
+}
+
+// ---- Each polled register with its own time policy ----
+
+using sim::ChipAccess;
+using tAccessor = tPCIMemorySpaceAccessorDebug<false>;
+using testing_support::MappedModule;
+
+constexpr u32 kDone = 0x100;  // no register's strobe bit: it reads back
+
+// A register that a wait polls, in its map over the simulated module.
+struct PolledRegister {
+  std::function<void(unsigned long timeout, tStatus&)> poll;  // through its register's poller
+  std::function<std::vector<ChipAccess>()> log;               // what reached the register's block
+  std::function<void()> clearLog;
+  std::function<void(u32)> setValue;  // what the register's reads give from now on
+  std::shared_ptr<void> keep;         // the map and what it stands on
+};
+
+// Pauses of 1 us doubling up to 4 us; a bounded wait.
+template <class Register>
+std::function<void(unsigned long, tStatus&)> pollOf(Register& record) {
+  return [&record](unsigned long timeout, tStatus& status) {
+    atut::tRegisterPoller<Register>{1, 4, static_cast<i32>(kTimeoutCode), nullptr}.poll(
+        record, &Register::readRegister, 0, kDone, timeout, true, atut::kPollAnyBitSet, status);
+  };
+}
+
+// A map over its own accessor; a windowed one sees its whole block.
+template <class Map>
+struct MapOnBar {
+  MapOnBar(u64 address, u32 size) : accessor{address, size}, map(build(&accessor)) {}
+  static Map build(tAccessor* accessor) {
+    if constexpr (std::is_constructible_v<Map, tAccessor*, u32, u32, u32>)
+      return Map(accessor, 0, 0, 0xFFFFFFFF);
+    else
+      return Map(accessor);
+  }
+  tAccessor accessor;
+  Map map;
+};
+
+// The register that `pick` finds in a map of the block at `address` of BAR 0.
+template <class Map, class Block, class Pick>
+auto inBlock(u64 address, u32 size, Block& (*block)(MappedModule&), Pick pick) {
+  return [=](MappedModule& module, u32 offset) {
+    auto built = std::make_shared<MapOnBar<Map>>(module.bar0() + address, size);
+    Block& at = block(module);
+    return PolledRegister{pollOf(pick(built->map)), [&at] { return at.log(); },
+                          [&at] { at.clearLog(); },
+                          [&at, offset](u32 value) { at.setReadValue(offset, value); }, built};
+  };
+}
+
+sim::FpgaBlock& baseBlock(MappedModule& m) { return m.fpga().base(); }
+sim::FpgaBlock& threadBlock(MappedModule& m) { return m.fpga().thread(); }
+sim::FpgaBlock& slotBlock(MappedModule& m) { return m.fpga().slot(); }
+sim::FpgaBlock& sourceStreamBlock(MappedModule& m) { return m.fpga().sourceStreams(); }
+sim::RegisterBlock& bridgeBlock(MappedModule& m) { return m.module().vexus().registers(); }
+
+template <class Pick>
+auto inBase(Pick pick) {
+  return inBlock<tRM7BaseRegMap>(sim::Rm7Fpga::kBaseBlock, sim::Rm7Fpga::kBaseSize, baseBlock,
+                                 pick);
+}
+
+// The isolation port's register, read through the switched bridge port: the
+// reads that reach it are the remote ones, at its remote address.
+PolledRegister isolationPortRegister(MappedModule& module, u32 address) {
+  auto built = std::make_shared<testing_support::IsolationPort>(module.bar0());
+  sim::VexusChip& chip = module.module().vexus();
+  return {pollOf(built->map.recordFor<0x80000004>()), [&chip] { return chip.remoteLog(); },
+          [&chip] { chip.clearRemoteLog(); },
+          [&chip, address](u32 value) {
+            chip.setIsolationRegister(static_cast<uint8_t>(address), value);
+          },
+          built};
+}
+
+enum Waiter { kSpins, kSleeps };
+enum Timebase { kPrecise, kEfficient };
+
+struct PolledRow {
+  char const* name;
+  u32 offset;  // in its block; the isolation port's: its remote address
+  Waiter waiter;
+  Timebase timebase;
+  std::function<PolledRegister(MappedModule&, u32)> build;
+};
+
+using tBase = tRM7BaseRegMap;
+PolledRow const kPolledRows[] = {
+    {"tImmediateErrorStatusReg", 0x14, kSpins, kPrecise,
+     inBase([](tBase& m) -> tBase::tImmediateErrorStatusReg& { return m.immediateErrorStatus(); })},
+    {"tSelfTestStatusReg", 0x24, kSpins, kPrecise,
+     inBase([](tBase& m) -> tBase::tSelfTestStatusReg& { return m.selfTestStatus(); })},
+    {"tCommandFifoStatus", 0x4, kSpins, kPrecise,
+     inBlock<tHalcyonTmr9SourceStreams>(
+         sim::Rm7Fpga::kSourceStreamBlock, sim::Rm7Fpga::kSourceStreamSize, sourceStreamBlock,
+         [](tHalcyonTmr9SourceStreams& m) -> tHalcyonTmr9SourceStreams::tCommandFifoStatus& {
+           return m.commandFifoStatus();
+         })},
+    {"tCommandThreadConfigStatusReg", 0x00, kSpins, kPrecise,
+     inBlock<tRM7ThreadRegisterMap>(
+         sim::Rm7Fpga::kThreadBlock, sim::Rm7Fpga::kThreadSize, threadBlock,
+         [](tRM7ThreadRegisterMap& m) -> tRM7ThreadRegisterMap::tCommandThreadConfigStatusReg& {
+           return m.commandThreadConfigStatus();
+         })},
+    {"tFlashSwResultsReg", 0x88, kSpins, kPrecise,
+     inBase([](tBase& m) -> tBase::tFlashSwResultsReg& { return m.flashSwResults(); })},
+    {"tSubCardFlashControlReg", 0x7C, kSleeps, kPrecise,
+     inBase([](tBase& m) -> tBase::tSubCardFlashControlReg& { return m.subCardFlashControl(); })},
+    {"tRelayCountConfigStatusReg", 0x70, kSpins, kPrecise,
+     inBase([](tBase& m) -> tBase::tRelayCountConfigStatusReg& {
+       return m.relayCountConfigStatus();
+     })},
+    {"tSlotConfigStatusReg", 0x00, kSpins, kPrecise,
+     inBlock<tRM7SlotRegisterMap>(
+         sim::Rm7Fpga::kSlotBlock, sim::Rm7Fpga::kSlotSize, slotBlock,
+         [](tRM7SlotRegisterMap& m) -> tRM7SlotRegisterMap::tSlotConfigStatusReg& {
+           return m.slotConfigStatus();
+         })},
+    {"tFPGALoadStatusRegister", 0x448, kSleeps, kEfficient,
+     inBlock<vexustools::tVexusWithOffset<0u>>(
+         0, 0x518, bridgeBlock,
+         [](vexustools::tVexusWithOffset<0u>& m)
+             -> vexustools::tVexusWithOffset<0u>::tFPGALoadStatusRegister& {
+           return m.recordFor<0xC0000448>();
+         })},
+    {"tI2CReadDataStatusRegister", 0x534, kSleeps, kPrecise,
+     inBlock<vexustools::tVexusI2CWithOffset<0u>>(
+         0, 0x538, bridgeBlock,
+         [](vexustools::tVexusI2CWithOffset<0u>& m)
+             -> vexustools::tVexusI2CWithOffset<0u>::tI2CReadDataStatusRegister& {
+           return m.recordFor<0xC0000534>();
+         })},
+    {"tIsolationPortControlStatusRegister", 0x04, kSleeps, kEfficient, isolationPortRegister},
+    {"tConfigControlReg", 0x688, kSleeps, kEfficient,
+     inBlock<vexustools::tSwitchedVexusBimRegMapWithOffset<0u>>(
+         0, 0x704, bridgeBlock,
+         [](vexustools::tSwitchedVexusBimRegMapWithOffset<0u>& m)
+             -> vexustools::tSwitchedVexusBimRegMapWithOffset<0u>::tConfigControlReg& {
+           return m.recordFor<0x80000688>();
+         })},
+};
+
+// The poll re-reads the register where its map places it until the done bit
+// shows, then stops; it lets time pass by its own waiter (a sleeping poll
+// through the layer's sleep, a spinning one never) on its own time base (the
+// precise one is the monotonic counter, the efficient one the timer count);
+// a poll that never sees the bit gives up with its timeout code.
+TEST_F(Polls, EveryPolledRegisterWaitsWithItsOwnWaiterAndTimeBase) {
+  constexpr size_t kReadsWithout = 3;
+  for (PolledRow const& row : kPolledRows) {
+    SCOPED_TRACE(row.name);
+    MappedModule module;
+    sim::useVirtualClock(1000000000);
+    PolledRegister polled = row.build(module, row.offset);
+    polled.setValue(0);
+    polled.clearLog();
+    // The done bit shows from the fourth read on: set once three reads have
+    // reached the register, before the next bus read.
+    sim::setImportHook([&polled](char const* import) {
+      if (std::string_view(import) == "nQVZOR100_memoryRead32" &&
+          polled.log().size() == kReadsWithout)
+        polled.setValue(kDone);
+    });
+    sim::enableCallLog(true);
+    tLongStatus status;
+    polled.poll(1000000, status);
+    sim::setImportHook(nullptr);
+    EXPECT_EQ(status.head.code, 0);
+    std::vector<ChipAccess> reads(kReadsWithout, {false, row.offset, 4, 0});
+    reads.push_back({false, row.offset, 4, kDone});
+    EXPECT_EQ(polled.log(), reads);
+    EXPECT_EQ(sim::callCount("nQVZOR250_sleepTimeout") != 0, row.waiter == kSleeps);
+    EXPECT_EQ(sim::callCount("nQVZOR1_getMonotonicCounter") != 0, row.timebase == kPrecise);
+    EXPECT_EQ(sim::callCount("nQVZOR110_getTimerCount") != 0, row.timebase == kEfficient);
+
+    polled.setValue(0);
+    polled.clearLog();
+    tLongStatus timedOut;
+    polled.poll(100, timedOut);
+    expectSite(timedOut, kTimeoutCode, "atut/poller/Poller", 585);
+    std::vector<ChipAccess> const log = polled.log();
+    EXPECT_GE(log.size(), 2u);
+    EXPECT_EQ(log, std::vector<ChipAccess>(log.size(), {false, row.offset, 4, 0}));
   }
 }
 

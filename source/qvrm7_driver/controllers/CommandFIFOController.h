@@ -7,7 +7,7 @@
 #include "platform/synchronization.h"
 #include "platform/timing.h"
 #include "registers/generated/HalcyonTmr9SourceStreams.h"
-#include "registers/poller.h"
+#include "registers/pollTargets.h"
 
 namespace qvrm7_driver {
 
@@ -30,8 +30,8 @@ class CommandFIFOController {
   void runControlStep(nQVWEND000::tStatus& status);
 
  private:
-  using tPoller = RegisterPoller<
-      nQVWEND000::tTimeout<nQVWEND000::tTimeWasterSpin, nQVWEND000::tTimebasePrecise>>;
+  using tPoller =
+      RegisterPoller<atut::tRegisterTimeout<tHalcyonTmr9SourceStreams::tCommandFifoStatus>>;
 
   tHalcyonTmr9SourceStreams& sourceStreams_;
   nQVWEND000::tMutex& mutex_;
