@@ -75,6 +75,11 @@ void debugLineVPrintf(tLineContext const* context, char const* format, va_list a
 // hook (-1 from the layer when the text did not fit).
 i32 formatText(char* buffer, u64 size, char const* format, ...)
     __attribute__((format(printf, 3, 4)));
+// Whether formatText's count says the whole text, with its NUL, is in the
+// buffer; after any other count the buffer holds nothing to rely on.
+inline bool formatFitted(i32 count, u64 size) {
+  return count >= 0 && static_cast<u64>(count) < size;
+}
 
 // ---- Prefix writers ----------------------------------------------------
 char* writeOpenBracket(char* cursor, u64 room, tLineContext const* context);
@@ -152,6 +157,7 @@ using qvsdbg::debugLinePrintf;
 using qvsdbg::debugLinePrintfLevel;
 using qvsdbg::debugPrintf;
 using qvsdbg::debugPrintfLevel;
+using qvsdbg::formatFitted;
 using qvsdbg::formatText;
 using qvsdbg::pureVirtualCalled;
 using qvsdbg::tLineContext;

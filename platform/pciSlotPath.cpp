@@ -35,8 +35,6 @@ void append(tSlotPathSearch& search, u8 byte) { search.path.insert(search.path.s
 // A piece the layer could not format leaves its buffer undefined; the path
 // is then left empty, as a string that cannot grow leaves it, rather than
 // published with a wrong or unreadable piece.
-bool formatted(i32 count, u64 size) { return count >= 0 && static_cast<u64>(count) < size; }
-
 void leaveEmpty(tPCIDevice::tSlotPathString& path, tStatus& status, StatusSite site) {
   path.assign("", 0);
   setStatus(status, kStatusMemoryFull, site);
@@ -86,7 +84,7 @@ void tPCIDevice::buildPCISlotPath(tSlotPathString& path, tPCIDescription const& 
   char text[8];
   i32 const head = formatText(text, sizeof text, "%04X:%02X", static_cast<unsigned>(search.domain),
                               static_cast<unsigned>(search.rootIndex));
-  if (!formatted(head, sizeof text)) return leaveEmpty(path, status, kStringAssignSite);
+  if (!formatFitted(head, sizeof text)) return leaveEmpty(path, status, kStringAssignSite);
   path.assign(text, textLength(text));
   if (path.allocationFailed()) {
     setStatus(status, kStatusMemoryFull, kStringAssignSite);
@@ -94,7 +92,7 @@ void tPCIDevice::buildPCISlotPath(tSlotPathString& path, tPCIDescription const& 
   }
   for (u8 byte : search.path) {
     i32 const piece = formatText(text, sizeof text, ":%02X", static_cast<unsigned>(byte));
-    if (!formatted(piece, sizeof text)) return leaveEmpty(path, status, kStringAppendSite);
+    if (!formatFitted(piece, sizeof text)) return leaveEmpty(path, status, kStringAppendSite);
     path.append(text, textLength(text));
     if (path.allocationFailed()) {
       setStatus(status, kStatusMemoryFull, kStringAppendSite);

@@ -249,7 +249,7 @@ i32 formatStatus(tStatus const& status, char* buffer, u64 size) {
   if (buffer == nullptr || size == 0) return -1;
   i32 const head = formatText(buffer, size, "\ntStatus contents:\n\tcode = %ld\n", status.code);
   if (status.code == 0 || !status.isLongForm()) {
-    return head >= 0 && static_cast<u64>(head) < size ? head : -1;
+    return formatFitted(head, size) ? head : -1;
   }
   if (head <= 0 || static_cast<u64>(head) >= size) return -1;
   u64 count = static_cast<u64>(head);

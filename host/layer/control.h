@@ -37,9 +37,9 @@ using ImportHook = std::function<void(char const* import)>;
 void setImportHook(ImportHook hook);  // an empty hook removes it
 
 // ---- Observation -------------------------------------------------------
-uint64_t liveAllocations();       // blocks from malloc not yet freed
+uint64_t liveAllocations();  // blocks from malloc not yet freed
 uint64_t liveAllocationBytes();
-uint64_t totalAllocations();      // every successful malloc since reset
+uint64_t totalAllocations();  // every successful malloc since reset
 
 // Every import call, in order, by name (off until enabled).
 void enableCallLog(bool on);

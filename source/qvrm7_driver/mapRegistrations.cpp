@@ -33,7 +33,7 @@ tMutex* registrationMutex(armki::ARMDispatcher& dispatcher, tMapRegistration con
       formatText(name, sizeof name, "%s_Ver%s", registration.name, registration.map->getVersion());
   // A name the layer could not format is no name, not a buffer to read
   // until some NUL: the lookup refuses it as it refuses a null name.
-  bool const named = length >= 0 && static_cast<u64>(length) < sizeof name;
+  bool const named = formatFitted(length, sizeof name);
   arm::tDynamicAccessInterface* map = nullptr;
   tMutex* mutex = nullptr;
   dispatcher.getRegistration(named ? name : nullptr, &map, status, &mutex);

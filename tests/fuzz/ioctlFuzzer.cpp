@@ -174,8 +174,9 @@ void registerIoctl(World& w, sim::UserFile& file, Reader& in) {
 void printReach() {
   World const& w = *gWorld;
   if (w.inputs == 0) {
-    std::fprintf(stderr, "map reach: this process ran no inputs; each job printed its own "
-                         "above, at the end of its log fuzz-<job>.log\n");
+    std::fprintf(stderr,
+                 "map reach: this process ran no inputs; each job printed its own "
+                 "above, at the end of its log fuzz-<job>.log\n");
     return;
   }
   std::string unreached;

@@ -74,7 +74,7 @@ TEST_F(Runtime, DriverTableBuildsTheDestinationThenTheTraceAndDestroysThemInReve
   tTrace* trace = getTraceInstance();
   ASSERT_NE(trace, nullptr);
   std::vector<void const*> const newestFirst = {&qvregitools::noneVersion(), trace,
-                                          trace->destination()};
+                                                trace->destination()};
   std::vector<void const*> listed;
   gOriginals.clear();
   gDestroyed.clear();
